@@ -1,0 +1,146 @@
+// CDialog: modeless creation from a template, dialog init data, data
+// exchange, and the default OK/Cancel handling.
+#include "afxwin.h"
+#include "afxdialogex.h"
+
+IMPLEMENT_DYNAMIC(CDialog, CWnd)
+IMPLEMENT_DYNAMIC(CDialogEx, CDialog)
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+    ON_MESSAGE(WM_INITDIALOG, &CDialog::HandleInitDialog)
+    ON_COMMAND(IDOK, &CDialog::OnOK)
+    ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+END_MESSAGE_MAP()
+
+BEGIN_MESSAGE_MAP(CDialogEx, CDialog)
+END_MESSAGE_MAP()
+
+// The dialog manager needs a dialog procedure; every message it would get has
+// already been through the dialog's message map.
+static INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+CDialog::CDialog()
+    : m_nIDHelp(0), m_lpszTemplateName(NULL), m_pParentWnd(NULL), m_lpDialogInit(NULL), m_dwDialogInitSize(0)
+{
+}
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDHelp(nIDTemplate), m_lpszTemplateName(MAKEINTRESOURCEW(nIDTemplate)), m_pParentWnd(pParentWnd),
+      m_lpDialogInit(NULL), m_dwDialogInitSize(0)
+{
+}
+
+static LPCVOID LoadResourceData(LPCWSTR lpszName, LPCWSTR lpszType, DWORD* pdwSize)
+{
+    HINSTANCE hInst = AfxGetResourceHandle();
+    HRSRC hRes = ::FindResourceW(hInst, lpszName, lpszType);
+    if (!hRes)
+        return NULL;
+    if (pdwSize)
+        *pdwSize = ::SizeofResource(hInst, hRes);
+    HGLOBAL hGlobal = ::LoadResource(hInst, hRes);
+    return hGlobal ? ::LockResource(hGlobal) : NULL;
+}
+
+BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
+{
+    m_lpszTemplateName = MAKEINTRESOURCEW(nIDTemplate);
+    if (!m_nIDHelp)
+        m_nIDHelp = nIDTemplate;
+    if (pParentWnd)
+        m_pParentWnd = pParentWnd;
+    LPCDLGTEMPLATE lpTemplate =
+        static_cast<LPCDLGTEMPLATE>(LoadResourceData(m_lpszTemplateName, MAKEINTRESOURCEW(5) /* RT_DIALOG */, NULL));
+    if (!lpTemplate)
+        return FALSE;
+    m_lpDialogInit = LoadResourceData(m_lpszTemplateName, MAKEINTRESOURCEW(240) /* RT_DLGINIT */, &m_dwDialogInitSize);
+    return CreateIndirect(lpTemplate, m_pParentWnd);
+}
+
+BOOL CDialog::CreateIndirect(LPCDLGTEMPLATE lpDialogTemplate, CWnd* pParentWnd)
+{
+    AfxHookWindowCreate(this);
+    HWND hWnd = ::CreateDialogIndirectParamW(AfxGetInstanceHandle(), lpDialogTemplate,
+                                             pParentWnd ? pParentWnd->m_hWnd : NULL, &AfxDlgProc, 0);
+    AfxUnhookWindowCreate();
+    if (!hWnd) {
+        if (m_hWnd)
+            Detach();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM)
+{
+    if (m_lpDialogInit)
+        ExecuteDlgInit(m_lpDialogInit, m_dwDialogInitSize);
+    return OnInitDialog();
+}
+
+BOOL CDialog::ExecuteDlgInit(LPCVOID lpResource, DWORD dwSize)
+{
+    // Records: control id (16 bits), message (16 bits), data length (32 bits),
+    // data; the list ends with a zero id.
+    const BYTE* p = static_cast<const BYTE*>(lpResource);
+    const BYTE* pEnd = p + dwSize;
+    while (p + sizeof(WORD) <= pEnd) {
+        WORD nIDC = *reinterpret_cast<const WORD*>(p);
+        if (nIDC == 0 || p + 8 > pEnd)
+            break;
+        WORD nMsg = *reinterpret_cast<const WORD*>(p + 2);
+        DWORD dwLen = *reinterpret_cast<const DWORD*>(p + 4);
+        const BYTE* pData = p + 8;
+        if (pData + dwLen > pEnd)
+            return FALSE;
+        ::SendDlgItemMessageW(m_hWnd, nIDC, nMsg, dwLen, reinterpret_cast<LPARAM>(pData));
+        p = pData + dwLen;
+    }
+    return TRUE;
+}
+
+BOOL CDialog::OnInitDialog()
+{
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK()
+{
+    if (UpdateData(TRUE))
+        EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void CDialog::EndDialog(int nResult)
+{
+    // For a modeless dialog the dialog manager only hides the window.
+    ::EndDialog(m_hWnd, nResult);
+}
+
+BOOL CDialog::PreTranslateMessage(MSG* pMsg)
+{
+    if (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST)
+        return ::IsDialogMessageW(m_hWnd, pMsg);
+    return FALSE;
+}
+
+HWND CDataExchange::PrepareCtrl(int nIDC)
+{
+    HWND hWndCtrl = ::GetDlgItem(m_pDlgWnd->m_hWnd, nIDC);
+    if (!hWndCtrl) {
+        TRACE("Error: no data exchange control with ID 0x%04X.\n", nIDC);
+        AfxThrowNotSupportedException();
+    }
+    return hWndCtrl;
+}
+
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
+{
+    if (rControl.m_hWnd)
+        return;
+    HWND hWndCtrl = pDX->PrepareCtrl(nIDC);
+    if (!rControl.SubclassWindow(hWndCtrl))
+        AfxThrowNotSupportedException();
+}

@@ -1,0 +1,374 @@
+// CCmdTarget message maps, CWnd and its per-thread handle map, the
+// framework's window procedure and the creation hook that binds new windows.
+#include "afxwin.h"
+
+#include <unordered_map>
+#include <vector>
+
+// --- Per-thread state -------------------------------------------------------
+namespace {
+
+struct ThreadState
+{
+    std::unordered_map<HWND, CWnd*> permanent;
+    std::unordered_map<HWND, CWnd*> temporary;
+    CWnd* pWndInit = NULL;        // object to bind to the next window created
+    HHOOK hHookCbt = NULL;
+    MSG lastSentMsg = {};          // the message being handled, for Default()
+    int nDispatchDepth = 0;
+
+    ~ThreadState() { DeleteTemporaries(); }
+    void DeleteTemporaries()
+    {
+        for (auto& kv : temporary) {
+            kv.second->m_hWnd = NULL;
+            delete kv.second;
+        }
+        temporary.clear();
+    }
+};
+
+ThreadState& State()
+{
+    static thread_local ThreadState state;
+    return state;
+}
+
+} // namespace
+
+// --- Message maps -----------------------------------------------------------
+IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
+
+const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
+{
+    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, 0, NULL } };
+    static const AFX_MSGMAP map = { NULL, &entries[0] };
+    return &map;
+}
+
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+
+const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(UINT nMessage, WPARAM wParam) const
+{
+    for (const AFX_MSGMAP* pMap = GetMessageMap(); pMap; pMap = pMap->pfnGetBaseMap ? pMap->pfnGetBaseMap() : NULL) {
+        for (const AFX_MSGMAP_ENTRY* e = pMap->lpEntries; e->pfn; ++e) {
+            if (e->nMessage != nMessage)
+                continue;
+            if (nMessage == WM_COMMAND) {
+                UINT nID = LOWORD(wParam), nCode = HIWORD(wParam);
+                if (e->nCode != nCode || nID < e->nID || nID > e->nLastID)
+                    continue;
+            }
+            return e;
+        }
+    }
+    return NULL;
+}
+
+BOOL CCmdTarget::DispatchToMap(UINT nMessage, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+{
+    const AFX_MSGMAP_ENTRY* e = FindMessageEntry(nMessage, wParam);
+    if (!e)
+        return FALSE;
+    LRESULT lResult = e->pfn(this, wParam, lParam);
+    if (pResult)
+        *pResult = lResult;
+    return TRUE;
+}
+
+// --- CWnd -------------------------------------------------------------------
+IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
+
+BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
+END_MESSAGE_MAP()
+
+CWnd::CWnd() : m_hWnd(NULL), m_pfnSuper(NULL) {}
+
+CWnd::~CWnd()
+{
+    if (m_hWnd && FromHandlePermanent(m_hWnd) == this) {
+        // The window outlives its object: destroy it while the object can
+        // still take its last messages.
+        DestroyWindow();
+    }
+}
+
+CWnd* CWnd::FromHandlePermanent(HWND hWnd)
+{
+    auto& map = State().permanent;
+    auto it = map.find(hWnd);
+    return it == map.end() ? NULL : it->second;
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd)
+{
+    if (!hWnd)
+        return NULL;
+    if (CWnd* p = FromHandlePermanent(hWnd))
+        return p;
+    auto& temp = State().temporary;
+    auto it = temp.find(hWnd);
+    if (it != temp.end())
+        return it->second;
+    CWnd* p = new CWnd;
+    p->m_hWnd = hWnd;
+    temp[hWnd] = p;
+    return p;
+}
+
+BOOL CWnd::Attach(HWND hWndNew)
+{
+    if (!hWndNew || m_hWnd || FromHandlePermanent(hWndNew))
+        return FALSE;
+    m_hWnd = hWndNew;
+    State().permanent[hWndNew] = this;
+    return TRUE;
+}
+
+HWND CWnd::Detach()
+{
+    HWND hWnd = m_hWnd;
+    if (hWnd) {
+        auto& map = State().permanent;
+        auto it = map.find(hWnd);
+        if (it != map.end() && it->second == this)
+            map.erase(it);
+    }
+    m_hWnd = NULL;
+    return hWnd;
+}
+
+BOOL CWnd::SubclassWindow(HWND hWnd)
+{
+    if (!::IsWindow(hWnd) || !Attach(hWnd))
+        return FALSE;
+    WNDPROC pfnOld = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::AfxWndProc)));
+    if (pfnOld != &CWnd::AfxWndProc)
+        m_pfnSuper = pfnOld;
+    return TRUE;
+}
+
+BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent)
+{
+    HWND hWndControl = ::GetDlgItem(pParent->m_hWnd, int(nID));
+    return hWndControl ? SubclassWindow(hWndControl) : FALSE;
+}
+
+HWND CWnd::UnsubclassWindow()
+{
+    if (m_pfnSuper) {
+        ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+        m_pfnSuper = NULL;
+    }
+    return Detach();
+}
+
+LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    ThreadState& state = State();
+    CWnd* pWnd = FromHandlePermanent(hWnd);
+    if (!pWnd)
+        return ::DefWindowProcW(hWnd, message, wParam, lParam);
+
+    MSG oldMsg = state.lastSentMsg;
+    state.lastSentMsg.hwnd = hWnd;
+    state.lastSentMsg.message = message;
+    state.lastSentMsg.wParam = wParam;
+    state.lastSentMsg.lParam = lParam;
+    ++state.nDispatchDepth;
+
+    LRESULT lResult = 0;
+    try {
+        lResult = pWnd->WindowProc(message, wParam, lParam);
+    } catch (CException* e) {
+        // An exception must not cross into the platform: report it like the
+        // framework does, and go on with the next message.
+        e->ReportError(MB_ICONEXCLAMATION);
+        e->Delete();
+        if (message == WM_CREATE)
+            lResult = -1;
+    } catch (...) {
+        // Nothing that is not a framework exception may leave either.
+    }
+
+    if (message == WM_NCDESTROY && FromHandlePermanent(hWnd) == pWnd) {
+        // Restore the original procedure so the last messages don't come back here.
+        if (pWnd->m_pfnSuper &&
+            reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == &CWnd::AfxWndProc)
+            ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pWnd->m_pfnSuper));
+        pWnd->m_pfnSuper = NULL;
+        pWnd->Detach();
+        pWnd->PostNcDestroy();
+    }
+
+    state.lastSentMsg = oldMsg;
+    if (--state.nDispatchDepth == 0)
+        state.DeleteTemporaries();
+    return lResult;
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT lResult = 0;
+    if (!OnWndMsg(message, wParam, lParam, &lResult))
+        lResult = DefWindowProc(message, wParam, lParam);
+    return lResult;
+}
+
+BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+{
+    return DispatchToMap(message, wParam, lParam, pResult);
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_pfnSuper)
+        return ::CallWindowProcW(m_pfnSuper, m_hWnd, message, wParam, lParam);
+    return ::DefWindowProcW(m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CWnd::Default()
+{
+    const MSG& msg = State().lastSentMsg;
+    return DefWindowProc(msg.message, msg.wParam, msg.lParam);
+}
+
+void CWnd::PostNcDestroy() {}
+
+BOOL CWnd::DestroyWindow()
+{
+    return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE;
+}
+
+BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+
+void CWnd::DoDataExchange(CDataExchange*) {}
+
+BOOL CWnd::UpdateData(BOOL bSaveAndValidate)
+{
+    CDataExchange dx(this, bSaveAndValidate);
+    DoDataExchange(&dx);
+    return TRUE;
+}
+
+void CWnd::OnSize(UINT, int, int) { Default(); }
+void CWnd::OnPaint() { Default(); }
+void CWnd::OnSysCommand(UINT, LPARAM) { Default(); }
+void CWnd::OnActivate(UINT, CWnd*, BOOL) { Default(); }
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const
+{
+    return ::SendMessageW(m_hWnd, message, wParam, lParam);
+}
+
+BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const
+{
+    return ::PostMessageW(m_hWnd, message, wParam, lParam);
+}
+
+void CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint)
+{
+    ::MoveWindow(m_hWnd, x, y, nWidth, nHeight, bRepaint);
+}
+
+void CWnd::MoveWindow(LPCRECT lpRect, BOOL bRepaint)
+{
+    MoveWindow(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top, bRepaint);
+}
+
+BOOL CWnd::SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
+{
+    return ::SetWindowPos(m_hWnd, pWndInsertAfter ? pWndInsertAfter->m_hWnd : NULL, x, y, cx, cy, nFlags);
+}
+
+BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
+void CWnd::GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
+void CWnd::GetWindowRect(LPRECT lpRect) const { ::GetWindowRect(m_hWnd, lpRect); }
+void CWnd::SetWindowText(LPCTSTR lpszString) { ::SetWindowTextW(m_hWnd, lpszString); }
+
+static void GetWindowTextOf(HWND hWnd, CString& rString)
+{
+    int n = ::GetWindowTextLengthW(hWnd);
+    ::GetWindowTextW(hWnd, rString.GetBufferSetLength(n), n + 1);
+    rString.ReleaseBuffer();
+}
+
+void CWnd::GetWindowText(CString& rString) const { GetWindowTextOf(m_hWnd, rString); }
+
+CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
+
+void CWnd::SetDlgItemText(int nID, LPCTSTR lpszString) { ::SetDlgItemTextW(m_hWnd, nID, lpszString); }
+
+int CWnd::GetDlgItemText(int nID, CString& rString) const
+{
+    rString.Empty();
+    if (HWND hWnd = ::GetDlgItem(m_hWnd, nID))
+        GetWindowTextOf(hWnd, rString);
+    return rString.GetLength();
+}
+
+BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
+BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon)
+{
+    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, LPARAM(hIcon)));
+}
+
+CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
+void CWnd::Invalidate(BOOL bErase) { ::InvalidateRect(m_hWnd, NULL, bErase); }
+
+// --- Creation hook ----------------------------------------------------------
+LRESULT CALLBACK AfxCbtFilterHook(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    ThreadState& state = State();
+    if (nCode == HCBT_CREATEWND && state.pWndInit) {
+        CWnd* pWnd = state.pWndInit;
+        state.pWndInit = NULL;
+        pWnd->SubclassWindow(reinterpret_cast<HWND>(wParam));
+    }
+    return ::CallNextHookEx(state.hHookCbt, nCode, wParam, lParam);
+}
+
+void AfxHookWindowCreate(CWnd* pWnd)
+{
+    ThreadState& state = State();
+    if (!state.hHookCbt)
+        state.hHookCbt = ::SetWindowsHookExW(WH_CBT, &AfxCbtFilterHook, NULL, ::GetCurrentThreadId());
+    state.pWndInit = pWnd;
+}
+
+BOOL AfxUnhookWindowCreate()
+{
+    ThreadState& state = State();
+    if (state.hHookCbt) {
+        ::UnhookWindowsHookEx(state.hHookCbt);
+        state.hHookCbt = NULL;
+    }
+    BOOL bBound = state.pWndInit == NULL;
+    state.pWndInit = NULL;
+    return bBound;
+}
+
+BOOL AfxPreTranslateMessage(MSG* pMsg)
+{
+    for (HWND hWnd = pMsg->hwnd; hWnd; hWnd = ::GetParent(hWnd)) {
+        if (CWnd* pWnd = CWnd::FromHandlePermanent(hWnd))
+            if (pWnd->PreTranslateMessage(pMsg))
+                return TRUE;
+        if (!(::GetWindowLongW(hWnd, GWL_STYLE) & WS_CHILD))
+            break;
+    }
+    return FALSE;
+}
+
+// --- Controls ---------------------------------------------------------------
+IMPLEMENT_DYNAMIC(CEdit, CWnd)
+
+void CEdit::SetSel(int nStartChar, int nEndChar, BOOL bNoScroll)
+{
+    ::SendMessageW(m_hWnd, EM_SETSEL, nStartChar, nEndChar);
+    if (!bNoScroll)
+        ::SendMessageW(m_hWnd, EM_SCROLLCARET, 0, 0);
+}

@@ -1,0 +1,170 @@
+// The "App Log" popup in a real window: its template, line ends, refresh,
+// layout, hiding, and a long log that stays whole and starts at its first line.
+#include <loggingdlg.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+CString EditText(const CLoggingDlg& dlg)
+{
+    CString text;
+    dlg.GetDlgItemText(IDC_LOG_TEXT, text);
+    return text;
+}
+
+void PumpPending()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (!AfxPreTranslateMessage(&msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+class PopupTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dlg.Create(IDD_APP_LOG)); }
+    void TearDown() override
+    {
+        if (m_dlg.m_hWnd)
+            m_dlg.DestroyWindow();
+    }
+    CLoggingDlg m_dlg;
+};
+
+// DLGTEMPLATEEX header and the first item header, as far as the checks need.
+#pragma pack(push, 1)
+struct DlgTemplateExHead { WORD dlgVer, signature; DWORD helpID, exStyle, style; WORD cDlgItems; short x, y, cx, cy; };
+struct DlgItemExHead { DWORD helpID, exStyle, style; short x, y, cx, cy; DWORD id; };
+#pragma pack(pop)
+
+const BYTE* SkipSzOrOrd(const BYTE* p)
+{
+    const WORD* w = reinterpret_cast<const WORD*>(p);
+    if (*w == 0xFFFF)
+        return p + 4;
+    while (*w++)
+        ;
+    return reinterpret_cast<const BYTE*>(w);
+}
+
+} // namespace
+
+TEST(PopupTemplate, ExtendedTemplateWithOneReadOnlyEdit)
+{
+    HRSRC hRes = ::FindResourceW(NULL, MAKEINTRESOURCEW(IDD_APP_LOG), MAKEINTRESOURCEW(5));
+    ASSERT_NE(nullptr, hRes);
+    const BYTE* p = static_cast<const BYTE*>(::LockResource(::LoadResource(NULL, hRes)));
+    auto head = reinterpret_cast<const DlgTemplateExHead*>(p);
+    EXPECT_EQ(0xFFFF, head->signature);
+    EXPECT_EQ(0x80CC0040u, head->style);
+    EXPECT_EQ(0x00000180u, head->exStyle);
+    EXPECT_EQ(1, head->cDlgItems);
+    EXPECT_EQ(343, head->cx);
+    EXPECT_EQ(146, head->cy);
+
+    p += sizeof(DlgTemplateExHead);
+    p = SkipSzOrOrd(p);                       // menu
+    p = SkipSzOrOrd(p);                       // class
+    EXPECT_STREQ(L"App Log", reinterpret_cast<const wchar_t*>(p));
+    p = SkipSzOrOrd(p);                       // caption
+    EXPECT_EQ(8, *reinterpret_cast<const WORD*>(p));
+    EXPECT_EQ(400, *reinterpret_cast<const WORD*>(p + 2));
+    EXPECT_STREQ(L"Lucida Console", reinterpret_cast<const wchar_t*>(p + 6));
+    p = SkipSzOrOrd(p + 6);
+    p = reinterpret_cast<const BYTE*>((reinterpret_cast<UINT_PTR>(p) + 3) & ~UINT_PTR(3));
+    auto item = reinterpret_cast<const DlgItemExHead*>(p);
+    EXPECT_EQ(DWORD(IDC_LOG_TEXT), item->id);
+    EXPECT_EQ(0x50B11804u, item->style);
+    EXPECT_EQ(0u, item->exStyle);
+    EXPECT_EQ(342, item->cx);
+    EXPECT_EQ(145, item->cy);
+}
+
+TEST_F(PopupTest, CreatedHiddenWithTheEditBound)
+{
+    EXPECT_FALSE(m_dlg.IsWindowVisible());
+    EXPECT_EQ(::GetDlgItem(m_dlg.m_hWnd, IDC_LOG_TEXT), m_dlg.m_editLog.m_hWnd);
+    EXPECT_TRUE(m_dlg.m_strLog.IsEmpty());
+}
+
+TEST_F(PopupTest, LineEndsBecomeCrLf)
+{
+    m_dlg.AppendText(L"one\ntwo\n");
+    m_dlg.AppendText(L"three\r\nfour\n");
+    m_dlg.AppendText(L"fi\rve");
+    m_dlg.AppendText(L" still five\n");
+    const wchar_t* expected = L"one\r\ntwo\r\nthree\r\nfour\r\nfive still five\r\n";
+    EXPECT_STREQ(expected, m_dlg.m_strLog.GetString());
+    EXPECT_STREQ(expected, EditText(m_dlg).GetString());
+    EXPECT_EQ(6, m_dlg.m_editLog.GetLineCount());   // five lines and the empty one after the last end
+}
+
+TEST_F(PopupTest, RefreshWithoutTextKeepsTheLogAndResetsTheControl)
+{
+    m_dlg.AppendText(L"kept\n");
+    ::SetDlgItemTextW(m_dlg.m_hWnd, IDC_LOG_TEXT, L"scribbled");
+    EXPECT_EQ(0, m_dlg.SendMessage(WM_USER, 0, 0));
+    EXPECT_STREQ(L"kept\r\n", m_dlg.m_strLog.GetString());
+    EXPECT_STREQ(L"kept\r\n", EditText(m_dlg).GetString());
+    m_dlg.AppendText(L"");
+    EXPECT_STREQ(L"kept\r\n", EditText(m_dlg).GetString());
+}
+
+TEST_F(PopupTest, EditFillsTheClientAreaAtAnySize)
+{
+    const SIZE sizes[] = { { 900, 240 }, { 120, 60 }, { 1280, 240 }, { 300, 700 } };
+    for (const SIZE& size : sizes) {
+        m_dlg.MoveWindow(10, 10, size.cx, size.cy);
+        CRect client, edit;
+        m_dlg.GetClientRect(&client);
+        ::GetWindowRect(m_dlg.m_editLog.m_hWnd, &edit);
+        ::MapWindowPoints(NULL, m_dlg.m_hWnd, reinterpret_cast<POINT*>(&edit), 2);
+        EXPECT_EQ(client, edit) << size.cx << "x" << size.cy;
+    }
+}
+
+TEST_F(PopupTest, HiddenByCloseOrEscapeAndStillFed)
+{
+    m_dlg.ShowWindow(SW_SHOW);
+    m_dlg.AppendText(L"before\n");
+    m_dlg.SendMessage(WM_CLOSE);
+    PumpPending();
+    EXPECT_FALSE(m_dlg.IsWindowVisible());
+    ASSERT_TRUE(::IsWindow(m_dlg.m_hWnd));
+    m_dlg.AppendText(L"while hidden\n");
+
+    m_dlg.ShowWindow(SW_SHOW);
+    EXPECT_STREQ(L"before\r\nwhile hidden\r\n", EditText(m_dlg).GetString());
+
+    MSG esc = {};
+    esc.hwnd = m_dlg.m_editLog.m_hWnd;
+    esc.message = WM_KEYDOWN;
+    esc.wParam = VK_ESCAPE;
+    AfxPreTranslateMessage(&esc);
+    PumpPending();
+    EXPECT_FALSE(m_dlg.IsWindowVisible());
+}
+
+TEST_F(PopupTest, LongLogStaysWholeAndTheViewStartsAtTheFirstLine)
+{
+    m_dlg.MoveWindow(0, 0, 600, 200);   // hidden: a shown one only repaints slower
+    CString line;
+    for (int i = 0; i < 800; ++i) {
+        line.Format(L"[2026-12-06 03:45:29 (+123.4567 ms)]: line %04d of a long log\n", i);
+        m_dlg.AppendText(line);
+    }
+    ASSERT_GT(m_dlg.m_strLog.GetLength(), 30000);
+    EXPECT_EQ(m_dlg.m_strLog, EditText(m_dlg));
+    EXPECT_EQ(0, m_dlg.m_editLog.GetFirstVisibleLine());
+
+    // A user who scrolled down is taken back to the start by the next line.
+    m_dlg.m_editLog.LineScroll(300);
+    ASSERT_GT(m_dlg.m_editLog.GetFirstVisibleLine(), 0);
+    m_dlg.AppendText(L"one more\n");
+    EXPECT_EQ(0, m_dlg.m_editLog.GetFirstVisibleLine());
+    EXPECT_EQ(m_dlg.m_strLog, EditText(m_dlg));
+}

@@ -1,0 +1,29 @@
+#!/bin/bash
+# Runs one Windows program under Wine for CTest: winerun.sh PREFIX PROGRAM [ARGS...]
+# Uses the build tree's own Wine prefix, created once under a lock; with no
+# display it wraps itself in a virtual X server (tools/build-and-test.sh
+# provides one for the whole run, so this is only the fallback).
+set -e
+export WINEPREFIX="$1"; shift
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+WINE=/usr/lib/wine/wine64
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      "$WINE" wineboot -i >/dev/null 2>&1 || true
+      /usr/lib/wine/wineserver -w
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+
+if [ -z "$DISPLAY" ]; then
+  exec xvfb-run -a -s "-screen 0 1920x1080x24" "$0" "$WINEPREFIX" "$@"
+fi
+# Wine's services must not inherit the test's output pipes (CTest would wait
+# for them): make sure they run before the test starts.
+"$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+exec "$WINE" "$@"
