@@ -5,10 +5,12 @@
 #include "afx.h"
 #include <commctrl.h>
 #include <type_traits>
+#include <map>
 
 class CCmdTarget;
 class CWnd;
 class CDataExchange;
+class CMenu;
 
 // --- Message maps -----------------------------------------------------------
 // Each entry calls its handler through a small thunk that unpacks wParam and
@@ -155,6 +157,8 @@ public:
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
     CWnd* GetParent() const;
     void Invalidate(BOOL bErase = TRUE);
+    // The window menu; bRevert restores the system's default one.
+    CMenu* GetSystemMenu(BOOL bRevert) const;
 
     // The framework's window procedure: every message of a window bound to a
     // CWnd enters here; exceptions stop here and are reported.
@@ -168,6 +172,8 @@ protected:
     LRESULT Default();
     // Called after the window is gone (WM_NCDESTROY), once the object is detached.
     virtual void PostNcDestroy();
+    // Called when an existing window has just been bound to this object.
+    virtual void PreSubclassWindow();
 
     afx_msg void OnSize(UINT nType, int cx, int cy);
     afx_msg void OnPaint();
@@ -203,6 +209,40 @@ public:
     void LineScroll(int nLines, int nChars = 0) { ::SendMessageW(m_hWnd, EM_LINESCROLL, nChars, nLines); }
 };
 
+// A menu handle; objects for handles found by FromHandle live as long as the thread.
+class CMenu : public CObject
+{
+public:
+    CMenu() : m_hMenu(NULL) {}
+    HMENU m_hMenu;
+    static CMenu* FromHandle(HMENU hMenu);
+    BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, LPCTSTR lpszNewItem = NULL)
+    {
+        return ::AppendMenuW(m_hMenu, nFlags, nIDNewItem, lpszNewItem);
+    }
+};
+
+class CDC : public CObject
+{
+public:
+    CDC() : m_hDC(NULL) {}
+    HDC m_hDC;
+    HDC GetSafeHdc() const { return m_hDC; }
+    BOOL DrawIcon(int x, int y, HICON hIcon) { return ::DrawIcon(m_hDC, x, y, hIcon); }
+};
+
+// The device context of a WM_PAINT: BeginPaint on construction, EndPaint on destruction.
+class CPaintDC : public CDC
+{
+public:
+    explicit CPaintDC(CWnd* pWnd);
+    ~CPaintDC() override;
+    PAINTSTRUCT m_ps;
+
+protected:
+    HWND m_hWnd;
+};
+
 // --- Dialog data exchange ---------------------------------------------------
 class CDataExchange
 {
@@ -229,7 +269,13 @@ public:
     // Modeless creation from the template resource; FALSE when it failed.
     virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = NULL);
     BOOL CreateIndirect(LPCDLGTEMPLATE lpDialogTemplate, CWnd* pParentWnd = NULL);
+    // Runs the dialog modally: IDOK, IDCANCEL (or what EndDialog was given),
+    // or -1 when the dialog could not be created.
+    virtual INT_PTR DoModal();
     void EndDialog(int nResult);
+    // The text of the dialog's init data record 0x037C for control nIDC, if
+    // any (controls read their own set-up from it when they are bound).
+    CStringA GetControlInitData(int nIDC) const;
 
     virtual BOOL OnInitDialog();
     virtual void OnOK();
@@ -241,11 +287,19 @@ protected:
     // Sends the dialog init data records (resource type 240) to their controls.
     BOOL ExecuteDlgInit(LPCVOID lpResource, DWORD dwSize);
 
+    // Loads the template and its init data; NULL when there is no template.
+    LPCDLGTEMPLATE LoadTemplate();
+    void RunModalLoop();
+
     UINT m_nIDHelp;
     LPCTSTR m_lpszTemplateName;
     CWnd* m_pParentWnd;
     LPCVOID m_lpDialogInit;
     DWORD m_dwDialogInitSize;
+    bool m_bModal;
+    bool m_bContinueModal;
+    INT_PTR m_nModalResult;
+    std::map<int, CStringA> m_mapControlInitData;
 
     DECLARE_MESSAGE_MAP()
 };

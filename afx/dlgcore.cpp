@@ -2,6 +2,7 @@
 // exchange, and the default OK/Cancel handling.
 #include "afxwin.h"
 #include "afxdialogex.h"
+#include "afxeditbrowsectrl.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
 IMPLEMENT_DYNAMIC(CDialogEx, CDialog)
@@ -15,18 +16,23 @@ END_MESSAGE_MAP()
 BEGIN_MESSAGE_MAP(CDialogEx, CDialog)
 END_MESSAGE_MAP()
 
+// Init data record whose text a control reads when it is bound (it can't
+// take a message before then: its class is a plain EDIT or BUTTON).
+static const WORD kMsgInitControl = 0x037C;
+
 // The dialog manager needs a dialog procedure; every message it would get has
 // already been through the dialog's message map.
 static INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 CDialog::CDialog()
-    : m_nIDHelp(0), m_lpszTemplateName(NULL), m_pParentWnd(NULL), m_lpDialogInit(NULL), m_dwDialogInitSize(0)
+    : m_nIDHelp(0), m_lpszTemplateName(NULL), m_pParentWnd(NULL), m_lpDialogInit(NULL), m_dwDialogInitSize(0),
+      m_bModal(false), m_bContinueModal(false), m_nModalResult(-1)
 {
 }
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : m_nIDHelp(nIDTemplate), m_lpszTemplateName(MAKEINTRESOURCEW(nIDTemplate)), m_pParentWnd(pParentWnd),
-      m_lpDialogInit(NULL), m_dwDialogInitSize(0)
+      m_lpDialogInit(NULL), m_dwDialogInitSize(0), m_bModal(false), m_bContinueModal(false), m_nModalResult(-1)
 {
 }
 
@@ -42,6 +48,14 @@ static LPCVOID LoadResourceData(LPCWSTR lpszName, LPCWSTR lpszType, DWORD* pdwSi
     return hGlobal ? ::LockResource(hGlobal) : NULL;
 }
 
+LPCDLGTEMPLATE CDialog::LoadTemplate()
+{
+    if (!m_lpszTemplateName)
+        return NULL;
+    m_lpDialogInit = LoadResourceData(m_lpszTemplateName, MAKEINTRESOURCEW(240) /* RT_DLGINIT */, &m_dwDialogInitSize);
+    return static_cast<LPCDLGTEMPLATE>(LoadResourceData(m_lpszTemplateName, MAKEINTRESOURCEW(5) /* RT_DIALOG */, NULL));
+}
+
 BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
 {
     m_lpszTemplateName = MAKEINTRESOURCEW(nIDTemplate);
@@ -49,16 +63,71 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
         m_nIDHelp = nIDTemplate;
     if (pParentWnd)
         m_pParentWnd = pParentWnd;
-    LPCDLGTEMPLATE lpTemplate =
-        static_cast<LPCDLGTEMPLATE>(LoadResourceData(m_lpszTemplateName, MAKEINTRESOURCEW(5) /* RT_DIALOG */, NULL));
+    LPCDLGTEMPLATE lpTemplate = LoadTemplate();
+    return lpTemplate ? CreateIndirect(lpTemplate, m_pParentWnd) : FALSE;
+}
+
+INT_PTR CDialog::DoModal()
+{
+    LPCDLGTEMPLATE lpTemplate = LoadTemplate();
     if (!lpTemplate)
-        return FALSE;
-    m_lpDialogInit = LoadResourceData(m_lpszTemplateName, MAKEINTRESOURCEW(240) /* RT_DLGINIT */, &m_dwDialogInitSize);
-    return CreateIndirect(lpTemplate, m_pParentWnd);
+        return -1;
+
+    // Without a parent the owner is the thread's active top-level window, so
+    // a box opened from the main dialog keeps it disabled while it runs.
+    HWND hWndOwner = m_pParentWnd ? m_pParentWnd->m_hWnd : ::GetActiveWindow();
+    if (hWndOwner)
+        hWndOwner = ::GetAncestor(hWndOwner, GA_ROOT);
+    bool bEnableOwner = hWndOwner && ::IsWindowEnabled(hWndOwner);
+    if (bEnableOwner)
+        ::EnableWindow(hWndOwner, FALSE);
+
+    m_bModal = true;
+    m_bContinueModal = true;
+    m_nModalResult = -1;
+    if (CreateIndirect(lpTemplate, CWnd::FromHandle(hWndOwner))) {
+        if (m_bContinueModal)
+            RunModalLoop();
+    } else {
+        m_nModalResult = -1;
+    }
+
+    if (bEnableOwner)
+        ::EnableWindow(hWndOwner, TRUE);
+    if (m_hWnd) {
+        ::SetWindowPos(m_hWnd, NULL, 0, 0, 0, 0, SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
+        if (hWndOwner && ::GetActiveWindow() == m_hWnd)
+            ::SetActiveWindow(hWndOwner);
+        DestroyWindow();
+    }
+    m_bModal = false;
+    return m_nModalResult;
+}
+
+void CDialog::RunModalLoop()
+{
+    if (m_hWnd && !(::GetWindowLongW(m_hWnd, GWL_STYLE) & WS_VISIBLE))
+        ShowWindow(SW_SHOWNORMAL);
+    MSG msg;
+    while (m_bContinueModal && m_hWnd) {
+        BOOL bGot = ::GetMessageW(&msg, NULL, 0, 0);
+        if (bGot == -1)
+            break;
+        if (!bGot) {
+            // Leave the quit request for the loop that owns the thread.
+            ::PostQuitMessage(int(msg.wParam));
+            break;
+        }
+        if (!AfxPreTranslateMessage(&msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
 }
 
 BOOL CDialog::CreateIndirect(LPCDLGTEMPLATE lpDialogTemplate, CWnd* pParentWnd)
 {
+    AfxRegisterMFCCtrlClasses();
     AfxHookWindowCreate(this);
     HWND hWnd = ::CreateDialogIndirectParamW(AfxGetInstanceHandle(), lpDialogTemplate,
                                              pParentWnd ? pParentWnd->m_hWnd : NULL, &AfxDlgProc, 0);
@@ -93,7 +162,10 @@ BOOL CDialog::ExecuteDlgInit(LPCVOID lpResource, DWORD dwSize)
         const BYTE* pData = p + 8;
         if (pData + dwLen > pEnd)
             return FALSE;
-        ::SendDlgItemMessageW(m_hWnd, nIDC, nMsg, dwLen, reinterpret_cast<LPARAM>(pData));
+        if (nMsg == kMsgInitControl)
+            m_mapControlInitData[nIDC] = CStringA(reinterpret_cast<const char*>(pData), int(dwLen));
+        else
+            ::SendDlgItemMessageW(m_hWnd, nIDC, nMsg, dwLen, reinterpret_cast<LPARAM>(pData));
         p = pData + dwLen;
     }
     return TRUE;
@@ -115,8 +187,19 @@ void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void CDialog::EndDialog(int nResult)
 {
+    if (m_bModal) {
+        m_nModalResult = nResult;
+        m_bContinueModal = false;
+        ::PostMessageW(m_hWnd, WM_NULL, 0, 0);   // wake the modal loop
+    }
     // For a modeless dialog the dialog manager only hides the window.
     ::EndDialog(m_hWnd, nResult);
+}
+
+CStringA CDialog::GetControlInitData(int nIDC) const
+{
+    auto it = m_mapControlInitData.find(nIDC);
+    return it == m_mapControlInitData.end() ? CStringA() : it->second;
 }
 
 BOOL CDialog::PreTranslateMessage(MSG* pMsg)

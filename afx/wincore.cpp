@@ -2,6 +2,7 @@
 // framework's window procedure and the creation hook that binds new windows.
 #include "afxwin.h"
 
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -146,8 +147,11 @@ BOOL CWnd::SubclassWindow(HWND hWnd)
         ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::AfxWndProc)));
     if (pfnOld != &CWnd::AfxWndProc)
         m_pfnSuper = pfnOld;
+    PreSubclassWindow();
     return TRUE;
 }
+
+void CWnd::PreSubclassWindow() {}
 
 BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent)
 {
@@ -317,6 +321,25 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon)
 }
 
 CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
+
+CMenu* CWnd::GetSystemMenu(BOOL bRevert) const { return CMenu::FromHandle(::GetSystemMenu(m_hWnd, bRevert)); }
+
+CMenu* CMenu::FromHandle(HMENU hMenu)
+{
+    if (!hMenu)
+        return NULL;
+    static thread_local std::unordered_map<HMENU, std::unique_ptr<CMenu>> s_menus;
+    std::unique_ptr<CMenu>& p = s_menus[hMenu];
+    if (!p) {
+        p.reset(new CMenu);
+        p->m_hMenu = hMenu;
+    }
+    return p.get();
+}
+
+CPaintDC::CPaintDC(CWnd* pWnd) : m_hWnd(pWnd->m_hWnd) { m_hDC = ::BeginPaint(m_hWnd, &m_ps); }
+
+CPaintDC::~CPaintDC() { ::EndPaint(m_hWnd, &m_ps); }
 void CWnd::Invalidate(BOOL bErase) { ::InvalidateRect(m_hWnd, NULL, bErase); }
 
 // --- Creation hook ----------------------------------------------------------

@@ -1,0 +1,70 @@
+// The shell manager's folder picker and the visual managers.
+#include "afxshellmanager.h"
+#include "afxvisualmanager.h"
+
+#include <shlobj.h>
+#include <memory>
+
+CShellManager* afxShellManager = NULL;
+
+CShellManager::CShellManager()
+{
+    if (!afxShellManager)
+        afxShellManager = this;
+}
+
+CShellManager::~CShellManager()
+{
+    if (afxShellManager == this)
+        afxShellManager = NULL;
+}
+
+static int CALLBACK SelectInitialFolder(HWND hWnd, UINT uMsg, LPARAM, LPARAM lpData)
+{
+    if (uMsg == BFFM_INITIALIZED && lpData)
+        ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, lpData);
+    return 0;
+}
+
+BOOL CShellManager::BrowseForFolder(CString& strOutFolder, CWnd* pWndParent, LPCTSTR lpszInitialFolder,
+                                   LPCTSTR lpszTitle, UINT ulFlags)
+{
+    BROWSEINFOW bi = {};
+    bi.hwndOwner = pWndParent ? pWndParent->m_hWnd : NULL;
+    bi.lpszTitle = lpszTitle;
+    bi.ulFlags = ulFlags;
+    bi.lpfn = &SelectInitialFolder;
+    bi.lParam = reinterpret_cast<LPARAM>(lpszInitialFolder && *lpszInitialFolder ? lpszInitialFolder : NULL);
+    LPITEMIDLIST pidl = ::SHBrowseForFolderW(&bi);
+    if (!pidl)
+        return FALSE;
+    WCHAR szPath[MAX_PATH] = L"";
+    BOOL bOk = ::SHGetPathFromIDListW(pidl, szPath);
+    ::CoTaskMemFree(pidl);
+    if (bOk)
+        strOutFolder = szPath;
+    return bOk;
+}
+
+IMPLEMENT_DYNCREATE(CMFCVisualManager, CObject)
+IMPLEMENT_DYNCREATE(CMFCVisualManagerWindows, CMFCVisualManager)
+
+static std::unique_ptr<CMFCVisualManager>& VisualManager()
+{
+    static std::unique_ptr<CMFCVisualManager> s_pManager;
+    return s_pManager;
+}
+
+void CMFCVisualManager::SetDefaultManager(CRuntimeClass* pRTIVisualManager)
+{
+    if (!pRTIVisualManager || !pRTIVisualManager->IsDerivedFrom(RUNTIME_CLASS(CMFCVisualManager)))
+        return;
+    VisualManager().reset(static_cast<CMFCVisualManager*>(pRTIVisualManager->CreateObject()));
+}
+
+CMFCVisualManager* CMFCVisualManager::GetInstance()
+{
+    if (!VisualManager())
+        VisualManager().reset(new CMFCVisualManager);
+    return VisualManager().get();
+}
