@@ -1,0 +1,111 @@
+// Modal dialogs, the edit-browse control's mode from the dialog init data,
+// and the IP address control's fields.
+#include <afxwin.h>
+#include <afxcmn.h>
+#include <afxdialogex.h>
+#include <afxeditbrowsectrl.h>
+#include <gtest/gtest.h>
+
+#include "afxtestres.h"
+
+namespace {
+
+// Ends itself with the given command as soon as it runs.
+class CSelfEndingDlg : public CDialogEx
+{
+public:
+    CSelfEndingDlg(UINT nIDTemplate, UINT nCommand) : CDialogEx(nIDTemplate), m_nCommand(nCommand) {}
+    bool m_bWasVisible = false;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        CDialogEx::OnInitDialog();
+        PostMessage(WM_APP);
+        return TRUE;
+    }
+    LRESULT OnApp(WPARAM, LPARAM)
+    {
+        m_bWasVisible = IsWindowVisible() != FALSE;
+        PostMessage(WM_COMMAND, MAKEWPARAM(m_nCommand, BN_CLICKED));
+        return 0;
+    }
+    UINT m_nCommand;
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CSelfEndingDlg, CDialogEx)
+    ON_MESSAGE(WM_APP, &CSelfEndingDlg::OnApp)
+END_MESSAGE_MAP()
+
+class CPanelDlg : public CDialogEx
+{
+public:
+    CPanelDlg() : CDialogEx(IDD_AFXPANEL) {}
+    CMFCEditBrowseCtrl m_browse;
+    CMFCEditBrowseCtrl m_plain;
+    CIPAddressCtrl m_ip;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override
+    {
+        CDialogEx::DoDataExchange(pDX);
+        DDX_Control(pDX, IDC_AFXPANEL_BROWSE, m_browse);
+        DDX_Control(pDX, IDC_AFXPANEL_PLAIN, m_plain);
+        DDX_Control(pDX, IDC_AFXPANEL_IP, m_ip);
+    }
+};
+
+} // namespace
+
+TEST(ModalDialog, ReturnsTheCommandThatEndedIt)
+{
+    CSelfEndingDlg ok(IDD_AFXPANEL, IDOK);
+    EXPECT_EQ(IDOK, ok.DoModal());
+    EXPECT_TRUE(ok.m_bWasVisible);   // shown although its template isn't visible
+    EXPECT_EQ(nullptr, ok.m_hWnd);   // destroyed when the run ends
+
+    CSelfEndingDlg cancel(IDD_AFXPANEL, IDCANCEL);
+    EXPECT_EQ(IDCANCEL, cancel.DoModal());
+}
+
+TEST(ModalDialog, MissingTemplateGivesMinusOne)
+{
+    CSelfEndingDlg dlg(9999, IDOK);
+    EXPECT_EQ(-1, dlg.DoModal());
+}
+
+TEST(PanelControls, EditBrowseTakesFolderModeFromTheInitData)
+{
+    CPanelDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_AFXPANEL));
+    EXPECT_EQ(CMFCEditBrowseCtrl::BrowseMode_Folder, dlg.m_browse.GetMode());
+    EXPECT_EQ(CMFCEditBrowseCtrl::BrowseMode_None, dlg.m_plain.GetMode());
+
+    // The button takes its room from the edit's client area, not the text's.
+    CRect rcBrowse, rcPlain;
+    ::GetClientRect(dlg.m_browse.m_hWnd, &rcBrowse);
+    ::GetClientRect(dlg.m_plain.m_hWnd, &rcPlain);
+    EXPECT_EQ(rcPlain.Width() - ::GetSystemMetrics(SM_CXVSCROLL), rcBrowse.Width());
+    dlg.SetDlgItemText(IDC_AFXPANEL_BROWSE, L"C:\\some\\folder\\");
+    CString text;
+    dlg.GetDlgItemText(IDC_AFXPANEL_BROWSE, text);
+    EXPECT_STREQ(L"C:\\some\\folder\\", text.GetString());
+    dlg.DestroyWindow();
+}
+
+TEST(PanelControls, AddressFieldsFirstToLastBlankAsZero)
+{
+    CPanelDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_AFXPANEL));
+    BYTE b[4] = { 9, 9, 9, 9 };
+    EXPECT_EQ(0, dlg.m_ip.GetAddress(b[0], b[1], b[2], b[3]));
+    EXPECT_EQ(0, b[0] | b[1] | b[2] | b[3]);
+    dlg.m_ip.SetAddress(192, 168, 1, 20);
+    EXPECT_EQ(4, dlg.m_ip.GetAddress(b[0], b[1], b[2], b[3]));
+    EXPECT_EQ(192, b[0]);
+    EXPECT_EQ(168, b[1]);
+    EXPECT_EQ(1, b[2]);
+    EXPECT_EQ(20, b[3]);
+    dlg.DestroyWindow();
+}
