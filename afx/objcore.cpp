@@ -150,22 +150,26 @@ AFX_TRACE_SINK AfxSetTraceSink(AFX_TRACE_SINK pfnSink)
     return s_pfnTraceSink.exchange(pfnSink ? pfnSink : &AfxDebuggerSink);
 }
 
+template <typename XCHAR>
+static void TraceV(const XCHAR* lpszFormat, va_list args)
+{
+    CStringT<XCHAR> str;
+    str.FormatV(lpszFormat, args);
+    s_pfnTraceSink.load()(CStringA(str));
+}
+
 void __cdecl AfxTrace(LPCSTR lpszFormat, ...)
 {
     va_list args;
     va_start(args, lpszFormat);
-    CStringA str;
-    str.FormatV(lpszFormat, args);
+    TraceV(lpszFormat, args);
     va_end(args);
-    s_pfnTraceSink.load()(str);
 }
 
 void __cdecl AfxTrace(LPCWSTR lpszFormat, ...)
 {
     va_list args;
     va_start(args, lpszFormat);
-    CStringW str;
-    str.FormatV(lpszFormat, args);
+    TraceV(lpszFormat, args);
     va_end(args);
-    s_pfnTraceSink.load()(CStringA(str));
 }

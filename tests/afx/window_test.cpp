@@ -4,6 +4,7 @@
 #include <afxwin.h>
 #include <afxdialogex.h>
 #include <gtest/gtest.h>
+#include <pumpmessages.h>
 
 #include <atomic>
 #include <string>
@@ -76,17 +77,6 @@ BEGIN_MESSAGE_MAP(CTestDlg, CDialogEx)
     ON_WM_SIZE()
     ON_BN_CLICKED(IDC_AFXTEST_BUTTON, &CTestDlg::OnThrow)
 END_MESSAGE_MAP()
-
-void PumpPending()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
-        if (!AfxPreTranslateMessage(&msg)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // layout, hiding, and a long log that stays whole and starts at its first line.
 #include <loggingdlg.h>
 #include <gtest/gtest.h>
+#include <pumpmessages.h>
 
 namespace {
 
@@ -10,17 +11,6 @@ CString EditText(const CLoggingDlg& dlg)
     CString text;
     dlg.GetDlgItemText(IDC_LOG_TEXT, text);
     return text;
-}
-
-void PumpPending()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
-        if (!AfxPreTranslateMessage(&msg)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
 }
 
 class PopupTest : public ::testing::Test
