@@ -521,6 +521,37 @@ TEST_F(ContainerTest, EventInterfaceIsFoundFromTheTypeInformationWithoutClassInf
     dlg.DestroyWindow();
 }
 
+TEST(EventSinkMap, ArgumentsAreConvertedInDeclarationOrderAndCheckedAgainstIt)
+{
+    CViewerTestDlg dlg;   // no window needed: the map is the class's
+    VARIANTARG args[2];
+    // Last-first: args[1] is the session (a null BSTR), args[0] the time stamp.
+    ::VariantInit(&args[1]);
+    V_VT(&args[1]) = VT_BSTR;
+    V_BSTR(&args[1]) = nullptr;
+    ::VariantInit(&args[0]);
+    V_VT(&args[0]) = VT_BSTR;
+    V_BSTR(&args[0]) = ::SysAllocString(L"2026-12-06 03:45:29.123");
+    DISPPARAMS params = { args, nullptr, 2, 0 };
+
+    HRESULT hr = E_FAIL;
+    EXPECT_TRUE(dlg.DispatchEventToMap(IDC_VIEWER, 1, &params, &hr));
+    EXPECT_EQ(S_OK, hr);
+    ASSERT_EQ(1u, dlg.m_events.size());
+    EXPECT_STREQ(L"", dlg.m_events[0].m_strSession.GetString());
+    EXPECT_STREQ(L"2026-12-06 03:45:29.123", dlg.m_events[0].m_strTimeStamp.GetString());
+
+    // One argument short: the handler is not called.
+    DISPPARAMS shortParams = { args, nullptr, 1, 0 };
+    EXPECT_TRUE(dlg.DispatchEventToMap(IDC_VIEWER, 1, &shortParams, &hr));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, hr);
+    // Another control or event has no entry.
+    EXPECT_FALSE(dlg.DispatchEventToMap(IDC_VIEWERTEST_EDIT, 1, &params, &hr));
+    EXPECT_FALSE(dlg.DispatchEventToMap(IDC_VIEWER, 2, &params, &hr));
+    EXPECT_EQ(1u, dlg.m_events.size());
+    ::VariantClear(&args[0]);
+}
+
 // --- Release ------------------------------------------------------------------
 
 TEST_F(ContainerTest, DestroyingTheDialogUnadvisesClosesAndReleasesTheControl)
