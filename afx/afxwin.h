@@ -6,11 +6,17 @@
 #include <commctrl.h>
 #include <type_traits>
 #include <map>
+#include <utility>
 
 class CCmdTarget;
 class CWnd;
 class CDataExchange;
 class CMenu;
+class CFile;
+struct CCreateContext;
+class COleControlSite;
+class COleControlContainer;
+struct _AFX_OCC_DIALOG_INFO;
 
 // --- Message maps -----------------------------------------------------------
 // Each entry calls its handler through a small thunk that unpacks wParam and
@@ -81,6 +87,96 @@ protected: \
     { WM_ACTIVATE, 0, 0, 0, AFX_THUNK_(_this->OnActivate(UINT(LOWORD(wParam)), \
         CWnd::FromHandle(reinterpret_cast<HWND>(lParam)), BOOL(HIWORD(wParam))); return 0;) },
 
+// --- Event sink maps --------------------------------------------------------
+// Events of hosted OLE controls, by control id and DISPID. Like message map
+// entries, each entry calls its handler through a thunk, which converts the
+// event's arguments to the declared VTS_ types and the handler's parameters.
+typedef HRESULT (*AFX_PEVENTTHUNK)(CCmdTarget* pTarget, DISPPARAMS* pDispParams);
+
+struct AFX_EVENTSINKMAP_ENTRY
+{
+    UINT nCtrlID;
+    DISPID dispid;
+    AFX_PEVENTTHUNK pfn;
+};
+
+struct AFX_EVENTSINKMAP
+{
+    const AFX_EVENTSINKMAP* (*pfnGetBaseMap)();
+    const AFX_EVENTSINKMAP_ENTRY* lpEntries;
+};
+
+#define DECLARE_EVENTSINK_MAP() \
+protected: \
+    static const AFX_EVENTSINKMAP* GetThisEventSinkMap(); \
+    const AFX_EVENTSINKMAP* GetEventSinkMap() const override;
+
+#define BEGIN_EVENTSINK_MAP(theClass, baseClass) \
+    const AFX_EVENTSINKMAP* theClass::GetEventSinkMap() const { return GetThisEventSinkMap(); } \
+    const AFX_EVENTSINKMAP* theClass::GetThisEventSinkMap() \
+    { \
+        typedef baseClass TheBaseClass; \
+        static_assert(std::is_base_of<TheBaseClass, theClass>::value, "event sink map of " #theClass); \
+        static const AFX_EVENTSINKMAP_ENTRY _eventsinkEntries[] = {
+
+// void (or BOOL) Handler(params...), params matching vtsParams (VTS_BSTR: LPCTSTR)
+#define ON_EVENT(theClass, id, dispid, pfnHandler, vtsParams) \
+    { UINT(id), DISPID(dispid), [](CCmdTarget* _p, DISPPARAMS* _pdp) -> HRESULT { \
+        return AfxCallEventHandler(static_cast<theClass*>(_p), pfnHandler, \
+                                   reinterpret_cast<const BYTE*>(vtsParams), _pdp); } },
+
+#define END_EVENTSINK_MAP() \
+            { 0, 0, NULL } \
+        }; \
+        static const AFX_EVENTSINKMAP eventsinkMap = { &TheBaseClass::GetThisEventSinkMap, &_eventsinkEntries[0] }; \
+        return &eventsinkMap; \
+    }
+
+// How a handler parameter is taken from an event argument of the declared type.
+template <typename T> struct AfxEventParam;
+template <> struct AfxEventParam<LPCTSTR>
+{
+    static const VARTYPE vt = VT_BSTR;
+    // A null BSTR is the empty text.
+    static LPCTSTR Get(const VARIANT& var) { return V_BSTR(&var) ? V_BSTR(&var) : L""; }
+};
+
+// The event's arguments, converted to the declared types in declaration order
+// (DISPPARAMS holds them last-first); cleared when the call is over.
+class CEventArgs
+{
+public:
+    CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nParams, DISPPARAMS* pDispParams);
+    ~CEventArgs();
+    CEventArgs(const CEventArgs&) = delete;
+    CEventArgs& operator=(const CEventArgs&) = delete;
+    HRESULT m_hr;   // S_OK, or why the arguments do not fit the declaration
+    const VARIANT& operator[](UINT i) const { return m_pArgs[i]; }
+
+private:
+    VARIANT m_args[8];
+    VARIANT* m_pArgs;
+    UINT m_nArgs;
+};
+
+template <class T, class C, class R, class... Args, size_t... I>
+HRESULT AfxCallEventHandler_(T* pTarget, R (C::*pfn)(Args...), const CEventArgs& args, std::index_sequence<I...>)
+{
+    (void)args;
+    (pTarget->*pfn)(AfxEventParam<Args>::Get(args[UINT(I)])...);
+    return S_OK;
+}
+
+template <class T, class C, class R, class... Args>
+HRESULT AfxCallEventHandler(T* pTarget, R (C::*pfn)(Args...), const BYTE* pbParams, DISPPARAMS* pDispParams)
+{
+    static const VARTYPE vtHandler[sizeof...(Args) + 1] = { AfxEventParam<Args>::vt..., VT_EMPTY };
+    CEventArgs args(pbParams, vtHandler, UINT(sizeof...(Args)), pDispParams);
+    if (FAILED(args.m_hr))
+        return args.m_hr;
+    return AfxCallEventHandler_(pTarget, pfn, args, std::index_sequence_for<Args...>());
+}
+
 class CCmdTarget : public CObject
 {
     DECLARE_DYNAMIC(CCmdTarget)
@@ -89,10 +185,15 @@ public:
     const AFX_MSGMAP_ENTRY* FindMessageEntry(UINT nMessage, WPARAM wParam) const;
     // Calls the handler of the message, if any; FALSE when there is none.
     BOOL DispatchToMap(UINT nMessage, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    // Calls the handler of event dispid from control nCtrlID, if any; FALSE
+    // when there is none. *phr tells whether the arguments fitted.
+    BOOL DispatchEventToMap(UINT nCtrlID, DISPID dispid, DISPPARAMS* pDispParams, HRESULT* phr);
 
 protected:
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const;
+    static const AFX_EVENTSINKMAP* GetThisEventSinkMap();
+    virtual const AFX_EVENTSINKMAP* GetEventSinkMap() const;
 };
 
 // --- Geometry ---------------------------------------------------------------
@@ -159,6 +260,20 @@ public:
     void Invalidate(BOOL bErase = TRUE);
     // The window menu; bRevert restores the system's default one.
     CMenu* GetSystemMenu(BOOL bRevert) const;
+
+    // Hosted OLE controls (the container lives in afxdisp.h). CreateControl
+    // makes this object the wrapper of a new control in pParentWnd; a file to
+    // load the control's state from is not supported (pPersist must be NULL).
+    BOOL CreateControl(REFCLSID clsid, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+                       CWnd* pParentWnd, UINT nID, CFile* pPersist = NULL, BOOL bStorage = FALSE,
+                       BSTR bstrLicKey = NULL);
+    // Calls the wrapped control through IDispatch; pbParamInfo lists the
+    // arguments' VTS_ types. Failures throw COleDispatchException or COleException.
+    void __cdecl InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
+                              const BYTE* pbParamInfo, ...);
+    LPUNKNOWN GetControlUnknown();
+    COleControlSite* m_pCtrlSite;      // the site of the control this object wraps
+    COleControlContainer* m_pCtrlCont; // the controls this window hosts
 
     // The framework's window procedure: every message of a window bound to a
     // CWnd enters here; exceptions stop here and are reported.
@@ -300,6 +415,7 @@ protected:
     bool m_bContinueModal;
     INT_PTR m_nModalResult;
     std::map<int, CStringA> m_mapControlInitData;
+    _AFX_OCC_DIALOG_INFO* m_pOccDialogInfo; // OLE control items, while the dialog is created
 
     DECLARE_MESSAGE_MAP()
 };

@@ -3,6 +3,7 @@
 #include "afxwin.h"
 #include "afxdialogex.h"
 #include "afxeditbrowsectrl.h"
+#include "afxdisp.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
 IMPLEMENT_DYNAMIC(CDialogEx, CDialog)
@@ -26,13 +27,14 @@ static INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 CDialog::CDialog()
     : m_nIDHelp(0), m_lpszTemplateName(NULL), m_pParentWnd(NULL), m_lpDialogInit(NULL), m_dwDialogInitSize(0),
-      m_bModal(false), m_bContinueModal(false), m_nModalResult(-1)
+      m_bModal(false), m_bContinueModal(false), m_nModalResult(-1), m_pOccDialogInfo(NULL)
 {
 }
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : m_nIDHelp(nIDTemplate), m_lpszTemplateName(MAKEINTRESOURCEW(nIDTemplate)), m_pParentWnd(pParentWnd),
-      m_lpDialogInit(NULL), m_dwDialogInitSize(0), m_bModal(false), m_bContinueModal(false), m_nModalResult(-1)
+      m_lpDialogInit(NULL), m_dwDialogInitSize(0), m_bModal(false), m_bContinueModal(false), m_nModalResult(-1),
+      m_pOccDialogInfo(NULL)
 {
 }
 
@@ -128,11 +130,21 @@ void CDialog::RunModalLoop()
 BOOL CDialog::CreateIndirect(LPCDLGTEMPLATE lpDialogTemplate, CWnd* pParentWnd)
 {
     AfxRegisterMFCCtrlClasses();
+    // With the control container enabled, the dialog manager gets the
+    // template without its OLE control items; HandleInitDialog makes them.
+    _AFX_OCC_DIALOG_INFO occInfo;
+    if (afxOccManager) {
+        lpDialogTemplate = afxOccManager->PreCreateDialog(&occInfo, lpDialogTemplate);
+        m_pOccDialogInfo = &occInfo;
+    }
     AfxHookWindowCreate(this);
     HWND hWnd = ::CreateDialogIndirectParamW(AfxGetInstanceHandle(), lpDialogTemplate,
                                              pParentWnd ? pParentWnd->m_hWnd : NULL, &AfxDlgProc, 0);
     AfxUnhookWindowCreate();
-    if (!hWnd) {
+    m_pOccDialogInfo = NULL;
+    if (hWnd && occInfo.m_bCreateFailed && ::IsWindow(hWnd))
+        ::DestroyWindow(hWnd);
+    if (!hWnd || occInfo.m_bCreateFailed) {
         if (m_hWnd)
             Detach();
         return FALSE;
@@ -142,6 +154,15 @@ BOOL CDialog::CreateIndirect(LPCDLGTEMPLATE lpDialogTemplate, CWnd* pParentWnd)
 
 LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM)
 {
+    if (m_pOccDialogInfo &&
+        !afxOccManager->CreateDlgControls(this, m_lpDialogInit, m_dwDialogInitSize, m_pOccDialogInfo)) {
+        // A control the dialog needs is missing: the dialog is not made.
+        // Its window goes at once, with the controls already made.
+        TRACE("Error: the dialog's OLE controls could not be created.\n");
+        m_pOccDialogInfo->m_bCreateFailed = TRUE;
+        DestroyWindow();
+        return FALSE;
+    }
     if (m_lpDialogInit)
         ExecuteDlgInit(m_lpDialogInit, m_dwDialogInitSize);
     return OnInitDialog();
@@ -162,9 +183,10 @@ BOOL CDialog::ExecuteDlgInit(LPCVOID lpResource, DWORD dwSize)
         const BYTE* pData = p + 8;
         if (pData + dwLen > pEnd)
             return FALSE;
+        // The state records of OLE controls were used when the controls were made.
         if (nMsg == kMsgInitControl)
             m_mapControlInitData[nIDC] = CStringA(reinterpret_cast<const char*>(pData), int(dwLen));
-        else
+        else if (!AfxIsOccInitMessage(nMsg))
             ::SendDlgItemMessageW(m_hWnd, nIDC, nMsg, dwLen, reinterpret_cast<LPARAM>(pData));
         p = pData + dwLen;
     }
@@ -221,8 +243,15 @@ HWND CDataExchange::PrepareCtrl(int nIDC)
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
 {
-    if (rControl.m_hWnd)
+    if (rControl.m_hWnd || rControl.m_pCtrlSite)
         return;
+    // A hosted OLE control is driven through its site; its window stays the control's own.
+    if (COleControlContainer* pCtrlCont = pDX->m_pDlgWnd->m_pCtrlCont) {
+        if (COleControlSite* pSite = pCtrlCont->FindItem(UINT(nIDC))) {
+            pSite->AttachWindow(&rControl);
+            return;
+        }
+    }
     HWND hWndCtrl = pDX->PrepareCtrl(nIDC);
     if (!rControl.SubclassWindow(hWndCtrl))
         AfxThrowNotSupportedException();

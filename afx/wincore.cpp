@@ -1,6 +1,7 @@
 // CCmdTarget message maps, CWnd and its per-thread handle map, the
 // framework's window procedure and the creation hook that binds new windows.
 #include "afxwin.h"
+#include "afxdisp.h"
 
 #include <memory>
 #include <unordered_map>
@@ -77,19 +78,45 @@ BOOL CCmdTarget::DispatchToMap(UINT nMessage, WPARAM wParam, LPARAM lParam, LRES
     return TRUE;
 }
 
+// --- Event sink maps --------------------------------------------------------
+const AFX_EVENTSINKMAP* CCmdTarget::GetThisEventSinkMap()
+{
+    static const AFX_EVENTSINKMAP_ENTRY entries[] = { { 0, 0, NULL } };
+    static const AFX_EVENTSINKMAP map = { NULL, &entries[0] };
+    return &map;
+}
+
+const AFX_EVENTSINKMAP* CCmdTarget::GetEventSinkMap() const { return GetThisEventSinkMap(); }
+
+BOOL CCmdTarget::DispatchEventToMap(UINT nCtrlID, DISPID dispid, DISPPARAMS* pDispParams, HRESULT* phr)
+{
+    for (const AFX_EVENTSINKMAP* pMap = GetEventSinkMap(); pMap;
+         pMap = pMap->pfnGetBaseMap ? pMap->pfnGetBaseMap() : NULL) {
+        for (const AFX_EVENTSINKMAP_ENTRY* e = pMap->lpEntries; e->pfn; ++e) {
+            if (e->nCtrlID == nCtrlID && e->dispid == dispid) {
+                HRESULT hr = e->pfn(this, pDispParams);
+                if (phr)
+                    *phr = hr;
+                return TRUE;
+            }
+        }
+    }
+    return FALSE;
+}
+
 // --- CWnd -------------------------------------------------------------------
 IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
 
 BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
 END_MESSAGE_MAP()
 
-CWnd::CWnd() : m_hWnd(NULL), m_pfnSuper(NULL) {}
+CWnd::CWnd() : m_hWnd(NULL), m_pCtrlSite(NULL), m_pCtrlCont(NULL), m_pfnSuper(NULL) {}
 
 CWnd::~CWnd()
 {
-    if (m_hWnd && FromHandlePermanent(m_hWnd) == this) {
-        // The window outlives its object: destroy it while the object can
-        // still take its last messages.
+    if ((m_hWnd && FromHandlePermanent(m_hWnd) == this) || m_pCtrlSite) {
+        // The window (or the hosted control) outlives its object: destroy it
+        // while the object can still take its last messages.
         DestroyWindow();
     }
 }
@@ -196,6 +223,13 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
         // Nothing that is not a framework exception may leave either.
     }
 
+    if (message == WM_DESTROY && pWnd->m_pCtrlCont) {
+        // The hosted controls go while their windows still exist.
+        COleControlContainer* pCtrlCont = pWnd->m_pCtrlCont;
+        pWnd->m_pCtrlCont = NULL;
+        delete pCtrlCont;
+    }
+
     if (message == WM_NCDESTROY && FromHandlePermanent(hWnd) == pWnd) {
         // Restore the original procedure so the last messages don't come back here.
         if (pWnd->m_pfnSuper &&
@@ -242,6 +276,11 @@ void CWnd::PostNcDestroy() {}
 
 BOOL CWnd::DestroyWindow()
 {
+    if (m_pCtrlSite) {
+        // A hosted control is released through its container, which destroys its window.
+        m_pCtrlSite->m_pCtrlCont->DestroyControl(m_pCtrlSite);
+        return TRUE;
+    }
     return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE;
 }
 

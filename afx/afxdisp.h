@@ -1,0 +1,250 @@
+// OLE dispatch and the OLE control container: the framework's OLE
+// exceptions, the VTS_ parameter strings, and the sites through which a
+// window hosts ActiveX controls (created from a dialog template or by
+// CWnd::CreateControl), calls them and receives their events.
+#pragma once
+
+#include "afxwin.h"
+
+#include <ole2.h>
+#include <olectl.h>
+#include <ocidl.h>
+
+#include <vector>
+
+// Parameter types for InvokeHelper and ON_EVENT: one VARTYPE byte per
+// parameter, concatenated; the literal's terminator ends the list.
+#define VTS_NONE ""
+#define VTS_R4 "\x04"
+#define VTS_BSTR "\x08"
+
+// A failed OLE call, by its status code.
+class COleException : public CException
+{
+    DECLARE_DYNAMIC(COleException)
+public:
+    SCODE m_sc;
+    BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, PUINT pnHelpContext = NULL) const override;
+};
+
+// An error that a dispatch call reported through EXCEPINFO.
+class COleDispatchException : public CException
+{
+    DECLARE_DYNAMIC(COleDispatchException)
+public:
+    COleDispatchException(LPCTSTR lpszDescription, UINT nHelpID, WORD wCode);
+    // The description, or the status code's text when there is none.
+    BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, PUINT pnHelpContext = NULL) const override;
+
+    WORD m_wCode;
+    SCODE m_scError;
+    DWORD m_dwHelpContext;
+    CString m_strHelpFile;
+    CString m_strDescription;
+    CString m_strSource;
+};
+
+[[noreturn]] void AfxThrowOleException(SCODE sc);
+// Throws the dispatch error described by pExcepInfo (filled in first when it
+// defers that), freeing its texts.
+[[noreturn]] void AfxThrowOleDispatchException(EXCEPINFO* pExcepInfo);
+
+// Makes dialogs host the OLE controls their templates name by class
+// identifier. Until it is called such a dialog can't be created.
+void AfxEnableControlContainer();
+
+// The OLE control items of a dialog template, found while the template is
+// copied without them; the controls are made from them during WM_INITDIALOG.
+struct _AFX_OCC_DIALOG_INFO
+{
+    struct ItemInfo
+    {
+        CLSID m_clsid;
+        UINT m_nID;
+        DWORD m_dwStyle;
+        RECT m_rcDialogUnits;   // left, top, right, bottom
+        UINT m_nIndex;          // position in the template, which is the tab order
+        UINT m_nPlainBefore;    // ordinary items before it in the template
+    };
+    std::vector<ItemInfo> m_items;
+    std::vector<DWORD> m_newTemplate; // DWORD storage keeps the copy aligned
+    BOOL m_bCreateFailed = FALSE;     // a control could not be created
+};
+
+// The container's part in making dialogs; installed by AfxEnableControlContainer.
+class COccManager
+{
+public:
+    virtual ~COccManager() {}
+    // The template to give the dialog manager: a copy without the OLE
+    // control items when there are any, else pTemplate itself.
+    virtual LPCDLGTEMPLATE PreCreateDialog(_AFX_OCC_DIALOG_INFO* pInfo, LPCDLGTEMPLATE pTemplate);
+    // Creates the dialog's OLE controls at their items' places, each with its
+    // state from the dialog init data; FALSE when one could not be created.
+    virtual BOOL CreateDlgControls(CWnd* pWndDlg, LPCVOID lpDlgInit, DWORD dwDlgInitSize,
+                                   _AFX_OCC_DIALOG_INFO* pInfo);
+};
+extern COccManager* afxOccManager;
+
+// Dialog init data messages that carry a control's persisted state; the
+// container consumes them, they are not sent to any window.
+const WORD WM_OCC_LOADFROMSTREAM = 0x0376;
+inline bool AfxIsOccInitMessage(WORD nMsg) { return nMsg >= 0x0376 && nMsg <= 0x037B; }
+
+class COleControlContainer;
+
+// The site of one hosted control: its client site, in-place site, control
+// site and ambient properties, and the sink of its default event interface.
+// Reference counted; the container holds one reference while the control lives.
+class COleControlSite final : public IOleClientSite,
+                        public IOleInPlaceSite,
+                        public IOleControlSite,
+                        public IDispatch
+{
+public:
+    explicit COleControlSite(COleControlContainer* pCtrlCont);
+
+    // Creates the control, loads its state from pStream (or starts it anew),
+    // connects its events, and activates it in place at rect in the
+    // container's window with id nID and the WS_VISIBLE/WS_TABSTOP/WS_GROUP/
+    // WS_DISABLED bits of dwStyle.
+    HRESULT CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID, IStream* pStream,
+                          BSTR bstrLicKey);
+    // Disconnects events, closes the control without saving, leaves it and
+    // releases it; the wrapper attached to the site is detached.
+    void ReleaseControl();
+    // Makes pWnd the wrapper of this control (m_hWnd = the control's window).
+    void AttachWindow(CWnd* pWnd);
+    void DetachWindow();
+    void InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet, const BYTE* pbParamInfo,
+                       va_list argList);
+
+    COleControlContainer* m_pCtrlCont;
+    CWnd* m_pWndCtrl;        // the attached wrapper, if any
+    HWND m_hWnd;             // the control's window
+    UINT m_nID;
+    RECT m_rect;             // in the container's client coordinates
+    IUnknown* m_pObject;
+    IOleObject* m_pOleObject;
+    IOleInPlaceObject* m_pInPlaceObject;
+    IDispatch* m_pDispatch;
+    IConnectionPoint* m_pEventPoint;
+    DWORD m_dwEventCookie;
+    IID m_iidEvents;
+    DWORD m_dwMiscStatus;
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IOleClientSite
+    STDMETHODIMP SaveObject() override;
+    STDMETHODIMP GetMoniker(DWORD dwAssign, DWORD dwWhichMoniker, IMoniker** ppmk) override;
+    STDMETHODIMP GetContainer(IOleContainer** ppContainer) override;
+    STDMETHODIMP ShowObject() override;
+    STDMETHODIMP OnShowWindow(BOOL fShow) override;
+    STDMETHODIMP RequestNewObjectLayout() override;
+    // IOleWindow / IOleInPlaceSite
+    STDMETHODIMP GetWindow(HWND* phwnd) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL fEnterMode) override;
+    STDMETHODIMP CanInPlaceActivate() override;
+    STDMETHODIMP OnInPlaceActivate() override;
+    STDMETHODIMP OnUIActivate() override;
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect,
+                                  LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo) override;
+    STDMETHODIMP Scroll(SIZE scrollExtant) override;
+    STDMETHODIMP OnUIDeactivate(BOOL fUndoable) override;
+    STDMETHODIMP OnInPlaceDeactivate() override;
+    STDMETHODIMP DiscardUndoState() override;
+    STDMETHODIMP DeactivateAndUndo() override;
+    STDMETHODIMP OnPosRectChange(LPCRECT lprcPosRect) override;
+    // IOleControlSite
+    STDMETHODIMP OnControlInfoChanged() override;
+    STDMETHODIMP LockInPlaceActive(BOOL fLock) override;
+    STDMETHODIMP GetExtendedControl(IDispatch** ppDisp) override;
+    STDMETHODIMP TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags) override;
+    STDMETHODIMP TranslateAccelerator(MSG* pMsg, DWORD grfModifiers) override;
+    STDMETHODIMP OnFocus(BOOL fGotFocus) override;
+    STDMETHODIMP ShowPropertyFrame() override;
+    // IDispatch: the ambient properties
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+private:
+    // The sink of the control's default event interface; shares the site's count.
+    class XEventSink : public IDispatch
+    {
+    public:
+        explicit XEventSink(COleControlSite* pSite) : m_pSite(pSite) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override { return m_pSite->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return m_pSite->Release(); }
+        STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+        STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+        STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                   DISPID* rgDispId) override;
+        STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                            VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    private:
+        COleControlSite* m_pSite;
+    };
+
+    // The frame the control sees while in place: the container's top window.
+    // It negotiates no menus, tools or borders.
+    class XInPlaceFrame : public IOleInPlaceFrame
+    {
+    public:
+        explicit XInPlaceFrame(COleControlSite* pSite) : m_pSite(pSite) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override { return m_pSite->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return m_pSite->Release(); }
+        STDMETHODIMP GetWindow(HWND* phwnd) override;
+        STDMETHODIMP ContextSensitiveHelp(BOOL fEnterMode) override;
+        STDMETHODIMP GetBorder(LPRECT lprectBorder) override;
+        STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS pborderwidths) override;
+        STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS pborderwidths) override;
+        STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR pszObjName) override;
+        STDMETHODIMP InsertMenus(HMENU hmenuShared, LPOLEMENUGROUPWIDTHS lpMenuWidths) override;
+        STDMETHODIMP SetMenu(HMENU hmenuShared, HOLEMENU holemenu, HWND hwndActiveObject) override;
+        STDMETHODIMP RemoveMenus(HMENU hmenuShared) override;
+        STDMETHODIMP SetStatusText(LPCOLESTR pszStatusText) override;
+        STDMETHODIMP EnableModeless(BOOL fEnable) override;
+        STDMETHODIMP TranslateAccelerator(LPMSG lpmsg, WORD wID) override;
+
+    private:
+        COleControlSite* m_pSite;
+    };
+
+    ~COleControlSite();
+    HRESULT ConnectEvents();
+    HRESULT OnEvent(DISPID dispid, DISPPARAMS* pDispParams);
+    HWND ContainerWindow() const;
+
+    LONG m_cRef;
+    XEventSink m_xEventSink;
+    XInPlaceFrame m_xInPlaceFrame;
+};
+
+// The controls one window hosts. Deleted with the window (at WM_DESTROY, while
+// the controls' windows still exist), which releases every control.
+class COleControlContainer
+{
+public:
+    explicit COleControlContainer(CWnd* pWnd);
+    ~COleControlContainer();
+
+    // A new control in this window; attached to pWndCtrl when given. NULL when
+    // it could not be created (nothing of it is left then).
+    COleControlSite* CreateControl(CWnd* pWndCtrl, REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID,
+                                   IStream* pStream, BSTR bstrLicKey);
+    COleControlSite* FindItem(UINT nID) const;
+    // Releases one control and forgets its site.
+    void DestroyControl(COleControlSite* pSite);
+
+    CWnd* m_pWnd;
+    std::vector<COleControlSite*> m_sites;
+};

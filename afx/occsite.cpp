@@ -1,0 +1,521 @@
+// COleControlSite: creating one hosted control, the interfaces the control
+// calls back (client site, in-place site, frame, control site, ambient
+// properties), its event sink, and its release.
+#include "afxdisp.h"
+
+COleControlSite::COleControlSite(COleControlContainer* pCtrlCont)
+    : m_pCtrlCont(pCtrlCont), m_pWndCtrl(NULL), m_hWnd(NULL), m_nID(0), m_rect(), m_pObject(NULL),
+      m_pOleObject(NULL), m_pInPlaceObject(NULL), m_pDispatch(NULL), m_pEventPoint(NULL), m_dwEventCookie(0),
+      m_iidEvents(IID_NULL), m_dwMiscStatus(0), m_cRef(1), m_xEventSink(this), m_xInPlaceFrame(this)
+{
+}
+
+COleControlSite::~COleControlSite()
+{
+    ReleaseControl();
+}
+
+HWND COleControlSite::ContainerWindow() const
+{
+    return m_pCtrlCont && m_pCtrlCont->m_pWnd ? m_pCtrlCont->m_pWnd->m_hWnd : NULL;
+}
+
+// --- Creation -----------------------------------------------------------------
+HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID,
+                                       IStream* pStream, BSTR bstrLicKey)
+{
+    m_nID = nID;
+    m_rect = rect;
+    HWND hWndParent = ContainerWindow();
+
+    HRESULT hr;
+    if (bstrLicKey) {
+        IClassFactory2* pFactory = NULL;
+        hr = ::CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, NULL, IID_IClassFactory2,
+                                reinterpret_cast<void**>(&pFactory));
+        if (SUCCEEDED(hr)) {
+            hr = pFactory->CreateInstanceLic(NULL, NULL, IID_IUnknown, bstrLicKey,
+                                             reinterpret_cast<void**>(&m_pObject));
+            pFactory->Release();
+        }
+    } else {
+        hr = ::CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                reinterpret_cast<void**>(&m_pObject));
+    }
+    if (FAILED(hr)) {
+        m_pObject = NULL;
+        return hr;
+    }
+    hr = m_pObject->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&m_pOleObject));
+    if (FAILED(hr)) {
+        m_pOleObject = NULL;
+        return hr;
+    }
+    m_pOleObject->GetMiscStatus(DVASPECT_CONTENT, &m_dwMiscStatus);
+
+    // Some controls read ambient properties while they load: they ask for the site first.
+    const bool bSiteFirst = (m_dwMiscStatus & OLEMISC_SETCLIENTSITEFIRST) != 0;
+    if (bSiteFirst && FAILED(hr = m_pOleObject->SetClientSite(this)))
+        return hr;
+
+    IPersistStreamInit* pPersistInit = NULL;
+    if (SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&pPersistInit)))) {
+        hr = pStream ? pPersistInit->Load(pStream) : pPersistInit->InitNew();
+        pPersistInit->Release();
+    } else if (pStream) {
+        IPersistStream* pPersist = NULL;
+        hr = m_pObject->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&pPersist));
+        if (SUCCEEDED(hr)) {
+            hr = pPersist->Load(pStream);
+            pPersist->Release();
+        }
+    } else {
+        hr = S_OK;   // nothing to load, nothing to initialise
+    }
+    if (FAILED(hr))
+        return hr;
+
+    if (!bSiteFirst && FAILED(hr = m_pOleObject->SetClientSite(this)))
+        return hr;
+
+    // The extent in HIMETRIC, from the place in pixels of the container's screen.
+    HDC hdc = ::GetDC(hWndParent);
+    SIZEL sizeExtent = { ::MulDiv(rect.right - rect.left, 2540, ::GetDeviceCaps(hdc, LOGPIXELSX)),
+                         ::MulDiv(rect.bottom - rect.top, 2540, ::GetDeviceCaps(hdc, LOGPIXELSY)) };
+    ::ReleaseDC(hWndParent, hdc);
+    m_pOleObject->SetExtent(DVASPECT_CONTENT, &sizeExtent);
+
+    // A control without events, or one that can't connect them, still works.
+    if (FAILED(ConnectEvents()))
+        TRACE("Warning: the events of control %u are not connected.\n", nID);
+
+    if (FAILED(m_pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pDispatch))))
+        m_pDispatch = NULL;
+
+    hr = m_pOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, NULL, this, 0, hWndParent, &m_rect);
+    if (FAILED(hr))
+        return hr;
+    hr = m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&m_pInPlaceObject));
+    if (FAILED(hr)) {
+        m_pInPlaceObject = NULL;
+        return hr;
+    }
+    // Only windowed controls are hosted.
+    if (FAILED(hr = m_pInPlaceObject->GetWindow(&m_hWnd)) || !::IsWindow(m_hWnd)) {
+        m_hWnd = NULL;
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+
+    // The control's window takes the item's id, so the dialog finds it, and
+    // the item's tab stop, group and enabled state; then its visibility.
+    ::SetWindowLongPtrW(m_hWnd, GWLP_ID, LONG_PTR(nID));
+    const DWORD dwTaken = WS_TABSTOP | WS_GROUP | WS_DISABLED;
+    DWORD dwOwn = DWORD(::GetWindowLongW(m_hWnd, GWL_STYLE));
+    ::SetWindowLongW(m_hWnd, GWL_STYLE, LONG((dwOwn & ~dwTaken) | (dwStyle & dwTaken)));
+    ::ShowWindow(m_hWnd, (dwStyle & WS_VISIBLE) ? SW_SHOWNA : SW_HIDE);
+    return S_OK;
+}
+
+// The control's default source interface: named by the control when it
+// offers IProvideClassInfo2, else found in its class's type information.
+static HRESULT GetDefaultSourceIID(IUnknown* pObject, IID* piid)
+{
+    IProvideClassInfo2* pInfo2 = NULL;
+    if (SUCCEEDED(pObject->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&pInfo2)))) {
+        HRESULT hr = pInfo2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, piid);
+        pInfo2->Release();
+        if (SUCCEEDED(hr))
+            return hr;
+    }
+
+    IProvideClassInfo* pInfo = NULL;
+    HRESULT hr = pObject->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&pInfo));
+    if (FAILED(hr))
+        return hr;
+    ITypeInfo* pClassInfo = NULL;
+    hr = pInfo->GetClassInfo(&pClassInfo);
+    pInfo->Release();
+    if (FAILED(hr))
+        return hr;
+    TYPEATTR* pClassAttr = NULL;
+    hr = pClassInfo->GetTypeAttr(&pClassAttr);
+    if (SUCCEEDED(hr)) {
+        hr = E_NOINTERFACE;
+        for (UINT i = 0; i < pClassAttr->cImplTypes && hr == E_NOINTERFACE; ++i) {
+            INT nFlags = 0;
+            if (FAILED(pClassInfo->GetImplTypeFlags(i, &nFlags)) ||
+                (nFlags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) !=
+                    (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE))
+                continue;
+            HREFTYPE hRef = 0;
+            ITypeInfo* pSourceInfo = NULL;
+            if (FAILED(hr = pClassInfo->GetRefTypeOfImplType(i, &hRef)) ||
+                FAILED(hr = pClassInfo->GetRefTypeInfo(hRef, &pSourceInfo)))
+                break;
+            TYPEATTR* pSourceAttr = NULL;
+            if (SUCCEEDED(hr = pSourceInfo->GetTypeAttr(&pSourceAttr))) {
+                *piid = pSourceAttr->guid;
+                pSourceInfo->ReleaseTypeAttr(pSourceAttr);
+            }
+            pSourceInfo->Release();
+        }
+        pClassInfo->ReleaseTypeAttr(pClassAttr);
+    }
+    pClassInfo->Release();
+    return hr;
+}
+
+HRESULT COleControlSite::ConnectEvents()
+{
+    HRESULT hr = GetDefaultSourceIID(m_pObject, &m_iidEvents);
+    if (FAILED(hr))
+        return hr;
+    IConnectionPointContainer* pPoints = NULL;
+    hr = m_pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pPoints));
+    if (FAILED(hr))
+        return hr;
+    hr = pPoints->FindConnectionPoint(m_iidEvents, &m_pEventPoint);
+    pPoints->Release();
+    if (FAILED(hr)) {
+        m_pEventPoint = NULL;
+        return hr;
+    }
+    hr = m_pEventPoint->Advise(&m_xEventSink, &m_dwEventCookie);
+    if (FAILED(hr)) {
+        m_pEventPoint->Release();
+        m_pEventPoint = NULL;
+    }
+    return hr;
+}
+
+// --- Release ------------------------------------------------------------------
+void COleControlSite::ReleaseControl()
+{
+    DetachWindow();
+    if (m_pEventPoint) {
+        m_pEventPoint->Unadvise(m_dwEventCookie);
+        m_pEventPoint->Release();
+        m_pEventPoint = NULL;
+    }
+    if (m_pOleObject) {
+        m_pOleObject->Close(OLECLOSE_NOSAVE);
+        m_pOleObject->SetClientSite(NULL);
+    }
+    IUnknown** ppHeld[] = { reinterpret_cast<IUnknown**>(&m_pInPlaceObject),
+                            reinterpret_cast<IUnknown**>(&m_pDispatch),
+                            reinterpret_cast<IUnknown**>(&m_pOleObject), &m_pObject };
+    for (IUnknown** pp : ppHeld) {
+        if (*pp) {
+            IUnknown* p = *pp;
+            *pp = NULL;
+            p->Release();
+        }
+    }
+    m_hWnd = NULL;
+}
+
+void COleControlSite::AttachWindow(CWnd* pWnd)
+{
+    DetachWindow();
+    m_pWndCtrl = pWnd;
+    pWnd->m_pCtrlSite = this;
+    pWnd->m_hWnd = m_hWnd;
+}
+
+void COleControlSite::DetachWindow()
+{
+    if (m_pWndCtrl) {
+        m_pWndCtrl->m_pCtrlSite = NULL;
+        m_pWndCtrl->m_hWnd = NULL;
+        m_pWndCtrl = NULL;
+    }
+}
+
+// --- IUnknown -----------------------------------------------------------------
+STDMETHODIMP COleControlSite::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+        *ppv = static_cast<IOleClientSite*>(this);
+    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
+        *ppv = static_cast<IOleInPlaceSite*>(this);
+    else if (riid == IID_IOleControlSite)
+        *ppv = static_cast<IOleControlSite*>(this);
+    else if (riid == IID_IDispatch)
+        *ppv = static_cast<IDispatch*>(this);
+    if (!*ppv)
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) COleControlSite::AddRef()
+{
+    return ULONG(::InterlockedIncrement(&m_cRef));
+}
+
+STDMETHODIMP_(ULONG) COleControlSite::Release()
+{
+    LONG cRef = ::InterlockedDecrement(&m_cRef);
+    if (cRef == 0)
+        delete this;
+    return ULONG(cRef);
+}
+
+// --- IOleClientSite -----------------------------------------------------------
+STDMETHODIMP COleControlSite::SaveObject() { return E_NOTIMPL; }
+
+STDMETHODIMP COleControlSite::GetMoniker(DWORD, DWORD, IMoniker** ppmk)
+{
+    if (ppmk)
+        *ppmk = NULL;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::GetContainer(IOleContainer** ppContainer)
+{
+    if (ppContainer)
+        *ppContainer = NULL;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP COleControlSite::ShowObject() { return S_OK; }
+STDMETHODIMP COleControlSite::OnShowWindow(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::RequestNewObjectLayout() { return E_NOTIMPL; }
+
+// --- IOleInPlaceSite ----------------------------------------------------------
+STDMETHODIMP COleControlSite::GetWindow(HWND* phwnd)
+{
+    if (!phwnd)
+        return E_POINTER;
+    *phwnd = ContainerWindow();
+    return *phwnd ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP COleControlSite::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::CanInPlaceActivate() { return S_OK; }
+STDMETHODIMP COleControlSite::OnInPlaceActivate() { return S_OK; }
+STDMETHODIMP COleControlSite::OnUIActivate() { return S_OK; }
+
+STDMETHODIMP COleControlSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
+                                               LPRECT lprcPosRect, LPRECT lprcClipRect,
+                                               LPOLEINPLACEFRAMEINFO lpFrameInfo)
+{
+    if (!ppFrame || !ppDoc || !lprcPosRect || !lprcClipRect)
+        return E_POINTER;
+    *ppFrame = &m_xInPlaceFrame;
+    m_xInPlaceFrame.AddRef();
+    *ppDoc = NULL;
+    *lprcPosRect = m_rect;
+    *lprcClipRect = m_rect;
+    if (lpFrameInfo) {
+        lpFrameInfo->fMDIApp = FALSE;
+        lpFrameInfo->hwndFrame = ::GetAncestor(ContainerWindow(), GA_ROOT);
+        lpFrameInfo->haccel = NULL;
+        lpFrameInfo->cAccelEntries = 0;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::Scroll(SIZE) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::OnUIDeactivate(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::OnInPlaceDeactivate() { return S_OK; }
+STDMETHODIMP COleControlSite::DiscardUndoState() { return S_OK; }
+
+STDMETHODIMP COleControlSite::DeactivateAndUndo()
+{
+    return m_pInPlaceObject ? m_pInPlaceObject->UIDeactivate() : S_OK;
+}
+
+STDMETHODIMP COleControlSite::OnPosRectChange(LPCRECT lprcPosRect)
+{
+    if (!lprcPosRect)
+        return E_POINTER;
+    m_rect = *lprcPosRect;
+    return m_pInPlaceObject ? m_pInPlaceObject->SetObjectRects(&m_rect, &m_rect) : S_OK;
+}
+
+// --- IOleControlSite ----------------------------------------------------------
+STDMETHODIMP COleControlSite::OnControlInfoChanged() { return S_OK; }
+STDMETHODIMP COleControlSite::LockInPlaceActive(BOOL) { return S_OK; }
+
+STDMETHODIMP COleControlSite::GetExtendedControl(IDispatch** ppDisp)
+{
+    if (ppDisp)
+        *ppDisp = NULL;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags)
+{
+    if (!pPtlHimetric || !pPtfContainer)
+        return E_POINTER;
+    HWND hWnd = ContainerWindow();
+    HDC hdc = ::GetDC(hWnd);
+    const float fPixelsX = float(::GetDeviceCaps(hdc, LOGPIXELSX));
+    const float fPixelsY = float(::GetDeviceCaps(hdc, LOGPIXELSY));
+    ::ReleaseDC(hWnd, hdc);
+    if (dwFlags & XFORMCOORDS_HIMETRICTOCONTAINER) {
+        pPtfContainer->x = float(pPtlHimetric->x) * fPixelsX / 2540.0f;
+        pPtfContainer->y = float(pPtlHimetric->y) * fPixelsY / 2540.0f;
+    } else if (dwFlags & XFORMCOORDS_CONTAINERTOHIMETRIC) {
+        pPtlHimetric->x = LONG(pPtfContainer->x * 2540.0f / fPixelsX + 0.5f);
+        pPtlHimetric->y = LONG(pPtfContainer->y * 2540.0f / fPixelsY + 0.5f);
+    } else {
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::TranslateAccelerator(MSG*, DWORD) { return S_FALSE; }
+STDMETHODIMP COleControlSite::OnFocus(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::ShowPropertyFrame() { return E_NOTIMPL; }
+
+// --- IDispatch: ambient properties --------------------------------------------
+STDMETHODIMP COleControlSite::GetTypeInfoCount(UINT* pctinfo)
+{
+    if (!pctinfo)
+        return E_POINTER;
+    *pctinfo = 0;
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
+{
+    if (ppTInfo)
+        *ppTInfo = NULL;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+
+STDMETHODIMP COleControlSite::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS*,
+                                     VARIANT* pVarResult, EXCEPINFO*, UINT*)
+{
+    if (!(wFlags & DISPATCH_PROPERTYGET))
+        return DISP_E_MEMBERNOTFOUND;
+    if (!pVarResult)
+        return E_POINTER;
+    ::VariantInit(pVarResult);
+    switch (dispIdMember) {
+    case DISPID_AMBIENT_USERMODE:          // running, not being designed
+        V_VT(pVarResult) = VT_BOOL;
+        V_BOOL(pVarResult) = VARIANT_TRUE;
+        return S_OK;
+    case DISPID_AMBIENT_UIDEAD:
+    case DISPID_AMBIENT_SHOWGRABHANDLES:
+    case DISPID_AMBIENT_SHOWHATCHING:
+    case DISPID_AMBIENT_DISPLAYASDEFAULT:
+    case DISPID_AMBIENT_MESSAGEREFLECT:    // the container reflects no messages
+        V_VT(pVarResult) = VT_BOOL;
+        V_BOOL(pVarResult) = VARIANT_FALSE;
+        return S_OK;
+    case DISPID_AMBIENT_LOCALEID:
+        V_VT(pVarResult) = VT_I4;
+        V_I4(pVarResult) = LONG(::GetUserDefaultLCID());
+        return S_OK;
+    case DISPID_AMBIENT_BACKCOLOR:
+    case DISPID_AMBIENT_FORECOLOR:
+        V_VT(pVarResult) = VT_I4;
+        V_I4(pVarResult) =
+            LONG(::GetSysColor(dispIdMember == DISPID_AMBIENT_BACKCOLOR ? COLOR_BTNFACE : COLOR_BTNTEXT));
+        return S_OK;
+    default:
+        return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+// --- The event sink -----------------------------------------------------------
+STDMETHODIMP COleControlSite::XEventSink::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || (riid == m_pSite->m_iidEvents && riid != IID_NULL))
+        *ppv = static_cast<IDispatch*>(this);
+    if (!*ppv)
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::XEventSink::GetTypeInfoCount(UINT* pctinfo)
+{
+    if (!pctinfo)
+        return E_POINTER;
+    *pctinfo = 0;
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::XEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
+{
+    if (ppTInfo)
+        *ppTInfo = NULL;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::XEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS* pDispParams,
+                                                 VARIANT*, EXCEPINFO*, UINT*)
+{
+    return m_pSite->OnEvent(dispIdMember, pDispParams);
+}
+
+HRESULT COleControlSite::OnEvent(DISPID dispid, DISPPARAMS* pDispParams)
+{
+    CWnd* pWnd = m_pCtrlCont ? m_pCtrlCont->m_pWnd : NULL;
+    if (!pWnd)
+        return S_OK;
+    // An exception must not reach the control: report it as a window
+    // procedure would, and go on.
+    HRESULT hr = S_OK;
+    try {
+        pWnd->DispatchEventToMap(m_nID, dispid, pDispParams, &hr);
+    } catch (CException* e) {
+        e->ReportError(MB_ICONEXCLAMATION);
+        e->Delete();
+    } catch (...) {
+    }
+    return hr;
+}
+
+// --- The in-place frame -------------------------------------------------------
+STDMETHODIMP COleControlSite::XInPlaceFrame::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (riid == IID_IUnknown || riid == IID_IOleWindow || riid == IID_IOleInPlaceUIWindow ||
+        riid == IID_IOleInPlaceFrame)
+        *ppv = static_cast<IOleInPlaceFrame*>(this);
+    if (!*ppv)
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::XInPlaceFrame::GetWindow(HWND* phwnd)
+{
+    if (!phwnd)
+        return E_POINTER;
+    *phwnd = ::GetAncestor(m_pSite->ContainerWindow(), GA_ROOT);
+    return *phwnd ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP COleControlSite::XInPlaceFrame::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::GetBorder(LPRECT) { return INPLACE_E_NOTOOLSPACE; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::RequestBorderSpace(LPCBORDERWIDTHS) { return INPLACE_E_NOTOOLSPACE; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::SetBorderSpace(LPCBORDERWIDTHS) { return INPLACE_E_NOTOOLSPACE; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) { return S_OK; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::SetMenu(HMENU, HOLEMENU, HWND) { return S_OK; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::RemoveMenus(HMENU) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::SetStatusText(LPCOLESTR) { return S_OK; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::EnableModeless(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::TranslateAccelerator(LPMSG, WORD) { return S_FALSE; }

@@ -1,0 +1,9 @@
+#pragma once
+#define IDD_VIEWERTEST          300
+#define IDD_VIEWERTEST_PLAIN    301
+#define IDD_VIEWERTEST_UNKNOWN  302
+#define IDD_VIEWERTEST_BADSTATE 303
+#define IDC_VIEWERTEST_EDIT     1001
+#define IDC_VIEWER              1000
+#define IDC_VIEWERTEST_CALL     1008
+#define IDC_VIEWERTEST_OTHER    1002
