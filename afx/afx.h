@@ -137,3 +137,5 @@ AFX_TRACE_SINK AfxSetTraceSink(AFX_TRACE_SINK pfnSink);
 void __cdecl AfxTrace(LPCSTR lpszFormat, ...);
 void __cdecl AfxTrace(LPCWSTR lpszFormat, ...);
 #define TRACE ::AfxTrace
+
+#include "afxfile.h"

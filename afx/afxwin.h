@@ -419,3 +419,82 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 };
+
+// --- Threads and the application ---------------------------------------------
+#ifndef ID_HELP
+#define ID_HELP 0xE146
+#endif
+
+// A user-interface thread: InitInstance, then a message loop until WM_QUIT,
+// then ExitInstance, whose result is the thread's exit code. Thread messages
+// (no window) go through the thread's message map (ON_THREAD_MESSAGE).
+class CWinThread : public CCmdTarget
+{
+    DECLARE_DYNAMIC(CWinThread)
+public:
+    CWinThread();
+    ~CWinThread() override;
+
+    // Starts the thread; returns once it has a message queue (unless
+    // CREATE_SUSPENDED is given), so PostThreadMessage works at once.
+    BOOL CreateThread(DWORD dwCreateFlags = 0, UINT nStackSize = 0, LPSECURITY_ATTRIBUTES lpSecurityAttrs = NULL);
+    BOOL PostThreadMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual CWnd* GetMainWnd() { return m_pMainWnd; }
+
+    virtual BOOL InitInstance() { return FALSE; }
+    // The message loop; returns ExitInstance's result once WM_QUIT arrives.
+    virtual int Run();
+    // Thread messages go to the message map, window messages to the windows
+    // they are for; TRUE when the message needs no dispatch.
+    virtual BOOL PreTranslateMessage(MSG* pMsg);
+    virtual int ExitInstance();
+    // Called on the thread after ExitInstance: deletes the object when
+    // m_bAutoDelete is set.
+    virtual void Delete();
+
+    CWnd* m_pMainWnd;
+    BOOL m_bAutoDelete;   // TRUE unless the owner clears it
+    HANDLE m_hThread;     // closed by the destructor
+    DWORD m_nThreadID;
+    operator HANDLE() const { return m_hThread; }
+
+protected:
+    MSG m_msgCur;         // the message being handled; WM_QUIT's wParam is the exit code
+
+    DECLARE_MESSAGE_MAP()
+};
+
+// The CWinThread of the calling thread (the application object on the main thread).
+CWinThread* AfxGetThread();
+
+class CWinApp : public CWinThread
+{
+    DECLARE_DYNAMIC(CWinApp)
+public:
+    // With no name, the name is string AFX_IDS_APP_TITLE (57344).
+    explicit CWinApp(LPCTSTR lpszAppName = NULL);
+    ~CWinApp() override;
+
+    BOOL InitInstance() override { return TRUE; }
+    int ExitInstance() override;
+    // Names the per-user key the application's settings would live under.
+    void SetRegistryKey(LPCTSTR lpszRegistryKey);
+    HICON LoadIcon(UINT nIDResource) const;
+
+    LPCTSTR m_pszAppName;
+    LPCTSTR m_pszRegistryKey;
+
+protected:
+    // Called with the ID_HELP command.
+    afx_msg void OnHelp();
+
+    DECLARE_MESSAGE_MAP()
+};
+
+// The one application object, or NULL when the program has none.
+CWinApp* AfxGetApp();
+// The program's entry: InitInstance of the application object, then its
+// message loop if it returned TRUE, else straight to ExitInstance; returns
+// the exit code. Programs get wWinMain, which calls it, from the afxmain
+// library.
+int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow);

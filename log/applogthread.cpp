@@ -1,7 +1,394 @@
+// The logging thread: start handshake, the per-run log file, the popup, the
+// queue every thread writes into and the drain that empties it.
 #include "applogthread.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "timestamp.h"
+
+namespace {
+
+const int kPopupMaxWidth = 1280;
+const int kPopupMaxHeight = 240;
+const UINT kRestackFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
+const DWORD kNotInitialized = 0xFFFFFFFF;
+const UINT kLogOpenFlags = CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite;
+const int kMaxLogFileNumber = 9999;   // "<name> (9999).log" is the last name tried
+
+// A handle's value as the trace shows it (32 bits, as the trace texts have it).
+unsigned TraceValue(const void* p) { return unsigned(reinterpret_cast<UINT_PTR>(p)); }
+
+} // namespace
 
 // The instant is read once, here, on the logging caller's thread; all text
 // is made later on the logging thread.
 CAppLogThread::LogEntry::LogEntry() { ::GetSystemTimeAsFileTime(&m_ftTime); }
 
 CAppLogThread::LogEntry::LogEntry(const CString& text) : m_strText(text) { ::GetSystemTimeAsFileTime(&m_ftTime); }
+
+CRect LogPopupRect(const CRect& rcWorkArea)
+{
+    CRect rc = rcWorkArea;
+    rc.left = rc.right - std::min(rc.Width(), kPopupMaxWidth);
+    rc.top = rc.bottom - std::min(rc.Height(), kPopupMaxHeight);
+    return rc;
+}
+
+IMPLEMENT_DYNCREATE(CAppLogThread, CWinThread)
+
+BEGIN_MESSAGE_MAP(CAppLogThread, CWinThread)
+    ON_THREAD_MESSAGE(WM_LOGTHREAD_WRITE, &CAppLogThread::OnWriteLog)
+    ON_THREAD_MESSAGE(WM_LOGTHREAD_ACTIVATE, &CAppLogThread::OnMainWndActivate)
+END_MESSAGE_MAP()
+
+CAppLogThread::CAppLogThread()
+    : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_bQueueClosed(false),
+      m_bStartFailed(false), m_bOwnerLetGo(false), m_nLetGo(0)
+{
+}
+
+CAppLogThread::~CAppLogThread() { CAppLogThread::ShutdownInstance(FALSE, INFINITE); }
+
+CAppLogThread* CAppLogThread::BeginLogThread(bool bWaitForInit, DWORD dwTimeout, bool bAutoDelete)
+{
+    // Out of memory here is the framework's memory exception, for the caller.
+    CAppLogThread* pThread = new CAppLogThread;
+    pThread->CreateNewThread(bWaitForInit, dwTimeout, bAutoDelete);
+    return pThread;
+}
+
+void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAutoDelete)
+{
+    m_bAutoDelete = bAutoDelete;
+    if (!CreateThread(0, 0, NULL)) {
+        // No thread will ever drain or end: entries are dropped from now on,
+        // and the owner's release alone deletes the object.
+        CloseQueue();
+        LetGo();
+    }
+    TRACE("CAppLogThread::CreateNewThread(...): Created new logging thread ID 0x%x (handle = 0x%x).\n",
+          m_nThreadID, TraceValue(m_hThread));
+    if (!bWaitForInit || m_bInitialized)
+        return;
+
+    TRACE("CAppLogThread::CreateNewThread(...): Waiting for thread ID 0x%x to initialize...\n", m_nThreadID);
+    DWORD dwCode;
+    do
+        dwCode = ::WaitForSingleObjectEx(m_evInitialized, dwTimeout, TRUE);
+    while (dwCode == WAIT_IO_COMPLETION);
+    TRACE("CAppLogThread::CreateNewThread(...): WaitForSingleObjectEx for thread ID 0x%x returned code %lu (0x%x)...\n",
+          m_nThreadID, dwCode, dwCode);
+}
+
+DWORD CAppLogThread::ShutdownInstance(bool bWait, DWORD dwTimeout)
+{
+    if (!m_bInitialized) {
+        // Nothing to stop. After a failed start this is the owner letting go.
+        if (m_bAutoDelete && !m_bOwnerLetGo.exchange(true))
+            LetGo();   // may delete this object
+        return kNotInitialized;
+    }
+
+    DWORD dwResult = 0;
+    DWORD nThreadID = m_nThreadID;
+    // A copy of the handle, not the handle: a self-deleting object closes
+    // its own as soon as the thread has ended.
+    HANDLE hThread = NULL;
+    if (bWait)
+        ::DuplicateHandle(::GetCurrentProcess(), m_hThread, ::GetCurrentProcess(), &hThread, SYNCHRONIZE | THREAD_QUERY_INFORMATION,
+                          FALSE, 0);
+    try {
+        TRACE("CAppLogThread::ShutdownInstance(): Posting quit message to thread ID 0x%x...\n", nThreadID);
+        CloseQueue();
+        ::PostThreadMessageW(nThreadID, WM_QUIT, 0, 0);
+        if (bWait) {
+            TRACE("CAppLogThread::ShutdownInstance(): Waiting for thread ID 0x%x to exit..\n", nThreadID);
+            DWORD dwCode;
+            do
+                dwCode = ::WaitForSingleObjectEx(hThread, dwTimeout, TRUE);
+            while (dwCode == WAIT_IO_COMPLETION);
+            TRACE("CAppLogThread::ShutdownInstance(): WaitForSingleObjectEx for thread ID 0x%x returned code %lu.\n",
+                  nThreadID, dwCode);
+            if (dwCode == WAIT_OBJECT_0) {
+                BOOL bGot = ::GetExitCodeThread(hThread, &dwResult);
+                TRACE("CAppLogThread::ShutdownInstance(): GetExitCodeThread for thread ID 0x%x returned code %d and exit code %lu.\n",
+                      nThreadID, bGot, dwResult);
+            }
+        }
+    } catch (CException* e) {
+        TCHAR szError[1024];
+        e->GetErrorMessage(szError, _countof(szError));
+        TRACE(L"CAppLogThread::ShutdownInstance(): Exception while posting quit message: %s\n", szError);
+        e->ReportError(MB_ICONERROR, 0);
+        e->Delete();
+    } catch (...) {
+    }
+    if (hThread)
+        ::CloseHandle(hThread);
+    return dwResult;
+}
+
+HANDLE CAppLogThread::DuplicateThreadHandle() const
+{
+    HANDLE hCopy = NULL;
+    if (m_hThread)
+        ::DuplicateHandle(::GetCurrentProcess(), m_hThread, ::GetCurrentProcess(), &hCopy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    return hCopy;
+}
+
+void CAppLogThread::WriteLine(const CString& text)
+{
+    try {
+        WriteLine(LogEntry(text));
+    } catch (const std::bad_alloc&) {
+        // No memory for the entry: the line is lost, the caller goes on.
+    }
+}
+
+void CAppLogThread::WriteLine(const LogEntry& entry)
+{
+    TRACE("CAppLogThread::WriteLine(...) called\n");
+    CSingleLock lock(&m_csQueue);
+    if (!lock.Lock(INFINITE))
+        return;
+    if (m_bQueueClosed)
+        return;   // no drain will come for it
+    try {
+        m_queue.push_back(entry);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    lock.Unlock();
+    if (m_bInitialized)
+        PostThreadMessage(WM_LOGTHREAD_WRITE, 0, 0);
+}
+
+BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOOL bMinimized)
+{
+    MainWndActivateInfo* pInfo = new (std::nothrow) MainWndActivateInfo{ pWnd, nState, pWndOther, bMinimized };
+    if (!pInfo)
+        return FALSE;
+    BOOL bPosted = PostThreadMessage(WM_LOGTHREAD_ACTIVATE, 0, reinterpret_cast<LPARAM>(pInfo));
+    if (!bPosted)
+        delete pInfo;   // no handler will ever see it
+    return bPosted;
+}
+
+BOOL CAppLogThread::OpenLogFile(const CString& strBaseName, CFileException* pError)
+{
+    // An existing file of the name is an earlier run's log: it is opened as
+    // it is (never emptied), closed again, and the next name is tried. The
+    // create-or-open call is atomic, so two runs never get the same file.
+    for (int n = 1; n <= kMaxLogFileNumber; ++n) {
+        CString strName;
+        if (n == 1)
+            strName.Format(L"%s.log", strBaseName.GetString());
+        else
+            strName.Format(L"%s (%d).log", strBaseName.GetString(), n);
+        if (n == 1)
+            m_strLogFileName = strName;
+        if (m_fileLog.Open(strName, kLogOpenFlags | CFile::modeNoTruncate, pError)) {
+            if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+                m_strLogFileName = strName;
+                return TRUE;
+            }
+            m_fileLog.Close();
+            continue;
+        }
+        // Held open by another run, or a read-only earlier log: taken too.
+        DWORD dwAttributes = ::GetFileAttributesW(strName);
+        bool bTakenByFile = dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (pError->m_lOsError == ERROR_SHARING_VIOLATION ||
+            (pError->m_lOsError == ERROR_ACCESS_DENIED && bTakenByFile))
+            continue;
+        return FALSE;
+    }
+    return FALSE;
+}
+
+BOOL CAppLogThread::InitInstance()
+{
+    TRACE("CAppLogThread::InitInstance() called on thread ID: %lu (0x%x), AutoDelete=%d\n", m_nThreadID, m_nThreadID,
+          m_bAutoDelete);
+    m_pMainWnd = NULL;
+    {
+        CSingleLock lock(&m_csQueue, TRUE);
+        if (lock.IsLocked())
+            m_queue.clear();
+    }
+    if (m_fileLog.m_hFile != CFile::hFileNull) {
+        try {
+            m_fileLog.Close();
+        } catch (CFileException* e) {
+            e->Delete();
+        }
+    }
+
+    CString strBaseName;
+    strBaseName.Format(L"%s %s", AfxGetAppName(), TimestampText(TS_FILE_NAME).GetString());
+    m_strLogFileName = strBaseName + L".log";
+    TRACE(L"Opening log file: \"%s\"...\n", m_strLogFileName.GetString());
+    CFileException fileException;
+    if (!OpenLogFile(strBaseName, &fileException)) {
+        TCHAR szError[512];
+        fileException.GetErrorMessage(szError, _countof(szError));
+        TRACE(L"Opening log failed: %s\n", szError);
+        CString strCaption, strText;
+        strCaption.Format(L"%s: Error Opening Log File", AfxGetAppName());
+        strText.Format(L"Error while opening file:\n%s\n\n%s", m_strLogFileName.GetString(), szError);
+        ::MessageBoxW(NULL, strText, strCaption, MB_ICONERROR);
+        m_bStartFailed = true;
+        return FALSE;
+    }
+
+    LogEntry created;
+    created.m_strText.Format(L"Created log file: %s", m_fileLog.GetFilePath().GetString());
+    TRACE(L"%s\n", created.m_strText.GetString());
+    WriteLine(created);
+
+    TRACE("Creating log viewer popup...\n");
+    if (!m_dlgLog.m_hWnd && m_dlgLog.Create(IDD_APP_LOG, GetMainWnd())) {
+        CRect rcWorkArea;
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
+        CRect rc = LogPopupRect(rcWorkArea);
+        m_dlgLog.MoveWindow(&rc, TRUE);
+        CString strCaption;
+        strCaption.Format(L"Starting %s...", AfxGetAppName());
+        m_dlgLog.SetWindowText(strCaption);
+        m_dlgLog.ShowWindow(SW_SHOW);
+        TRACE("Created log viewer popup: hwnd=0x%x at tlbr={%ld, %ld, %ld, %ld}\n", TraceValue(m_dlgLog.m_hWnd),
+              rc.top, rc.left, rc.bottom, rc.right);
+    } else {
+        TRACE("Failed to create log viewer popup on thread: 0x%x\n", TraceValue(m_hThread));
+    }
+
+    CString strLine;
+    DWORD dwProcessId = ::GetCurrentProcessId();
+    strLine.Format(L"Current Process ID: %lu (0x%x)", dwProcessId, dwProcessId);
+    WriteLine(strLine);
+
+    // Zero-filled, so a failed query logs an empty name and bias 0.
+    TIME_ZONE_INFORMATION tzi = {};
+    DWORD dwZone = ::GetTimeZoneInformation(&tzi);
+    strLine.Format(L"Current Time Zone: %s (Bias = %+05ld minutes)",
+                   dwZone == TIME_ZONE_ID_DAYLIGHT ? tzi.DaylightName : tzi.StandardName, tzi.Bias);
+    WriteLine(strLine);
+
+    m_bInitialized = true;
+    PostThreadMessage(WM_LOGTHREAD_WRITE, 0, 0);
+    m_evInitialized.SetEvent();
+    return TRUE;
+}
+
+int CAppLogThread::ExitInstance()
+{
+    TRACE("CAppLogThread::ExitInstance() called\n");
+    m_evInitialized.ResetEvent();
+    m_bInitialized = false;
+    CloseQueue();
+    if (m_dlgLog.m_hWnd)
+        m_dlgLog.DestroyWindow();
+    if (m_fileLog.m_hFile != CFile::hFileNull) {
+        try {
+            m_fileLog.Close();
+        } catch (CFileException* e) {
+            TCHAR szError[512];
+            e->GetErrorMessage(szError, _countof(szError));
+            TRACE(L"Closing log file failed: %s\n", szError);
+            e->Delete();
+        }
+    }
+    {
+        CSingleLock lock(&m_csQueue, TRUE);
+        if (lock.IsLocked())
+            m_queue.clear();
+    }
+    return CWinThread::ExitInstance();
+}
+
+void CAppLogThread::Delete()
+{
+    if (m_bStartFailed)
+        LetGo();   // the owner may still hold the object
+    else
+        CWinThread::Delete();
+}
+
+void CAppLogThread::CloseQueue()
+{
+    CSingleLock lock(&m_csQueue, TRUE);
+    m_bQueueClosed = true;
+}
+
+void CAppLogThread::LetGo()
+{
+    if (m_nLetGo.fetch_add(1) == 1)
+        delete this;
+}
+
+void CAppLogThread::OnWriteLog(WPARAM, LPARAM)
+{
+    std::deque<LogEntry> pending;
+    {
+        CSingleLock lock(&m_csQueue);
+        if (lock.Lock(INFINITE))
+            pending.swap(m_queue);
+    }
+    if (pending.empty())
+        return;
+
+    std::vector<CString> lines;
+    try {
+        lines.reserve(pending.size());
+        CString strStamp, strLine;
+        for (const LogEntry& entry : pending) {
+            FormatTimestamp(strStamp, entry.m_ftTime, TS_DATETIME_MS);
+            strLine.Format(L"[%s]: %s\n", strStamp.GetString(), entry.m_strText.GetString());
+            lines.push_back(strLine);
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory: the lines made so far are still written.
+    }
+    pending.clear();
+
+    // Every line reaches the file, flushed, before any of them reaches the
+    // popup, so a slow popup can't hold back the file. A failing write costs
+    // the bytes it held; the next line is tried again.
+    if (m_fileLog.m_hFile != CFile::hFileNull) {
+        for (const CString& line : lines) {
+            try {
+                m_fileLog.WriteString(line);
+            } catch (CFileException* e) {
+                TCHAR szError[512];
+                e->GetErrorMessage(szError, _countof(szError));
+                TRACE(L"Writing log file failed: %s\n", szError);
+                e->Delete();
+            }
+        }
+        try {
+            m_fileLog.Flush();
+        } catch (CFileException* e) {
+            TCHAR szError[512];
+            e->GetErrorMessage(szError, _countof(szError));
+            TRACE(L"Flushing log file failed: %s\n", szError);
+            e->Delete();
+        }
+    }
+    if (m_dlgLog.m_hWnd) {
+        for (const CString& line : lines)
+            m_dlgLog.AppendText(line);
+    }
+}
+
+void CAppLogThread::OnMainWndActivate(WPARAM, LPARAM lParam)
+{
+    MainWndActivateInfo* pInfo = reinterpret_cast<MainWndActivateInfo*>(lParam);
+    if (!pInfo)
+        return;
+    if (m_dlgLog.m_hWnd && pInfo->nState != WA_INACTIVE && !pInfo->bMinimized)
+        m_dlgLog.SetWindowPos(pInfo->pWnd, 0, 0, 0, 0, kRestackFlags);
+    delete pInfo;
+}
