@@ -481,12 +481,11 @@ public:
     void SetRegistryKey(LPCTSTR lpszRegistryKey);
     HICON LoadIcon(UINT nIDResource) const;
 
-    LPCTSTR m_pszAppName;
-    LPCTSTR m_pszRegistryKey;
-
-protected:
     // Called with the ID_HELP command.
     afx_msg void OnHelp();
+
+    LPCTSTR m_pszAppName;
+    LPCTSTR m_pszRegistryKey;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -31,8 +31,9 @@ protected:
         EXPECT_EQ(0u, driver.WaitForExit());
         std::vector<std::wstring> lines = driver.LogLines();
         EXPECT_FALSE(lines.empty());
-        if (!lines.empty())
+        if (!lines.empty()) {
             EXPECT_EQ(kClosedCancel, lines.back());
+        }
         return lines;
     }
     // Connects to a plausible camera with the working folder as plug-in directory.
@@ -98,7 +99,7 @@ TEST_F(ViewerUiTest, StartsWithHeaderLinesAndDefaults)
 
 TEST_F(ViewerUiTest, ConnectStartsPlaysAndLogsTimeStampEvents)
 {
-    ViewerDriver driver({ { L"DORSA_STANDIN_EVENT_MS", L"200" } });
+    ViewerDriver driver(ViewerEnv{ { L"DORSA_STANDIN_EVENT_MS", L"200" } });
     Launch(driver);
     driver.SetText(1004, L"8080");
     driver.SetText(1006, L"3");
@@ -201,7 +202,7 @@ TEST_F(ViewerUiTest, DisconnectTwiceStopsTheSameSessionTwice)
 
 TEST_F(ViewerUiTest, EmptySessionIdIsKeptPlayedAndNotStopped)
 {
-    ViewerDriver driver({ { L"DORSA_STANDIN_EMPTY_SESSION", L"1" } });
+    ViewerDriver driver(ViewerEnv{ { L"DORSA_STANDIN_EMPTY_SESSION", L"1" } });
     Launch(driver);
     Connect(driver);
     ASSERT_EQ(1, driver.WaitForLogLines(L"Call to DorsaAPICOMViewer::PlayForward", 1));
@@ -215,7 +216,7 @@ TEST_F(ViewerUiTest, EmptySessionIdIsKeptPlayedAndNotStopped)
 
 TEST_F(ViewerUiTest, FailingControlCallShowsTheErrorBoxAndTheProgramGoesOn)
 {
-    ViewerDriver driver({ { L"DORSA_STANDIN_FAIL", L"StartStream" } });
+    ViewerDriver driver(ViewerEnv{ { L"DORSA_STANDIN_FAIL", L"StartStream" } });
     Launch(driver);
     Connect(driver);
     BoxSeen box = DismissBox(driver, L"Dorsa Vantix Viewer");
@@ -244,7 +245,7 @@ TEST_F(ViewerUiTest, BlankAddressIsSentAsZeros)
 
 TEST_F(ViewerUiTest, ClosingWhilePlayingStopsNothing)
 {
-    ViewerDriver driver({ { L"DORSA_STANDIN_EVENT_MS", L"100" } });
+    ViewerDriver driver(ViewerEnv{ { L"DORSA_STANDIN_EVENT_MS", L"100" } });
     Launch(driver);
     Connect(driver);
     ASSERT_GE(driver.WaitForLogLines(kTimeStampEvent, 1), 1);

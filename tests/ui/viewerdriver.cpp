@@ -53,7 +53,7 @@ static void RemoveFolder(const std::wstring& folder)
     ::RemoveDirectoryW(folder.c_str());
 }
 
-ViewerDriver::ViewerDriver(const std::map<std::wstring, std::wstring>& env) : m_env(env), m_folder(MakeFolder())
+ViewerDriver::ViewerDriver(const ViewerEnv& env) : m_env(env), m_folder(MakeFolder())
 {
     if (!m_env.count(L"DORSA_STANDIN_JOURNAL"))
         m_env[L"DORSA_STANDIN_JOURNAL"] = m_folder + L"\\journal.txt";
@@ -69,7 +69,9 @@ ViewerDriver::~ViewerDriver()
         ::CloseHandle(m_pi.hProcess);
         ::CloseHandle(m_pi.hThread);
     }
-    RemoveFolder(m_folder);
+    // DVV_KEEP_UI_FOLDERS keeps the run's folder (log, journal) for a look.
+    if (!::GetEnvironmentVariableW(L"DVV_KEEP_UI_FOLDERS", NULL, 0))
+        RemoveFolder(m_folder);
 }
 
 bool ViewerDriver::Start()
@@ -208,7 +210,7 @@ std::vector<std::wstring> ViewerDriver::LogLines() const
         std::string line = data.substr(pos, end - pos);
         pos = end + 2;
         // "[YYYY-MM-DD hh:mm:ss (+mmm.ffff ms)]: " heads every entry.
-        if (line.size() > 38 && line[0] == '[' && line.compare(20, 2, "(+") == 0 && line.compare(34, 4, ")]: ") == 0)
+        if (line.size() > 38 && line[0] == '[' && line.compare(21, 2, "(+") == 0 && line.compare(34, 4, ")]: ") == 0)
             line = line.substr(38);
         // The file is 8-bit text: each byte is one character.
         lines.emplace_back(line.begin(), line.end());

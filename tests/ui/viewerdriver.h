@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+typedef std::map<std::wstring, std::wstring> ViewerEnv;
+
 class ViewerDriver
 {
 public:
     // One run of the viewer in a fresh working folder; extra environment
     // variables go to the viewer (and so to the stand-in control it hosts).
-    explicit ViewerDriver(const std::map<std::wstring, std::wstring>& env = {});
+    explicit ViewerDriver(const ViewerEnv& env = ViewerEnv());
     ~ViewerDriver();
 
     bool Start();
@@ -48,7 +50,7 @@ public:
     const std::wstring& Folder() const { return m_folder; }
 
 private:
-    std::map<std::wstring, std::wstring> m_env;
+    ViewerEnv m_env;
     std::wstring m_folder;
     PROCESS_INFORMATION m_pi = {};
     HWND m_hMain = NULL;
