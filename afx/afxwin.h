@@ -466,6 +466,8 @@ protected:
 
 // The CWinThread of the calling thread (the application object on the main thread).
 CWinThread* AfxGetThread();
+// Frees the calling thread's window map; a CWinThread's thread does so as it ends.
+void AfxTermThreadState();
 
 class CWinApp : public CWinThread
 {

@@ -35,6 +35,7 @@ unsigned __stdcall AfxThreadEntry(void* pParam)
         nResult = pThread->Run();
     pThread->Delete();
     t_pCurrentThread = NULL;
+    AfxTermThreadState();
     return unsigned(nResult);
 }
 

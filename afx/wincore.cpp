@@ -30,13 +30,24 @@ struct ThreadState
     }
 };
 
+// A plain pointer: a thread-local object with a destructor would be torn
+// down by the runtime in an order that can free its storage first.
+thread_local ThreadState* t_pState = NULL;
+
 ThreadState& State()
 {
-    static thread_local ThreadState state;
-    return state;
+    if (!t_pState)
+        t_pState = new ThreadState;
+    return *t_pState;
 }
 
 } // namespace
+
+void AfxTermThreadState()
+{
+    delete t_pState;
+    t_pState = NULL;
+}
 
 // --- Message maps -----------------------------------------------------------
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)

@@ -97,8 +97,8 @@ DWORD CAppLogThread::ShutdownInstance(bool bWait, DWORD dwTimeout)
     // its own as soon as the thread has ended.
     HANDLE hThread = NULL;
     if (bWait)
-        ::DuplicateHandle(::GetCurrentProcess(), m_hThread, ::GetCurrentProcess(), &hThread, SYNCHRONIZE | THREAD_QUERY_INFORMATION,
-                          FALSE, 0);
+        ::DuplicateHandle(::GetCurrentProcess(), m_hThread, ::GetCurrentProcess(), &hThread,
+                          SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
     try {
         TRACE("CAppLogThread::ShutdownInstance(): Posting quit message to thread ID 0x%x...\n", nThreadID);
         CloseQueue();

@@ -15,8 +15,13 @@ protected:
     {
         WCHAR szTemp[MAX_PATH];
         ::GetTempPathW(MAX_PATH, szTemp);
-        m_strDir.Format(L"%safxfile_%lu_%lu", szTemp, ::GetCurrentProcessId(), ::GetTickCount());
-        ASSERT_TRUE(::CreateDirectoryW(m_strDir, NULL));
+        static int s_nSerial = 0;
+        bool bMade = false;
+        for (int i = 0; i < 1000 && !bMade; ++i) {
+            m_strDir.Format(L"%safxfile_%lu_%lu_%d", szTemp, ::GetCurrentProcessId(), ::GetTickCount(), ++s_nSerial);
+            bMade = ::CreateDirectoryW(m_strDir, NULL) != FALSE;
+        }
+        ASSERT_TRUE(bMade);
         ::GetCurrentDirectoryW(MAX_PATH, m_szOldDir);
         ASSERT_TRUE(::SetCurrentDirectoryW(m_strDir));
     }

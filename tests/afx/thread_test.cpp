@@ -5,6 +5,7 @@
 #include <afxmt.h>
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace {
@@ -185,17 +186,12 @@ TEST(SyncObjects, EventsAndScopedLocks)
         EXPECT_TRUE(lock.Lock());
     }
     // The scope released it: another thread can take it.
-    HANDLE hThread = ::CreateThread(NULL, 0, [](LPVOID p) -> DWORD {
-        auto* pcs = static_cast<CCriticalSection*>(p);
-        if (!::TryEnterCriticalSection(&pcs->m_sect))
-            return 1;
-        pcs->Unlock();
-        return 0;
-    }, &cs, 0, NULL);
-    ASSERT_NE(nullptr, hThread);
-    ::WaitForSingleObject(hThread, INFINITE);
-    DWORD dwExit = 99;
-    ::GetExitCodeThread(hThread, &dwExit);
-    ::CloseHandle(hThread);
-    EXPECT_EQ(0u, dwExit);
+    bool bTaken = false;
+    std::thread other([&] {
+        bTaken = ::TryEnterCriticalSection(&cs.m_sect) != FALSE;
+        if (bTaken)
+            cs.Unlock();
+    });
+    other.join();
+    EXPECT_TRUE(bTaken);
 }

@@ -111,7 +111,7 @@ TEST_F(ViewerUiTest, ConnectStartsPlaysAndLogsTimeStampEvents)
     std::vector<std::wstring> lines = Without(CloseAndReadLog(driver), kTimeStampEvent);
 
     std::vector<std::wstring> connect = From(lines, L"Setting Dorsa plugin path: ");
-    ASSERT_EQ(13u, connect.size());
+    ASSERT_EQ(12u, connect.size());
     EXPECT_EQ(L"Setting Dorsa plugin path: " + driver.Folder(), connect[0]);
     EXPECT_EQ(L"Calling DorsaAPICOMViewer::StartStream(...):", connect[1]);
     EXPECT_EQ(L"    CameraIP=192.168.1.20", connect[2]);

@@ -101,16 +101,16 @@ bool ViewerDriver::Start()
                             m_folder.c_str(), &si, &m_pi) != FALSE;
 }
 
-HWND ViewerDriver::FindProcessWindow(const std::wstring& caption, const std::wstring& className) const
+HWND ViewerDriver::FindProcessWindow(const std::wstring& caption, const std::wstring& className, HWND hExcept) const
 {
-    struct Search { DWORD pid; const std::wstring* caption; const std::wstring* cls; HWND found; } s =
-        { m_pi.dwProcessId, &caption, &className, NULL };
+    struct Search { DWORD pid; const std::wstring* caption; const std::wstring* cls; HWND except; HWND found; } s =
+        { m_pi.dwProcessId, &caption, &className, hExcept, NULL };
     ::EnumWindows(
         [](HWND hWnd, LPARAM lParam) -> BOOL {
             Search* ps = reinterpret_cast<Search*>(lParam);
             DWORD pid = 0;
             ::GetWindowThreadProcessId(hWnd, &pid);
-            if (pid != ps->pid)
+            if (pid != ps->pid || hWnd == ps->except)
                 return TRUE;
             wchar_t text[256] = L"", cls[256] = L"";
             ::GetWindowTextW(hWnd, text, 256);
@@ -248,7 +248,7 @@ BoxSeen DismissBox(const ViewerDriver& driver, const std::wstring& caption, DWOR
     BoxSeen seen;
     DWORD dwStart = ::GetTickCount();
     while (::GetTickCount() - dwStart < dwTimeoutMs) {
-        HWND hBox = driver.FindProcessWindow(caption, L"#32770");
+        HWND hBox = driver.FindProcessWindow(caption, L"#32770", driver.MainWindow());
         if (hBox) {
             wchar_t buf[1024] = L"";
             ::SendMessageW(::GetDlgItem(hBox, 0xFFFF), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));

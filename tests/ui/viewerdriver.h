@@ -44,8 +44,10 @@ public:
     // The stand-in control's journal of the calls it received.
     std::vector<std::string> Journal() const;
 
-    // A top-level window of the viewer's process with this caption, if any.
-    HWND FindProcessWindow(const std::wstring& caption, const std::wstring& className = L"") const;
+    // A top-level window of the viewer's process with this caption (and
+    // class), other than hExcept, if any.
+    HWND FindProcessWindow(const std::wstring& caption, const std::wstring& className = L"", HWND hExcept = NULL) const;
+    HWND MainWindow() const { return m_hMain; }
     DWORD ProcessId() const { return m_pi.dwProcessId; }
     const std::wstring& Folder() const { return m_folder; }
 

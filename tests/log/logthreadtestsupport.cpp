@@ -1,0 +1,225 @@
+#include "logthreadtestsupport.h"
+
+#include <timestamp.h>
+
+#include <mutex>
+#include <regex>
+
+// The application object of the test program: its name comes from string
+// 57344 of the program's resources.
+CWinApp theTestApp;
+
+namespace {
+
+std::mutex g_traceLock;
+std::vector<std::string> g_traces;
+
+void CALLBACK CaptureTrace(LPCSTR lpszText)
+{
+    std::lock_guard<std::mutex> lock(g_traceLock);
+    g_traces.emplace_back(lpszText);
+}
+
+void RemoveTree(const CString& strDir)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW(strDir + L"\\*", &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            CString strName = fd.cFileName;
+            if (strName == L"." || strName == L"..")
+                continue;
+            CString strPath = strDir + L"\\" + strName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(strPath);
+            else
+                ::DeleteFileW(strPath);
+        } while (::FindNextFileW(hFind, &fd));
+        ::FindClose(hFind);
+    }
+    ::RemoveDirectoryW(strDir);
+}
+
+} // namespace
+
+BEGIN_MESSAGE_MAP(CProbeLogThread, CAppLogThread)
+    ON_THREAD_MESSAGE(WM_PROBE_SYNC, &CProbeLogThread::OnSync)
+    ON_THREAD_MESSAGE(WM_PROBE_FILE_MODE, &CProbeLogThread::OnFileMode)
+END_MESSAGE_MAP()
+
+CProbeLogThread::CProbeLogThread() : m_hSync(::CreateEventW(NULL, FALSE, FALSE, NULL)) {}
+
+CProbeLogThread::~CProbeLogThread()
+{
+    ::CloseHandle(m_hSync);
+    if (m_hDeleted)
+        ::SetEvent(m_hDeleted);
+}
+
+CProbeLogThread* CProbeLogThread::Start(bool bWaitForInit, DWORD dwTimeout, bool bAutoDelete)
+{
+    CProbeLogThread* p = new CProbeLogThread;
+    p->CreateNewThread(bWaitForInit, dwTimeout, bAutoDelete);
+    return p;
+}
+
+bool CProbeLogThread::Sync()
+{
+    return PostThreadMessage(WM_PROBE_SYNC, 0, 0) && ::WaitForSingleObject(m_hSync, 20000) == WAIT_OBJECT_0;
+}
+
+BOOL CProbeLogThread::InitInstance()
+{
+    if (m_pfnPopupHook)
+        m_hHook = ::SetWindowsHookExW(WH_CALLWNDPROC, m_pfnPopupHook, NULL, ::GetCurrentThreadId());
+    return CAppLogThread::InitInstance();
+}
+
+int CProbeLogThread::ExitInstance()
+{
+    if (m_hHook)
+        ::UnhookWindowsHookEx(m_hHook);
+    int nResult = CAppLogThread::ExitInstance();
+    return m_nExitCode ? m_nExitCode : nResult;
+}
+
+void CProbeLogThread::OnSync(WPARAM, LPARAM) { ::SetEvent(m_hSync); }
+
+void CProbeLogThread::OnFileMode(WPARAM wParam, LPARAM)
+{
+    // Reopened on the logging thread, which alone uses the file: read-only
+    // makes every write fail as a lost drive would; read-write mends it.
+    CString strName = m_strLogFileName;
+    m_fileLog.Close();
+    if (wParam) {
+        m_fileLog.Open(strName, CFile::modeRead | CFile::shareDenyNone);
+    } else {
+        m_fileLog.Open(strName, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite |
+                       CFile::shareDenyWrite);
+        ::SetFilePointer(m_fileLog.m_hFile, 0, NULL, FILE_END);
+    }
+}
+
+void LogThreadTest::SetUp()
+{
+    WCHAR szTemp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, szTemp);
+    // A name no earlier run left behind.
+    static int s_nSerial = 0;
+    bool bMade = false;
+    for (int i = 0; i < 1000 && !bMade; ++i) {
+        m_strDir.Format(L"%slogthread_%lu_%lu_%d", szTemp, ::GetCurrentProcessId(), ::GetTickCount(), ++s_nSerial);
+        bMade = ::CreateDirectoryW(m_strDir, NULL) != FALSE;
+    }
+    ASSERT_TRUE(bMade);
+    ::GetCurrentDirectoryW(MAX_PATH, m_szOldDir);
+    ASSERT_TRUE(::SetCurrentDirectoryW(m_strDir));
+    {
+        std::lock_guard<std::mutex> lock(g_traceLock);
+        g_traces.clear();
+    }
+    AfxSetTraceSink(&CaptureTrace);
+}
+
+void LogThreadTest::TearDown()
+{
+    AfxSetTraceSink(NULL);
+    ::SetCurrentDirectoryW(m_szOldDir);
+    RemoveTree(m_strDir);
+}
+
+std::vector<std::string> Traces()
+{
+    std::lock_guard<std::mutex> lock(g_traceLock);
+    return g_traces;
+}
+
+int TraceIndexOf(const std::string& text, int iFrom)
+{
+    std::vector<std::string> traces = Traces();
+    for (int i = iFrom; i < int(traces.size()); ++i)
+        if (traces[i].find(text) != std::string::npos)
+            return i;
+    return -1;
+}
+
+bool TraceHas(const std::string& text) { return TraceIndexOf(text) >= 0; }
+
+std::string ReadBytes(LPCWSTR lpszName)
+{
+    HANDLE h = ::CreateFileW(lpszName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string bytes;
+    char buf[65536];
+    DWORD n;
+    while (::ReadFile(h, buf, sizeof buf, &n, NULL) && n)
+        bytes.append(buf, n);
+    ::CloseHandle(h);
+    return bytes;
+}
+
+std::vector<std::string> ReadLines(LPCWSTR lpszName)
+{
+    std::string bytes = ReadBytes(lpszName);
+    std::vector<std::string> lines;
+    size_t pos = 0, end;
+    while ((end = bytes.find("\r\n", pos)) != std::string::npos) {
+        lines.push_back(bytes.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    if (pos < bytes.size())
+        lines.push_back(bytes.substr(pos));
+    return lines;
+}
+
+bool SplitLogLine(const std::string& line, std::string& message)
+{
+    static const std::regex re(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(\+\d{3}\.\d{4} ms\)\]: ([\s\S]*)$)");
+    std::smatch m;
+    if (!std::regex_match(line, m, re))
+        return false;
+    message = m[1];
+    return true;
+}
+
+std::vector<CString> LogFiles()
+{
+    std::vector<CString> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW(L"*.log", &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(fd.cFileName);
+        while (::FindNextFileW(hFind, &fd));
+        ::FindClose(hFind);
+    }
+    return names;
+}
+
+CString PopupText(HWND hPopup)
+{
+    CString text;
+    HWND hEdit = ::GetDlgItem(hPopup, IDC_LOG_TEXT);
+    int n = int(::SendMessageW(hEdit, WM_GETTEXTLENGTH, 0, 0));
+    ::SendMessageW(hEdit, WM_GETTEXT, n + 1, reinterpret_cast<LPARAM>(text.GetBufferSetLength(n + 1)));
+    text.ReleaseBuffer();
+    return text;
+}
+
+std::vector<CString> LogBaseNamesAround()
+{
+    FILETIME ft;
+    ::GetSystemTimeAsFileTime(&ft);
+    ULONGLONG nNow = (ULONGLONG(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    std::vector<CString> names;
+    for (int s = -1; s <= 60; ++s) {
+        ULONGLONG n = nNow + LONGLONG(s) * 10000000;
+        FILETIME at = { DWORD(n), DWORD(n >> 32) };
+        CString strName;
+        strName.Format(L"%s %s", AfxGetAppName(), TimestampText(at, TS_FILE_NAME).GetString());
+        names.push_back(strName);
+    }
+    return names;
+}

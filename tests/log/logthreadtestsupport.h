@@ -1,0 +1,72 @@
+// What the logging thread's tests share: a temporary working directory, the
+// captured debug trace, a probe thread class that opens the protected parts,
+// and readers for the log file and the popup.
+#pragma once
+
+#include <applogthread.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// Thread messages the probe adds to the logging thread's map.
+const UINT WM_PROBE_SYNC = WM_APP + 10;        // signals m_hSync once served
+const UINT WM_PROBE_FILE_MODE = WM_APP + 11;   // wParam 1: make the log file unwritable; 0: writable again
+
+class CProbeLogThread : public CAppLogThread
+{
+public:
+    CProbeLogThread();
+    ~CProbeLogThread() override;
+
+    static CProbeLogThread* Start(bool bWaitForInit, DWORD dwTimeout, bool bAutoDelete);
+
+    using CAppLogThread::m_csQueue;
+    using CAppLogThread::m_dlgLog;
+    using CAppLogThread::m_evInitialized;
+    using CAppLogThread::m_queue;
+    using CAppLogThread::m_strLogFileName;
+
+    // Waits until the logging thread has served every message posted so far.
+    bool Sync();
+
+    HANDLE m_hDeleted = NULL;   // set by the destructor, if given
+    HANDLE m_hSync;
+    int m_nExitCode = 0;        // returned instead of the framework's result, if not 0
+    HOOKPROC m_pfnPopupHook = NULL;   // a WH_CALLWNDPROC hook for the logging thread
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+protected:
+    afx_msg void OnSync(WPARAM, LPARAM);
+    afx_msg void OnFileMode(WPARAM wParam, LPARAM);
+    HHOOK m_hHook = NULL;
+    DECLARE_MESSAGE_MAP()
+};
+
+// Each test runs in a fresh temporary working directory with the trace captured.
+class LogThreadTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    CString m_strDir;
+    WCHAR m_szOldDir[MAX_PATH] = L"";
+};
+
+std::vector<std::string> Traces();
+bool TraceHas(const std::string& text);
+int TraceIndexOf(const std::string& text, int iFrom = 0);
+
+std::string ReadBytes(LPCWSTR lpszName);
+// The file's lines without their CR LF ends.
+std::vector<std::string> ReadLines(LPCWSTR lpszName);
+// The message part of a log line, after a well-formed "[<stamp>]: "; empty when malformed.
+bool SplitLogLine(const std::string& line, std::string& message);
+// The names of the log files in the working directory.
+std::vector<CString> LogFiles();
+CString PopupText(HWND hPopup);
+
+// Names a run started within the next minute would compute: "<app> <stamp>".
+std::vector<CString> LogBaseNamesAround();
