@@ -101,27 +101,38 @@ bool ViewerDriver::Start()
                             m_folder.c_str(), &si, &m_pi) != FALSE;
 }
 
+namespace {
+struct WindowSearch
+{
+    DWORD pid;
+    const std::wstring* caption;
+    const std::wstring* cls;
+    HWND except;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam)
+{
+    WindowSearch* ps = reinterpret_cast<WindowSearch*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    if (pid != ps->pid || hWnd == ps->except)
+        return TRUE;
+    wchar_t text[256] = L"", cls[256] = L"";
+    ::GetWindowTextW(hWnd, text, 256);
+    ::GetClassNameW(hWnd, cls, 256);
+    if (*ps->caption == text && (ps->cls->empty() || *ps->cls == cls)) {
+        ps->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
 HWND ViewerDriver::FindProcessWindow(const std::wstring& caption, const std::wstring& className, HWND hExcept) const
 {
-    struct Search { DWORD pid; const std::wstring* caption; const std::wstring* cls; HWND except; HWND found; } s =
-        { m_pi.dwProcessId, &caption, &className, hExcept, NULL };
-    ::EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            Search* ps = reinterpret_cast<Search*>(lParam);
-            DWORD pid = 0;
-            ::GetWindowThreadProcessId(hWnd, &pid);
-            if (pid != ps->pid || hWnd == ps->except)
-                return TRUE;
-            wchar_t text[256] = L"", cls[256] = L"";
-            ::GetWindowTextW(hWnd, text, 256);
-            ::GetClassNameW(hWnd, cls, 256);
-            if (*ps->caption == text && (ps->cls->empty() || *ps->cls == cls)) {
-                ps->found = hWnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
+    WindowSearch s = { m_pi.dwProcessId, &caption, &className, hExcept, NULL };
+    ::EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
