@@ -248,6 +248,10 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
             ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pWnd->m_pfnSuper));
         pWnd->m_pfnSuper = NULL;
         pWnd->Detach();
+        // A thread's main window that is gone is no main window any more.
+        if (CWinThread* pThread = AfxGetThread())
+            if (pThread->m_pMainWnd == pWnd)
+                pThread->m_pMainWnd = NULL;
         pWnd->PostNcDestroy();
     }
 

@@ -5,6 +5,8 @@
 #include <afxmt.h>
 #include <gtest/gtest.h>
 
+#include "afxtestres.h"
+
 #include <thread>
 #include <vector>
 
@@ -130,6 +132,37 @@ TEST_F(ThreadTest, FailedInitInstanceGoesStraightToExitInstance)
     EXPECT_TRUE(CRecordingThread::s_seen.empty());
     delete pThread;
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(m_hDeleted, 0));
+}
+
+namespace {
+// Makes a dialog its main window, destroys it, and records what became of
+// the pointer.
+class CMainWindowThread : public CWinThread
+{
+public:
+    bool m_bCreated = false;
+    bool m_bClearedByDestroy = false;
+    BOOL InitInstance() override
+    {
+        CDialog dlg(IDD_AFXTEST);
+        m_bCreated = dlg.Create(IDD_AFXTEST) != FALSE;
+        m_pMainWnd = &dlg;
+        dlg.DestroyWindow();
+        m_bClearedByDestroy = m_pMainWnd == NULL;
+        return FALSE;
+    }
+};
+} // namespace
+
+TEST(ThreadMainWindow, DestroyingTheMainWindowClearsThePointer)
+{
+    CMainWindowThread* pThread = new CMainWindowThread;
+    pThread->m_bAutoDelete = FALSE;
+    ASSERT_TRUE(pThread->CreateThread());
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pThread->m_hThread, 10000));
+    EXPECT_TRUE(pThread->m_bCreated);
+    EXPECT_TRUE(pThread->m_bClearedByDestroy);
+    delete pThread;
 }
 
 TEST_F(ThreadTest, SuspendedCreationIsRefused)
