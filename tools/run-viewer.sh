@@ -11,7 +11,7 @@ tools/setup.sh
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 --target DorsaVantixViewer dorsaviewerctl
 
-export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating the Wine prefix $WINEPREFIX (once)..."
@@ -21,6 +21,8 @@ fi
 exe="$PWD/build/win64/app/DorsaVantixViewer.exe"
 dll="$PWD/build/win64/control/dorsaviewerctl.dll"
 "$WINE" regsvr32 /s "$("$WINE" winepath -w "$dll" 2>/dev/null)"
+# Let this Wine session end: the viewer's must start where its display is.
+/usr/lib/wine/wineserver -w
 
 run="$PWD/build/win64/run"
 mkdir -p "$run"
