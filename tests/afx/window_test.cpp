@@ -4,6 +4,7 @@
 #include <afxwin.h>
 #include <afxdialogex.h>
 #include <gtest/gtest.h>
+#include <messageboxwatcher.h>
 #include <pumpmessages.h>
 
 #include <atomic>
@@ -166,44 +167,6 @@ TEST(DialogCommands, CancelAndCloseHideAModelessDialog)
     dlg.DestroyWindow();
 }
 
-// Watches for a message box with the given caption, records its text and
-// dismisses it.
-class MessageBoxWatcher
-{
-public:
-    explicit MessageBoxWatcher(const wchar_t* caption) : m_caption(caption)
-    {
-        m_thread = std::thread([this] {
-            for (int i = 0; i < 500 && !m_stop; ++i) {
-                HWND hBox = ::FindWindowW(L"#32770", m_caption.c_str());
-                if (hBox) {
-                    wchar_t buf[512] = L"";
-                    ::GetDlgItemTextW(hBox, 0xFFFF, buf, 512);
-                    m_text = buf;
-                    m_found = true;
-                    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
-                    return;
-                }
-                ::Sleep(20);
-            }
-        });
-    }
-    ~MessageBoxWatcher() { Join(); }
-    void Join()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    std::atomic<bool> m_found{false};
-    std::wstring m_text;
-
-private:
-    std::wstring m_caption;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 TEST(ExceptionRouting, HandlerExceptionIsReportedAndTheProgramGoesOn)
 {
     CTestDlg dlg;
@@ -215,8 +178,8 @@ TEST(ExceptionRouting, HandlerExceptionIsReportedAndTheProgramGoesOn)
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_AFXTEST_BUTTON, BN_CLICKED),
                     reinterpret_cast<LPARAM>(::GetDlgItem(dlg.m_hWnd, IDC_AFXTEST_BUTTON)));
     watcher.Join();
-    EXPECT_TRUE(watcher.m_found);
-    EXPECT_EQ(L"The test handler failed on purpose.", watcher.m_text);
+    EXPECT_TRUE(watcher.m_bFound);
+    EXPECT_EQ(L"The test handler failed on purpose.", watcher.m_strText);
     EXPECT_FALSE(dlg.m_bAfterThrow);
 
     // The window still works.

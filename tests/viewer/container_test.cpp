@@ -9,6 +9,7 @@
 #include "dorsaapicomviewer.h"
 #include "viewerctlids.h"
 #include "viewertestres.h"
+#include <messageboxwatcher.h>
 
 #include <atomic>
 #include <memory>
@@ -143,42 +144,6 @@ std::string Narrow(const CString& str)
 {
     return Utf8(str.GetString());
 }
-
-// Watches for the framework's error box, records its text and dismisses it.
-class CErrorBoxWatcher
-{
-public:
-    CErrorBoxWatcher()
-        : m_thread([this] {
-              for (int i = 0; i < 500 && !m_bStop; ++i) {
-                  HWND hBox = ::FindWindowW(L"#32770", AfxGetAppName());
-                  if (hBox) {
-                      wchar_t szText[512] = L"";
-                      ::GetDlgItemTextW(hBox, 0xFFFF, szText, 512);
-                      m_strText = szText;
-                      m_bFound = true;
-                      ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
-                      return;
-                  }
-                  ::Sleep(20);
-              }
-          })
-    {
-    }
-    ~CErrorBoxWatcher() { Join(); }
-    void Join()
-    {
-        m_bStop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    std::atomic<bool> m_bFound{ false };
-    std::wstring m_strText;
-
-private:
-    std::atomic<bool> m_bStop{ false };
-    std::thread m_thread;
-};
 
 // Registers the stand-in control from beside the test program for the whole
 // suite and puts back whatever registration there was before.
@@ -447,7 +412,7 @@ TEST_F(ContainerTest, FailingCallInAButtonHandlerShowsTheErrorBoxAndTheProgramGo
     HWND hButton = ::GetDlgItem(dlg.m_hWnd, IDC_VIEWERTEST_CALL);
     {
         CScopedSwitch fail(L"DORSA_STANDIN_FAIL", L"SetPluginPath");
-        CErrorBoxWatcher watcher;
+        MessageBoxWatcher watcher(AfxGetAppName());
         // Returns once the box has been shown and dismissed.
         dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_VIEWERTEST_CALL, BN_CLICKED), LPARAM(hButton));
         watcher.Join();

@@ -1,0 +1,46 @@
+// Watches, from a thread of its own, for a message box with the given
+// caption; records its text and dismisses it. Join() ends the watch.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+class MessageBoxWatcher
+{
+public:
+    explicit MessageBoxWatcher(const wchar_t* pszCaption) : m_strCaption(pszCaption)
+    {
+        m_thread = std::thread([this] {
+            for (int i = 0; i < 500 && !m_bStop; ++i) {
+                HWND hBox = ::FindWindowW(L"#32770", m_strCaption.c_str());
+                if (hBox) {
+                    wchar_t szText[1024] = L"";
+                    ::GetDlgItemTextW(hBox, 0xFFFF, szText, 1024);   // the box's text
+                    m_strText = szText;
+                    m_bFound = true;
+                    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+                    return;
+                }
+                ::Sleep(20);
+            }
+        });
+    }
+    ~MessageBoxWatcher() { Join(); }
+    void Join()
+    {
+        m_bStop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    std::atomic<bool> m_bFound{ false };
+    std::wstring m_strText;
+
+private:
+    std::wstring m_strCaption;
+    std::atomic<bool> m_bStop{ false };
+    std::thread m_thread;
+};
