@@ -20,6 +20,15 @@ const int kMaxLogFileNumber = 9999;   // "<name> (9999).log" is the last name tr
 // A handle's value as the trace shows it (32 bits, as the trace texts have it).
 unsigned TraceValue(const void* p) { return unsigned(reinterpret_cast<UINT_PTR>(p)); }
 
+// A failing file operation goes to the debug trace; the logging thread goes on.
+void TraceFileError(LPCWSTR pszWhat, CFileException* e)
+{
+    TCHAR szError[512];
+    e->GetErrorMessage(szError, _countof(szError));
+    TRACE(L"%s log file failed: %s\n", pszWhat, szError);
+    e->Delete();
+}
+
 } // namespace
 
 // The instant is read once, here, on the logging caller's thread; all text
@@ -295,10 +304,7 @@ int CAppLogThread::ExitInstance()
         try {
             m_fileLog.Close();
         } catch (CFileException* e) {
-            TCHAR szError[512];
-            e->GetErrorMessage(szError, _countof(szError));
-            TRACE(L"Closing log file failed: %s\n", szError);
-            e->Delete();
+            TraceFileError(L"Closing", e);
         }
     }
     {
@@ -362,19 +368,13 @@ void CAppLogThread::OnWriteLog(WPARAM, LPARAM)
             try {
                 m_fileLog.WriteString(line);
             } catch (CFileException* e) {
-                TCHAR szError[512];
-                e->GetErrorMessage(szError, _countof(szError));
-                TRACE(L"Writing log file failed: %s\n", szError);
-                e->Delete();
+                TraceFileError(L"Writing", e);
             }
         }
         try {
             m_fileLog.Flush();
         } catch (CFileException* e) {
-            TCHAR szError[512];
-            e->GetErrorMessage(szError, _countof(szError));
-            TRACE(L"Flushing log file failed: %s\n", szError);
-            e->Delete();
+            TraceFileError(L"Flushing", e);
         }
     }
     if (m_dlgLog.m_hWnd) {
