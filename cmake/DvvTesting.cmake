@@ -31,3 +31,29 @@ function(dvv_add_gtest name)
     endif()
   endif()
 endfunction()
+
+# dvv_copy_beside_tests(TESTS <test>... TARGETS <target>...): the test
+# programs run from this folder, with a fresh copy of each target's file
+# (the program or DLL they start or load) beside them.
+function(dvv_copy_beside_tests)
+  cmake_parse_arguments(C "" "" "TESTS;TARGETS" ${ARGN})
+  set(copies)
+  foreach(t ${C_TARGETS})
+    get_target_property(type ${t} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      set(copy ${CMAKE_CURRENT_BINARY_DIR}/${t}.exe)
+    else()
+      set(copy ${CMAKE_CURRENT_BINARY_DIR}/${t}.dll)
+    endif()
+    add_custom_command(OUTPUT ${copy}
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${t}> ${copy}
+      DEPENDS ${t} VERBATIM)
+    list(APPEND copies ${copy})
+  endforeach()
+  list(GET C_TESTS 0 first)
+  add_custom_target(${first}_copies DEPENDS ${copies})
+  foreach(test ${C_TESTS})
+    set_target_properties(${test} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    add_dependencies(${test} ${first}_copies)
+  endforeach()
+endfunction()
