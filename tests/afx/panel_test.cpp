@@ -5,6 +5,7 @@
 #include <afxdialogex.h>
 #include <afxeditbrowsectrl.h>
 #include <gtest/gtest.h>
+#include <messageboxwatcher.h>
 
 #include "afxtestres.h"
 
@@ -91,6 +92,31 @@ TEST(PanelControls, EditBrowseTakesFolderModeFromTheInitData)
     CString text;
     dlg.GetDlgItemText(IDC_AFXPANEL_BROWSE, text);
     EXPECT_STREQ(L"C:\\some\\folder\\", text.GetString());
+    dlg.DestroyWindow();
+}
+
+TEST(PanelControls, BrowseButtonPicksAFolderWithTheShellsPicker)
+{
+    CPanelDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_AFXPANEL));
+    WCHAR szWindows[MAX_PATH];
+    ::GetWindowsDirectoryW(szWindows, MAX_PATH);
+    dlg.SetDlgItemText(IDC_AFXPANEL_BROWSE, szWindows);
+
+    // The picker opens on the folder in the box; OK takes that folder.
+    MessageBoxWatcher picker(L"Browse for Folder");
+    dlg.m_browse.SendMessage(WM_NCLBUTTONDOWN, HTBORDER, 0);
+    picker.Join();
+    EXPECT_TRUE(picker.m_bFound);
+    CString text;
+    dlg.GetDlgItemText(IDC_AFXPANEL_BROWSE, text);
+    EXPECT_EQ(0, lstrcmpiW(szWindows, text)) << text.GetString();
+
+    // A box without folder mode has no button: nothing opens.
+    MessageBoxWatcher none(L"Browse for Folder");
+    dlg.m_plain.SendMessage(WM_NCLBUTTONDOWN, HTBORDER, 0);
+    none.Join();
+    EXPECT_FALSE(none.m_bFound);
     dlg.DestroyWindow();
 }
 
