@@ -1,5 +1,6 @@
-// Watches, from a thread of its own, for a message box with the given
-// caption; records its text and dismisses it. Join() ends the watch.
+// Watches, from a thread of its own, for a message box (or another dialog of
+// class #32770) with the given caption; records its text and presses OK.
+// Join() ends the watch.
 #pragma once
 
 #include <windows.h>
