@@ -14,6 +14,7 @@ struct ThreadState
 {
     std::unordered_map<HWND, CWnd*> permanent;
     std::unordered_map<HWND, CWnd*> temporary;
+    std::unordered_map<HMENU, std::unique_ptr<CMenu>> menus;
     CWnd* pWndInit = NULL;        // object to bind to the next window created
     HHOOK hHookCbt = NULL;
     MSG lastSentMsg = {};          // the message being handled, for Default()
@@ -382,8 +383,7 @@ CMenu* CMenu::FromHandle(HMENU hMenu)
 {
     if (!hMenu)
         return NULL;
-    static thread_local std::unordered_map<HMENU, std::unique_ptr<CMenu>> s_menus;
-    std::unique_ptr<CMenu>& p = s_menus[hMenu];
+    std::unique_ptr<CMenu>& p = State().menus[hMenu];
     if (!p) {
         p.reset(new CMenu);
         p->m_hMenu = hMenu;
