@@ -2,6 +2,7 @@
 // full path, and failures reported through CFileException.
 #include <afx.h>
 #include <gtest/gtest.h>
+#include <tempworkdir.h>
 
 #include <string>
 
@@ -13,48 +14,13 @@ class FileTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        WCHAR szTemp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, szTemp);
-        static int s_nSerial = 0;
-        bool bMade = false;
-        for (int i = 0; i < 1000 && !bMade; ++i) {
-            m_strDir.Format(L"%safxfile_%lu_%lu_%d", szTemp, ::GetCurrentProcessId(), ::GetTickCount(), ++s_nSerial);
-            bMade = ::CreateDirectoryW(m_strDir, NULL) != FALSE;
-        }
-        ASSERT_TRUE(bMade);
-        ::GetCurrentDirectoryW(MAX_PATH, m_szOldDir);
-        ASSERT_TRUE(::SetCurrentDirectoryW(m_strDir));
+        ASSERT_TRUE(m_workDir.Enter(L"afxfile"));
+        m_strDir = m_workDir.m_strDir;
     }
-    void TearDown() override
-    {
-        ::SetCurrentDirectoryW(m_szOldDir);
-        WIN32_FIND_DATAW fd;
-        HANDLE hFind = ::FindFirstFileW(m_strDir + L"\\*", &fd);
-        if (hFind != INVALID_HANDLE_VALUE) {
-            do
-                ::DeleteFileW(m_strDir + L"\\" + fd.cFileName);
-            while (::FindNextFileW(hFind, &fd));
-            ::FindClose(hFind);
-        }
-        ::RemoveDirectoryW(m_strDir);
-    }
+    void TearDown() override { m_workDir.Leave(); }
+    TempWorkingDirectory m_workDir;
     CString m_strDir;
-    WCHAR m_szOldDir[MAX_PATH] = L"";
 };
-
-std::string ReadBytes(LPCWSTR lpszName)
-{
-    HANDLE h = ::CreateFileW(lpszName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<unreadable>";
-    std::string bytes;
-    char buf[4096];
-    DWORD n;
-    while (::ReadFile(h, buf, sizeof buf, &n, NULL) && n)
-        bytes.append(buf, n);
-    ::CloseHandle(h);
-    return bytes;
-}
 
 void WriteBytes(LPCWSTR lpszName, const std::string& bytes)
 {

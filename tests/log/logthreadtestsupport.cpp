@@ -20,25 +20,6 @@ void CALLBACK CaptureTrace(LPCSTR lpszText)
     g_traces.emplace_back(lpszText);
 }
 
-void RemoveTree(const CString& strDir)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW(strDir + L"\\*", &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            CString strName = fd.cFileName;
-            if (strName == L"." || strName == L"..")
-                continue;
-            CString strPath = strDir + L"\\" + strName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(strPath);
-            else
-                ::DeleteFileW(strPath);
-        } while (::FindNextFileW(hFind, &fd));
-        ::FindClose(hFind);
-    }
-    ::RemoveDirectoryW(strDir);
-}
 
 } // namespace
 
@@ -102,18 +83,8 @@ void CProbeLogThread::OnFileMode(WPARAM wParam, LPARAM)
 
 void LogThreadTest::SetUp()
 {
-    WCHAR szTemp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, szTemp);
-    // A name no earlier run left behind.
-    static int s_nSerial = 0;
-    bool bMade = false;
-    for (int i = 0; i < 1000 && !bMade; ++i) {
-        m_strDir.Format(L"%slogthread_%lu_%lu_%d", szTemp, ::GetCurrentProcessId(), ::GetTickCount(), ++s_nSerial);
-        bMade = ::CreateDirectoryW(m_strDir, NULL) != FALSE;
-    }
-    ASSERT_TRUE(bMade);
-    ::GetCurrentDirectoryW(MAX_PATH, m_szOldDir);
-    ASSERT_TRUE(::SetCurrentDirectoryW(m_strDir));
+    ASSERT_TRUE(m_workDir.Enter(L"logthread"));
+    m_strDir = m_workDir.m_strDir;
     {
         std::lock_guard<std::mutex> lock(g_traceLock);
         g_traces.clear();
@@ -124,8 +95,7 @@ void LogThreadTest::SetUp()
 void LogThreadTest::TearDown()
 {
     AfxSetTraceSink(NULL);
-    ::SetCurrentDirectoryW(m_szOldDir);
-    RemoveTree(m_strDir);
+    m_workDir.Leave();
 }
 
 std::vector<std::string> Traces()
@@ -144,20 +114,6 @@ int TraceIndexOf(const std::string& text, int iFrom)
 }
 
 bool TraceHas(const std::string& text) { return TraceIndexOf(text) >= 0; }
-
-std::string ReadBytes(LPCWSTR lpszName)
-{
-    HANDLE h = ::CreateFileW(lpszName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string bytes;
-    char buf[65536];
-    DWORD n;
-    while (::ReadFile(h, buf, sizeof buf, &n, NULL) && n)
-        bytes.append(buf, n);
-    ::CloseHandle(h);
-    return bytes;
-}
 
 std::vector<std::string> ReadLines(LPCWSTR lpszName)
 {

@@ -5,6 +5,7 @@
 
 #include <applogthread.h>
 #include <gtest/gtest.h>
+#include <tempworkdir.h>
 
 #include <string>
 #include <vector>
@@ -51,15 +52,14 @@ class LogThreadTest : public ::testing::Test
 protected:
     void SetUp() override;
     void TearDown() override;
+    TempWorkingDirectory m_workDir;
     CString m_strDir;
-    WCHAR m_szOldDir[MAX_PATH] = L"";
 };
 
 std::vector<std::string> Traces();
 bool TraceHas(const std::string& text);
 int TraceIndexOf(const std::string& text, int iFrom = 0);
 
-std::string ReadBytes(LPCWSTR lpszName);
 // The file's lines without their CR LF ends.
 std::vector<std::string> ReadLines(LPCWSTR lpszName);
 // The message part of a log line, after a well-formed "[<stamp>]: "; empty when malformed.
