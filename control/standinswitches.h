@@ -10,6 +10,9 @@
 //                                    that method (one returning a short)
 //                                    returns n instead of its own result
 //   DORSA_STANDIN_EVENT_MS=<n>       TimeStamp event period (default 1000 ms)
+//   DORSA_STANDIN_EVENTS_PER_TICK=<n>
+//                                    TimeStamps raised per session each period
+//                                    (default 1)
 //   DORSA_STANDIN_NO_CLASSINFO2=1    QueryInterface refuses IProvideClassInfo2
 #pragma once
 

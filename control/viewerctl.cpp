@@ -8,6 +8,9 @@
 //   Load extent=<cx>x<cy>         persisted state loaded (HIMETRIC)
 //   Advise / Unadvise             on the TimeStamp connection point
 //   Close                         IOleObject::Close
+//   Events raised: <n> for session <id>
+//                                 the session's TimeStamp count, when
+//                                 StopStream ends it or the control closes
 #include "viewerctl.h"
 
 #include "standinswitches.h"
@@ -27,6 +30,7 @@ const UINT_PTR TIMER_EVENT = 1;
 const UINT_PTR TIMER_FRAME = 2;
 const UINT FRAME_PERIOD_MS = 200;
 const UINT DEFAULT_EVENT_PERIOD_MS = 1000;
+const UINT DEFAULT_EVENTS_PER_TICK = 1;
 
 // Persisted block: five little-endian words, the third and fourth the extent.
 const ULONG PERSIST_BLOCK_SIZE = 20;
@@ -158,6 +162,11 @@ std::wstring NewSessionId()
     return szId;
 }
 
+void JournalEventsRaised(const std::wstring& strId, ULONGLONG nEvents)
+{
+    standin::Journal("Events raised: " + std::to_string(nEvents) + " for session " + standin::ToUtf8(strId.c_str()));
+}
+
 ULONGLONG LocalFileTimeNow()
 {
     SYSTEMTIME st;
@@ -214,7 +223,8 @@ CViewerCtl::CViewerCtl()
     : m_cRef(1), m_eventPoint(this), m_pClientSite(nullptr), m_pInPlaceSite(nullptr),
       m_pOleAdviseHolder(nullptr), m_hWnd(nullptr), m_hWndClock(nullptr),
       m_sizeExtent{ DEFAULT_EXTENT_CX, DEFAULT_EXTENT_CY }, m_bDirty(false),
-      m_bClockRunning(false), m_nEventPeriod(DEFAULT_EVENT_PERIOD_MS), m_nFrame(0),
+      m_bClockRunning(false), m_nEventPeriod(DEFAULT_EVENT_PERIOD_MS),
+      m_nEventsPerTick(DEFAULT_EVENTS_PER_TICK), m_nFrame(0),
       m_dwNextCookie(0)
 {
     CtlModuleLock();
@@ -310,6 +320,8 @@ STDMETHODIMP CViewerCtl::Close(DWORD)
 {
     standin::Journal("Close");
     // A closed control shows nothing and streams nothing.
+    for (const auto& entry : m_sessions)
+        JournalEventsRaised(entry.first, entry.second.m_nEventsRaised);
     m_sessions.clear();
     m_strLastPlayed.clear();
     UpdateClock();
@@ -800,8 +812,11 @@ HRESULT CViewerCtl::CallStartStream(DISPPARAMS* pDispParams, VARIANT* pResult, U
 // StopStream(sessionId): 0 and the session is forgotten, or -1 when unknown.
 HRESULT CViewerCtl::CallStopStream(DISPPARAMS* pDispParams, VARIANT* pResult, UINT*)
 {
-    const bool bKnown = m_sessions.erase(ArgText(pDispParams, 0)) > 0;
+    auto it = m_sessions.find(ArgText(pDispParams, 0));
+    const bool bKnown = it != m_sessions.end();
     if (bKnown) {
+        JournalEventsRaised(it->first, it->second.m_nEventsRaised);
+        m_sessions.erase(it);
         UpdateClock();
         if (m_hWnd)
             InvalidateRect(m_hWnd, nullptr, FALSE);
@@ -834,6 +849,7 @@ HRESULT CViewerCtl::CallPlayForward(DISPPARAMS* pDispParams, VARIANT* pResult, U
         m_strLastPlayed = strId;
         // The event period is read now, so a test can set it per play.
         m_nEventPeriod = standin::SwitchNumber(L"DORSA_STANDIN_EVENT_MS", DEFAULT_EVENT_PERIOD_MS);
+        m_nEventsPerTick = standin::SwitchNumber(L"DORSA_STANDIN_EVENTS_PER_TICK", DEFAULT_EVENTS_PER_TICK);
         m_bClockRunning = false; // restart the timers with this period
         UpdateClock();
         if (m_hWnd)
@@ -1025,7 +1041,7 @@ std::wstring CViewerCtl::StreamTimeText(const CSession& session) const
     return szText;
 }
 
-// Called on each event tick: one TimeStamp per playing session.
+// Called on each event tick: m_nEventsPerTick TimeStamps per playing session.
 void CViewerCtl::OnEventTimer()
 {
     std::vector<std::wstring> playing;
@@ -1034,10 +1050,14 @@ void CViewerCtl::OnEventTimer()
             playing.push_back(entry.first);
     AddRef(); // a sink may release the control while it handles the event
     for (const std::wstring& strId : playing) {
-        // An earlier sink call may have stopped this session.
-        auto it = m_sessions.find(strId);
-        if (it != m_sessions.end() && it->second.m_bPlaying)
+        for (UINT n = 0; n < m_nEventsPerTick; ++n) {
+            // An earlier sink call may have stopped this session.
+            auto it = m_sessions.find(strId);
+            if (it == m_sessions.end() || !it->second.m_bPlaying)
+                break;
+            ++it->second.m_nEventsRaised;
             FireTimeStamp(strId, StreamTimeText(it->second));
+        }
     }
     Release();
 }

@@ -137,6 +137,7 @@ private:
         float m_fSpeed = 0.0f;
         ULONGLONG m_nPlayStartTick = 0;   // GetTickCount64 when playing began
         ULONGLONG m_nStreamStartTime = 0; // local FILETIME of the stream then
+        ULONGLONG m_nEventsRaised = 0;    // TimeStamps raised for this session
     };
 
     ~CViewerCtl();
@@ -167,6 +168,7 @@ private:
     bool m_bDirty;
     bool m_bClockRunning;
     UINT m_nEventPeriod;
+    UINT m_nEventsPerTick;           // TimeStamps per session on each event tick
     UINT m_nFrame;
     DWORD m_dwNextCookie;
     std::vector<std::pair<DWORD, IDispatch*>> m_sinks;

@@ -5,6 +5,7 @@
 
 #include "viewerctlids.h"
 
+#include <algorithm>
 #include <regex>
 
 namespace {
@@ -329,9 +330,58 @@ TEST_F(ObjectTest, UnadviseStopsDeliveryAndReleasesTheSink)
     EXPECT_EQ("Unadvise", lines.back());
 }
 
+TEST_F(ObjectTest, EventsPerTickAreAllRaisedAndCountedInTheJournal)
+{
+    CScopedSwitch period(L"DORSA_STANDIN_EVENT_MS", L"50");
+    CScopedSwitch perTick(L"DORSA_STANDIN_EVENTS_PER_TICK", L"7");
+    CTempFolder folder;
+    const std::wstring strJournal = folder.File(L"journal.txt");
+    CScopedSwitch journal(L"DORSA_STANDIN_JOURNAL", strJournal.c_str());
+    CRecordingSink& sink = m_sink; // outlives the control, which may hold it
+    const DWORD dwCookie = AdviseSink(sink);
+    const std::wstring strSession = PlayingSession();
+    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 21; }, 10000))
+        << "events seen: " << sink.m_events.size();
+    ASSERT_EQ(0, StopStream(m_pDisp, strSession).m_nValue);
+    // Whole ticks only: each raises its seven events before the next one.
+    EXPECT_EQ(0u, sink.m_events.size() % 7) << sink.m_events.size();
+
+    const std::string strExpected = "Events raised: " + std::to_string(sink.m_events.size()) +
+                                    " for session " + std::string(strSession.begin(), strSession.end());
+    std::vector<std::string> lines = ReadLines(strJournal);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(strExpected, lines.back());
+    UnadviseSink(dwCookie);
+}
+
+TEST_F(ObjectTest, CloseCountsTheEventsOfEverySessionStillOpen)
+{
+    CScopedSwitch period(L"DORSA_STANDIN_EVENT_MS", L"50");
+    CTempFolder folder;
+    const std::wstring strJournal = folder.File(L"journal.txt");
+    CScopedSwitch journal(L"DORSA_STANDIN_JOURNAL", strJournal.c_str());
+    CRecordingSink& sink = m_sink; // outlives the control, which may hold it
+    const DWORD dwCookie = AdviseSink(sink);
+    const std::wstring strPlaying = PlayingSession();
+    const std::wstring strIdle = StartStream(m_pDisp, L"192.168.1.21").m_strValue;
+    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 2; }, 10000));
+    UnadviseSink(dwCookie);
+    const size_t nRaised = sink.m_events.size();
+    ASSERT_EQ(S_OK, m_pObject->Close(OLECLOSE_NOSAVE));
+
+    std::vector<std::string> lines = ReadLines(strJournal);
+    auto has = [&](const std::string& strLine) {
+        return std::find(lines.begin(), lines.end(), strLine) != lines.end();
+    };
+    EXPECT_TRUE(has("Events raised: " + std::to_string(nRaised) + " for session " +
+                    std::string(strPlaying.begin(), strPlaying.end())));
+    EXPECT_TRUE(has("Events raised: 0 for session " + std::string(strIdle.begin(), strIdle.end())));
+}
+
 TEST_F(ObjectTest, SinkMayStopTheStreamFromInsideTheEvent)
 {
     CScopedSwitch period(L"DORSA_STANDIN_EVENT_MS", L"50");
+    CScopedSwitch perTick(L"DORSA_STANDIN_EVENTS_PER_TICK", L"3");
     CRecordingSink& sink = m_sink; // outlives the control, which may hold it
     const DWORD dwCookie = AdviseSink(sink);
     const std::wstring strSession = PlayingSession();
