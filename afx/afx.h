@@ -131,7 +131,8 @@ LPCTSTR AfxGetAppName();
 
 // Diagnostic trace. Texts are narrow; a wide format is formatted wide and
 // narrowed to the ANSI code page. Everything goes through one sink, the
-// debugger channel by default, which tests may replace.
+// debugger channel by default, which tests may replace. With the default
+// sink and no debugger attached nothing is formatted at all.
 typedef void (CALLBACK* AFX_TRACE_SINK)(LPCSTR lpszText);
 AFX_TRACE_SINK AfxSetTraceSink(AFX_TRACE_SINK pfnSink);
 void __cdecl AfxTrace(LPCSTR lpszFormat, ...);

@@ -121,6 +121,15 @@ public:
         m_s.resize(old + n);
     }
 
+    // Removes nCount characters from iIndex on; returns the new length.
+    int Delete(int iIndex, int nCount = 1)
+    {
+        if (iIndex < 0)
+            iIndex = 0;
+        if (nCount > 0 && size_t(iIndex) < m_s.size())
+            m_s.erase(size_t(iIndex), size_t(nCount));
+        return int(m_s.size());
+    }
     // Removes every occurrence of ch; returns how many were removed.
     int Remove(XCHAR ch)
     {

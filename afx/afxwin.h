@@ -234,6 +234,10 @@ public:
     BOOL SubclassDlgItem(UINT nID, CWnd* pParent);
     HWND UnsubclassWindow();
 
+    // Creates a window of a registered class bound to this object from its
+    // first message on (hWndParent HWND_MESSAGE makes a message-only window).
+    virtual BOOL CreateEx(DWORD dwExStyle, LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, int x,
+                          int y, int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = NULL);
     virtual BOOL DestroyWindow();
     virtual BOOL PreTranslateMessage(MSG* pMsg);
     virtual void DoDataExchange(CDataExchange* pDX);
@@ -302,6 +306,10 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 };
+
+// The name of a window class with these attributes and the platform's
+// default window procedure, registered on first use; valid for the process.
+LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor = 0, HBRUSH hbrBackground = 0, HICON hIcon = 0);
 
 // Binds the next window the calling thread creates to pWnd (used around
 // CreateWindowEx and the dialog manager's creation calls).
@@ -442,8 +450,11 @@ public:
     virtual CWnd* GetMainWnd() { return m_pMainWnd; }
 
     virtual BOOL InitInstance() { return FALSE; }
-    // The message loop; returns ExitInstance's result once WM_QUIT arrives.
+    // The message loop: PumpMessage until it says stop, then ExitInstance,
+    // whose result it returns.
     virtual int Run();
+    // Takes one message, waiting for it, and dispatches it; FALSE for WM_QUIT.
+    virtual BOOL PumpMessage();
     // Thread messages go to the message map, window messages to the windows
     // they are for; TRUE when the message needs no dispatch.
     virtual BOOL PreTranslateMessage(MSG* pMsg);

@@ -170,28 +170,42 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
     return CFile::Open(lpszFileName, nOpenFlags & ~UINT(typeText | typeBinary), pError);
 }
 
+// Appends the bytes text mode makes of lpsz: one per UTF-16 unit (a
+// surrogate pair counting as one character), two for a line feed in text mode.
+static void AppendNarrowText(std::string& bytes, LPCTSTR lpsz, BOOL bTextMode)
+{
+    if (!lpsz)
+        return;
+    size_t nOld = bytes.size();
+    bytes.resize(nOld + 2 * wcslen(lpsz));   // room for the worst case: all line feeds
+    char* pOut = &bytes[nOld];
+    for (const WCHAR* p = lpsz; *p; ++p) {
+        WCHAR ch = *p;
+        if (ch == L'\n' && bTextMode) {
+            *pOut++ = '\r';
+            *pOut++ = '\n';
+        } else if (ch <= 0xFF) {
+            *pOut++ = char(ch);
+        } else {
+            // One character that 8 bits can't hold.
+            if (ch >= 0xD800 && ch <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
+                ++p;
+            *pOut++ = '?';
+        }
+    }
+    bytes.resize(size_t(pOut - bytes.data()));
+}
+
 std::string CStdioFile::NarrowText(LPCTSTR lpsz, BOOL bTextMode)
 {
     std::string bytes;
-    for (const WCHAR* p = lpsz; p && *p; ++p) {
-        WCHAR ch = *p;
-        if (ch == L'\n' && bTextMode) {
-            bytes += "\r\n";
-        } else if (ch <= 0xFF) {
-            bytes += char(ch);
-        } else {
-            // One character that 8 bits can't hold; a surrogate pair is one character.
-            if (ch >= 0xD800 && ch <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
-                ++p;
-            bytes += '?';
-        }
-    }
+    AppendNarrowText(bytes, lpsz, bTextMode);
     return bytes;
 }
 
 void CStdioFile::WriteString(LPCTSTR lpsz)
 {
-    m_buffer += NarrowText(lpsz, m_bTextMode);
+    AppendNarrowText(m_buffer, lpsz, m_bTextMode);
     if (m_buffer.size() >= kBufferSize)
         Flush();
 }

@@ -150,9 +150,18 @@ AFX_TRACE_SINK AfxSetTraceSink(AFX_TRACE_SINK pfnSink)
     return s_pfnTraceSink.exchange(pfnSink ? pfnSink : &AfxDebuggerSink);
 }
 
+// Formatting and emitting a text costs tens of microseconds: done only when
+// someone listens, an attached debugger or a sink a test installed.
+static bool AfxTraceHasListener()
+{
+    return s_pfnTraceSink.load() != &AfxDebuggerSink || ::IsDebuggerPresent();
+}
+
 template <typename XCHAR>
 static void TraceV(const XCHAR* lpszFormat, va_list args)
 {
+    if (!AfxTraceHasListener())
+        return;
     CStringT<XCHAR> str;
     str.FormatV(lpszFormat, args);
     s_pfnTraceSink.load()(CStringA(str));

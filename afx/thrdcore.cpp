@@ -91,17 +91,21 @@ BOOL CWinThread::PostThreadMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 int CWinThread::Run()
 {
-    for (;;) {
-        BOOL bRet = ::GetMessageW(&m_msgCur, NULL, 0, 0);
-        if (bRet == 0)
-            return ExitInstance();
-        if (bRet == -1)
-            continue;
-        if (!PreTranslateMessage(&m_msgCur)) {
-            ::TranslateMessage(&m_msgCur);
-            ::DispatchMessageW(&m_msgCur);
-        }
+    while (PumpMessage())
+        ;
+    return ExitInstance();
+}
+
+BOOL CWinThread::PumpMessage()
+{
+    BOOL bRet = ::GetMessageW(&m_msgCur, NULL, 0, 0);
+    if (bRet == 0)
+        return FALSE;
+    if (bRet != -1 && !PreTranslateMessage(&m_msgCur)) {
+        ::TranslateMessage(&m_msgCur);
+        ::DispatchMessageW(&m_msgCur);
     }
+    return TRUE;
 }
 
 BOOL CWinThread::PreTranslateMessage(MSG* pMsg)

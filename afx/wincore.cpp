@@ -2,8 +2,10 @@
 // framework's window procedure and the creation hook that binds new windows.
 #include "afxwin.h"
 #include "afxdisp.h"
+#include "afxmt.h"
 
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -289,6 +291,44 @@ LRESULT CWnd::Default()
 }
 
 void CWnd::PostNcDestroy() {}
+
+BOOL CWnd::CreateEx(DWORD dwExStyle, LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, int x, int y,
+                    int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam)
+{
+    if (m_hWnd)
+        return FALSE;
+    AfxHookWindowCreate(this);
+    HWND hWnd = ::CreateWindowExW(dwExStyle, lpszClassName, lpszWindowName, dwStyle, x, y, nWidth, nHeight,
+                                  hWndParent, nIDorHMenu, AfxGetInstanceHandle(), lpParam);
+    AfxUnhookWindowCreate();
+    if (!hWnd && m_hWnd)
+        Detach();   // bound, then refused in WM_CREATE: the window is gone
+    return hWnd != NULL;
+}
+
+LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackground, HICON hIcon)
+{
+    static CCriticalSection s_cs;
+    static std::set<CString> s_names;   // node-based: the names stay put
+    CString strName;
+    strName.Format(L"Afx:%p:%x:%p:%p:%p", AfxGetInstanceHandle(), nClassStyle, hCursor, hbrBackground, hIcon);
+    CSingleLock lock(&s_cs, TRUE);
+    auto it = s_names.find(strName);
+    if (it != s_names.end())
+        return it->GetString();
+    WNDCLASSW wc = {};
+    if (!::GetClassInfoW(AfxGetInstanceHandle(), strName, &wc)) {
+        wc.style = nClassStyle;
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = AfxGetInstanceHandle();
+        wc.hIcon = hIcon;
+        wc.hCursor = hCursor;
+        wc.hbrBackground = hbrBackground;
+        wc.lpszClassName = strName;
+        ::RegisterClassW(&wc);   // if it fails, so does the creation that uses the name
+    }
+    return s_names.insert(strName).first->GetString();
+}
 
 BOOL CWnd::DestroyWindow()
 {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <new>
-#include <vector>
 
 #include "timestamp.h"
 
@@ -16,6 +15,7 @@ const UINT kRestackFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWI
 const DWORD kNotInitialized = 0xFFFFFFFF;
 const UINT kLogOpenFlags = CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite;
 const int kMaxLogFileNumber = 9999;   // "<name> (9999).log" is the last name tried
+const int kFileChunkChars = 64 * 1024;  // lines for the file alone are handed over in pieces this big
 
 // A handle's value as the trace shows it (32 bits, as the trace texts have it).
 unsigned TraceValue(const void* p) { return unsigned(reinterpret_cast<UINT_PTR>(p)); }
@@ -29,7 +29,30 @@ void TraceFileError(LPCWSTR pszWhat, CFileException* e)
     e->Delete();
 }
 
+// Appends the entry's log line: "[<stamp>]: <text>\n".
+void AppendLogLine(CString& strLines, const CAppLogThread::LogEntry& entry, CTimestampFormatter& stamps)
+{
+    strLines += L'[';
+    stamps.AppendDateTimeMs(strLines, entry.m_ftTime);
+    strLines.Append(L"]: ", 3);
+    strLines += entry.m_strText;
+    strLines += L'\n';
+}
+
 } // namespace
+
+BOOL CLogThreadWnd::Create()
+{
+    return CreateEx(0, AfxRegisterWndClass(0), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL);
+}
+
+LRESULT CLogThreadWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT lResult = 0;
+    if (message >= WM_USER && m_pThread->DispatchToMap(message, wParam, lParam, &lResult))
+        return lResult;
+    return CWnd::WindowProc(message, wParam, lParam);
+}
 
 // The instant is read once, here, on the logging caller's thread; all text
 // is made later on the logging thread.
@@ -50,10 +73,12 @@ IMPLEMENT_DYNCREATE(CAppLogThread, CWinThread)
 BEGIN_MESSAGE_MAP(CAppLogThread, CWinThread)
     ON_THREAD_MESSAGE(WM_LOGTHREAD_WRITE, &CAppLogThread::OnWriteLog)
     ON_THREAD_MESSAGE(WM_LOGTHREAD_ACTIVATE, &CAppLogThread::OnMainWndActivate)
+    ON_THREAD_MESSAGE(WM_LOGTHREAD_QUIT, &CAppLogThread::OnQuitRequest)
 END_MESSAGE_MAP()
 
 CAppLogThread::CAppLogThread()
     : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_bQueueClosed(false),
+      m_bDrainRequested(false), m_wndMailbox(this), m_hWndMailbox(NULL), m_bQuitRequested(false),
       m_bStartFailed(false), m_bOwnerLetGo(false), m_nLetGo(0)
 {
 }
@@ -71,7 +96,8 @@ CAppLogThread* CAppLogThread::BeginLogThread(bool bWaitForInit, DWORD dwTimeout,
 void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAutoDelete)
 {
     m_bAutoDelete = bAutoDelete;
-    if (!CreateThread(0, 0, NULL)) {
+    const bool bStarted = CreateThread(0, 0, NULL) != FALSE;
+    if (!bStarted) {
         // No thread will ever drain or end: entries are dropped from now on,
         // and the owner's release alone deletes the object.
         CloseQueue();
@@ -79,13 +105,17 @@ void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAu
     }
     TRACE("CAppLogThread::CreateNewThread(...): Created new logging thread ID 0x%x (handle = 0x%x).\n",
           m_nThreadID, TraceValue(m_hThread));
-    if (!bWaitForInit || m_bInitialized)
+    if (!bWaitForInit || m_bInitialized || !bStarted)
         return;
 
+    // A failed start ends the thread without the handshake: its end ends the
+    // wait too (code 1), so the owner never waits for nothing. After a failed
+    // start the thread leaves the object to its owner, so the handle stays.
     TRACE("CAppLogThread::CreateNewThread(...): Waiting for thread ID 0x%x to initialize...\n", m_nThreadID);
+    const HANDLE handles[] = { m_evInitialized, m_hThread };
     DWORD dwCode;
     do
-        dwCode = ::WaitForSingleObjectEx(m_evInitialized, dwTimeout, TRUE);
+        dwCode = ::WaitForMultipleObjectsEx(2, handles, FALSE, dwTimeout, TRUE);
     while (dwCode == WAIT_IO_COMPLETION);
     TRACE("CAppLogThread::CreateNewThread(...): WaitForSingleObjectEx for thread ID 0x%x returned code %lu (0x%x)...\n",
           m_nThreadID, dwCode, dwCode);
@@ -111,7 +141,9 @@ DWORD CAppLogThread::ShutdownInstance(bool bWait, DWORD dwTimeout)
     try {
         TRACE("CAppLogThread::ShutdownInstance(): Posting quit message to thread ID 0x%x...\n", nThreadID);
         CloseQueue();
-        ::PostThreadMessageW(nThreadID, WM_QUIT, 0, 0);
+        // Through the mailbox, so a modal loop on the thread can't lose it.
+        if (!PostToThread(WM_LOGTHREAD_QUIT, 0, 0))
+            ::PostThreadMessageW(nThreadID, WM_QUIT, 0, 0);
         if (bWait) {
             TRACE("CAppLogThread::ShutdownInstance(): Waiting for thread ID 0x%x to exit..\n", nThreadID);
             DWORD dwCode;
@@ -160,30 +192,47 @@ void CAppLogThread::WriteLine(const CString& text)
 void CAppLogThread::WriteLine(const LogEntry& entry)
 {
     TRACE("CAppLogThread::WriteLine(...) called\n");
-    CSingleLock lock(&m_csQueue);
-    if (!lock.Lock(INFINITE))
-        return;
-    if (m_bQueueClosed)
-        return;   // no drain will come for it
-    try {
-        m_queue.push_back(entry);
-    } catch (const std::bad_alloc&) {
-        return;
+    bool bRequest;
+    {
+        CSingleLock lock(&m_csQueue);
+        if (!lock.Lock(INFINITE))
+            return;
+        if (m_bQueueClosed)
+            return;   // no drain will come for it
+        try {
+            m_queue.push_back(entry);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        bRequest = !m_bDrainRequested;
+        m_bDrainRequested = true;
     }
-    lock.Unlock();
-    if (m_bInitialized)
-        PostThreadMessage(WM_LOGTHREAD_WRITE, 0, 0);
+    // Until the thread is initialised, the drain its start requests takes the entry.
+    if (bRequest && m_bInitialized && !PostToThread(WM_LOGTHREAD_WRITE, 0, 0)) {
+        // No request went out: the next line asks again.
+        CSingleLock lock(&m_csQueue, TRUE);
+        m_bDrainRequested = false;
+    }
 }
 
 BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOOL bMinimized)
 {
-    MainWndActivateInfo* pInfo = new (std::nothrow) MainWndActivateInfo{ pWnd, nState, pWndOther, bMinimized };
+    MainWndActivateInfo* pInfo = new (std::nothrow) MainWndActivateInfo{
+        pWnd ? pWnd->m_hWnd : NULL, nState, pWndOther ? pWndOther->m_hWnd : NULL, bMinimized };
     if (!pInfo)
         return FALSE;
-    BOOL bPosted = PostThreadMessage(WM_LOGTHREAD_ACTIVATE, 0, reinterpret_cast<LPARAM>(pInfo));
+    BOOL bPosted = PostToThread(WM_LOGTHREAD_ACTIVATE, 0, reinterpret_cast<LPARAM>(pInfo));
     if (!bPosted)
         delete pInfo;   // no handler will ever see it
     return bPosted;
+}
+
+BOOL CAppLogThread::PostToThread(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND hWndMailbox = m_hWndMailbox;
+    if (hWndMailbox)
+        return ::PostMessageW(hWndMailbox, message, wParam, lParam);
+    return PostThreadMessage(message, wParam, lParam);
 }
 
 BOOL CAppLogThread::OpenLogFile(const CString& strBaseName, CFileException* pError)
@@ -223,11 +272,11 @@ BOOL CAppLogThread::InitInstance()
     TRACE("CAppLogThread::InitInstance() called on thread ID: %lu (0x%x), AutoDelete=%d\n", m_nThreadID, m_nThreadID,
           m_bAutoDelete);
     m_pMainWnd = NULL;
-    {
-        CSingleLock lock(&m_csQueue, TRUE);
-        if (lock.IsLocked())
-            m_queue.clear();
-    }
+    // Lines queued before the start are kept: the first drain writes them.
+    if (m_wndMailbox.Create())
+        m_hWndMailbox = m_wndMailbox.m_hWnd;
+    else
+        TRACE("Failed to create the logging thread's mailbox: its messages go to the thread\n");
     if (m_fileLog.m_hFile != CFile::hFileNull) {
         try {
             m_fileLog.Close();
@@ -298,8 +347,13 @@ int CAppLogThread::ExitInstance()
     m_evInitialized.ResetEvent();
     m_bInitialized = false;
     CloseQueue();
+    // The last drain: whatever was queued before the quit request, however
+    // far behind the popup was, goes to the file. The popup is closing.
+    Drain(false);
     if (m_dlgLog.m_hWnd)
         m_dlgLog.DestroyWindow();
+    if (m_wndMailbox.m_hWnd)
+        m_wndMailbox.DestroyWindow();
     if (m_fileLog.m_hFile != CFile::hFileNull) {
         try {
             m_fileLog.Close();
@@ -313,6 +367,18 @@ int CAppLogThread::ExitInstance()
             m_queue.clear();
     }
     return CWinThread::ExitInstance();
+}
+
+BOOL CAppLogThread::PumpMessage()
+{
+    if (m_bQuitRequested) {
+        // Ended here even when a modal loop that ran at the quit request
+        // swallowed its WM_QUIT; the exit code is the quit message's, 0.
+        m_msgCur = MSG();
+        m_msgCur.message = WM_QUIT;
+        return FALSE;
+    }
+    return CWinThread::PumpMessage();
 }
 
 void CAppLogThread::Delete()
@@ -335,51 +401,62 @@ void CAppLogThread::LetGo()
         delete this;
 }
 
-void CAppLogThread::OnWriteLog(WPARAM, LPARAM)
+void CAppLogThread::OnWriteLog(WPARAM, LPARAM) { Drain(true); }
+
+void CAppLogThread::Drain(bool bToPopup)
 {
     std::deque<LogEntry> pending;
     {
         CSingleLock lock(&m_csQueue);
-        if (lock.Lock(INFINITE))
-            pending.swap(m_queue);
+        if (!lock.Lock(INFINITE))
+            return;
+        pending.swap(m_queue);
+        m_bDrainRequested = false;
     }
     if (pending.empty())
         return;
 
-    std::vector<CString> lines;
+    // The file gets every line, flushed, before the popup gets any, so a
+    // slow popup can't hold back the file. Of a long drain the popup could
+    // keep only the newest lines: the older ones are made for the file alone.
+    const bool bPopup = bToPopup && m_dlgLog.m_hWnd;
+    const size_t nPopupFrom =
+        !bPopup ? pending.size() : pending.size() - std::min(pending.size(), size_t(CLoggingDlg::kMaxLines));
+    CTimestampFormatter stamps;   // one reading of the local offset for the whole drain
+    CString strLines;
     try {
-        lines.reserve(pending.size());
-        CString strStamp, strLine;
-        for (const LogEntry& entry : pending) {
-            FormatTimestamp(strStamp, entry.m_ftTime, TS_DATETIME_MS);
-            strLine.Format(L"[%s]: %s\n", strStamp.GetString(), entry.m_strText.GetString());
-            lines.push_back(strLine);
+        for (size_t i = 0; i < pending.size(); ++i) {
+            if (i == nPopupFrom || (i < nPopupFrom && strLines.GetLength() >= kFileChunkChars)) {
+                WriteToFile(strLines);
+                strLines.Empty();
+            }
+            AppendLogLine(strLines, pending[i], stamps);
         }
     } catch (const std::bad_alloc&) {
         // Out of memory: the lines made so far are still written.
     }
     pending.clear();
-
-    // Every line reaches the file, flushed, before any of them reaches the
-    // popup, so a slow popup can't hold back the file. A failing write costs
-    // the bytes it held; the next line is tried again.
+    WriteToFile(strLines);
     if (m_fileLog.m_hFile != CFile::hFileNull) {
-        for (const CString& line : lines) {
-            try {
-                m_fileLog.WriteString(line);
-            } catch (CFileException* e) {
-                TraceFileError(L"Writing", e);
-            }
-        }
         try {
             m_fileLog.Flush();
         } catch (CFileException* e) {
             TraceFileError(L"Flushing", e);
         }
     }
-    if (m_dlgLog.m_hWnd) {
-        for (const CString& line : lines)
-            m_dlgLog.AppendText(line);
+    if (bPopup && !strLines.IsEmpty())
+        m_dlgLog.AppendText(strLines);
+}
+
+void CAppLogThread::WriteToFile(const CString& strText)
+{
+    // A failing write costs the bytes it held; the next one is tried again.
+    if (strText.IsEmpty() || m_fileLog.m_hFile == CFile::hFileNull)
+        return;
+    try {
+        m_fileLog.WriteString(strText);
+    } catch (CFileException* e) {
+        TraceFileError(L"Writing", e);
     }
 }
 
@@ -389,6 +466,18 @@ void CAppLogThread::OnMainWndActivate(WPARAM, LPARAM lParam)
     if (!pInfo)
         return;
     if (m_dlgLog.m_hWnd && pInfo->nState != WA_INACTIVE && !pInfo->bMinimized)
-        m_dlgLog.SetWindowPos(pInfo->pWnd, 0, 0, 0, 0, kRestackFlags);
+        ::SetWindowPos(m_dlgLog.m_hWnd, pInfo->hWnd, 0, 0, 0, 0, kRestackFlags);
     delete pInfo;
+}
+
+void CAppLogThread::OnQuitRequest(WPARAM, LPARAM)
+{
+    m_bQuitRequested = true;
+    // A modal loop running on this thread would hold it: a menu or a mouse
+    // capture (moving, sizing, scrolling) ends now; a message box ends on
+    // the WM_QUIT. PumpMessage ends the thread's own loop.
+    ::EndMenu();
+    if (HWND hWndCapture = ::GetCapture())
+        ::SendMessageW(hWndCapture, WM_CANCELMODE, 0, 0);
+    ::PostQuitMessage(0);
 }

@@ -11,17 +11,37 @@
 
 #include "loggingdlg.h"
 
-// Thread messages of the logging thread.
+// Messages of the logging thread, served in posting order by its message map.
 #define WM_LOGTHREAD_WRITE      (WM_USER + 1)   // drain the queue
 #define WM_LOGTHREAD_ACTIVATE   (WM_USER + 2)   // lParam: MainWndActivateInfo*, owned by the message
+#define WM_LOGTHREAD_QUIT       (WM_USER + 3)   // the quit request: end the message loop
 
 // The main window's activation change, on its way to the logging thread.
+// Windows travel as handles: the objects of another thread may be gone by
+// the time the logging thread reads the record.
 struct MainWndActivateInfo
 {
-    CWnd* pWnd;         // the main window; the popup goes directly behind it
+    HWND hWnd;          // the main window; the popup goes directly behind it
     UINT nState;        // WA_INACTIVE, WA_ACTIVE or WA_CLICKACTIVE
-    CWnd* pWndOther;    // carried, never read
+    HWND hWndOther;     // carried, never read
     BOOL bMinimized;
+};
+
+// The logging thread's mailbox: a message-only window whose messages go to
+// the thread's message map. A modal loop on the thread (a menu, moving,
+// sizing or scrolling a window, a message box) dispatches window messages
+// but drops messages posted to the thread itself.
+class CLogThreadWnd : public CWnd
+{
+public:
+    explicit CLogThreadWnd(CCmdTarget* pThread) : m_pThread(pThread) {}
+    BOOL Create();
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    CCmdTarget* m_pThread;
 };
 
 // Where the popup goes: the bottom-right corner of the work area, at most
@@ -47,14 +67,17 @@ public:
     };
 
     // Makes the object, starts its thread and, with bWaitForInit, waits up
-    // to dwTimeout ms for the handshake. Never NULL.
+    // to dwTimeout ms for the handshake, or until a failed start has ended
+    // the thread. Never NULL.
     static CAppLogThread* BeginLogThread(bool bWaitForInit, DWORD dwTimeout, bool bAutoDelete);
 
     virtual void CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAutoDelete);
     // Posts the quit request; with bWait, waits up to dwTimeout ms for the
     // thread's end. 0xFFFFFFFF when not initialised; the exit code when the
-    // thread was waited for and ended; else 0. Entries queued from here on
-    // are dropped. With m_bAutoDelete set this is the owner's last call.
+    // thread was waited for and ended; else 0. Everything queued before the
+    // request is written to the file before the thread ends; entries queued
+    // from here on are dropped. With m_bAutoDelete set this is the owner's
+    // last call.
     virtual DWORD ShutdownInstance(bool bWait, DWORD dwTimeout);
 
     // Queue one line; both return at once and may be called from any thread.
@@ -72,16 +95,23 @@ public:
 
     BOOL InitInstance() override;
     int ExitInstance() override;
+    BOOL PumpMessage() override;
     void Delete() override;
 
 protected:
     CAppLogThread();
     ~CAppLogThread() override;
 
+    // Posts a message of the thread's map through the mailbox once it
+    // exists, to the thread before.
+    BOOL PostToThread(UINT message, WPARAM wParam, LPARAM lParam);
+
     // Called with WM_LOGTHREAD_WRITE: writes every queued entry.
     afx_msg void OnWriteLog(WPARAM wParam, LPARAM lParam);
     // Called with WM_LOGTHREAD_ACTIVATE: restacks the popup, frees the record.
     afx_msg void OnMainWndActivate(WPARAM wParam, LPARAM lParam);
+    // Called with WM_LOGTHREAD_QUIT: ends the message loop, also from inside a modal loop.
+    afx_msg void OnQuitRequest(WPARAM wParam, LPARAM lParam);
 
     CEvent m_evInitialized;
     CCriticalSection m_csQueue;
@@ -93,8 +123,20 @@ protected:
 
     // Set under m_csQueue once no drain will come: entries are then dropped.
     bool m_bQueueClosed;
+    // Under m_csQueue: a drain request is on its way. The drain takes the
+    // whole queue, so one request at a time is enough, and the thread's
+    // message queue never fills up with them.
+    bool m_bDrainRequested;
+
+    CLogThreadWnd m_wndMailbox;
+    std::atomic<HWND> m_hWndMailbox;   // kept after the window is gone: posting to it then fails
+    bool m_bQuitRequested;             // the logging thread's own record
 
 private:
+    // Writes every queued entry to the file, flushed; then, with bToPopup,
+    // hands the popup the lines it can keep, in one append.
+    void Drain(bool bToPopup);
+    void WriteToFile(const CString& strText);
     BOOL OpenLogFile(const CString& strBaseName, CFileException* pError);
     void CloseQueue();
     // After a failed start the thread and the owner each let go once; the

@@ -1,5 +1,16 @@
 #include "loggingdlg.h"
 
+#include <algorithm>
+
+namespace {
+
+const int kKeepLines = CLoggingDlg::kMaxLines / 10 * 9;
+const int kKeepChars = CLoggingDlg::kMaxChars / 10 * 9;
+
+int CountLineEnds(LPCWSTR psz, int nLength) { return int(std::count(psz, psz + nLength, L'\n')); }
+
+} // namespace
+
 IMPLEMENT_DYNAMIC(CLoggingDlg, CDialogEx)
 
 BEGIN_MESSAGE_MAP(CLoggingDlg, CDialogEx)
@@ -7,7 +18,7 @@ BEGIN_MESSAGE_MAP(CLoggingDlg, CDialogEx)
     ON_WM_SIZE()
 END_MESSAGE_MAP()
 
-CLoggingDlg::CLoggingDlg(CWnd* pParent) : CDialogEx(IDD_APP_LOG, pParent) {}
+CLoggingDlg::CLoggingDlg(CWnd* pParent) : CDialogEx(IDD_APP_LOG, pParent), m_nLineEnds(0) {}
 
 CLoggingDlg::~CLoggingDlg() {}
 
@@ -25,29 +36,78 @@ void CLoggingDlg::AppendText(const CString& text)
     SendMessage(WM_USER, 0, reinterpret_cast<LPARAM>(strText.GetString()));
 }
 
+int CLoggingDlg::TrimmedStart() const
+{
+    if (m_nLineEnds <= kMaxLines && m_strLog.GetLength() <= kMaxChars)
+        return 0;
+    LPCWSTR psz = m_strLog.GetString();
+    const int nLength = m_strLog.GetLength();
+    // The newest line stays whole: never cut past the line end before it.
+    int nLastStart = nLength;
+    if (nLastStart > 0 && psz[nLastStart - 1] == L'\n')
+        --nLastStart;
+    while (nLastStart > 0 && psz[nLastStart - 1] != L'\n')
+        --nLastStart;
+
+    // Past enough line ends to leave kKeepLines, and far enough on to leave
+    // kKeepChars, to the start of the next line.
+    int nDropLines = std::max(0, m_nLineEnds - kKeepLines);
+    int nCut = 0;
+    for (; nDropLines > 0 && nCut < nLastStart; ++nCut)
+        if (psz[nCut] == L'\n')
+            --nDropLines;
+    if (nLength - nCut > kKeepChars) {
+        nCut = std::max(nCut, nLength - kKeepChars);
+        while (nCut < nLastStart && psz[nCut - 1] != L'\n')
+            ++nCut;
+    }
+    return std::min(nCut, nLastStart);
+}
+
 LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
 {
     // WM_USER is also the dialog manager's DM_GETDEFID, with lParam 0: then
     // the control is only refreshed, and the answer is "no default button".
     LPCWSTR pszText = reinterpret_cast<LPCWSTR>(lParam);
     if (!pszText || !m_editLog.m_hWnd) {
-        if (pszText)
+        if (pszText) {
             m_strLog += pszText;
+            m_nLineEnds = CountLineEnds(m_strLog.GetString(), m_strLog.GetLength());
+        }
         SetDlgItemText(IDC_LOG_TEXT, m_strLog);
         return 0;
     }
-    if (!*pszText)
+    const int nTextLength = int(wcslen(pszText));
+    if (nTextLength == 0)
         return 0;
 
-    // Only the new text goes into the control: re-setting the whole log
-    // would make every line cost more than the last.
-    int nOldLength = m_strLog.GetLength();
-    m_strLog += pszText;
-    if (m_editLog.GetLimitText() < UINT(m_strLog.GetLength()))
-        m_editLog.SetLimitText(0);   // the largest the control allows
+    // Only the new text goes into the control, and only the oldest lines
+    // leave it: re-setting the whole log would make every append cost as
+    // much as the whole log.
+    const int nOldLength = m_strLog.GetLength();
+    m_strLog.Append(pszText, nTextLength);
+    m_nLineEnds += CountLineEnds(pszText, nTextLength);
+    const int nCut = TrimmedStart();
+    if (nCut > 0) {
+        m_nLineEnds -= CountLineEnds(m_strLog.GetString(), nCut);
+        m_strLog.Delete(0, nCut);
+    }
+
     m_editLog.SendMessage(WM_SETREDRAW, FALSE);
-    m_editLog.SetSel(nOldLength, nOldLength, TRUE);
-    m_editLog.ReplaceSel(pszText);
+    if (nCut >= nOldLength) {
+        // Nothing old stays: the newest lines replace the text at once.
+        m_editLog.SetWindowText(m_strLog);
+    } else {
+        if (m_editLog.GetLimitText() < UINT(nOldLength + nTextLength))
+            m_editLog.SetLimitText(0);   // the largest the control allows
+        if (nCut > 0) {
+            m_editLog.SetSel(0, nCut, TRUE);
+            m_editLog.ReplaceSel(L"");
+        }
+        const int nEnd = nOldLength - nCut;
+        m_editLog.SetSel(nEnd, nEnd, TRUE);
+        m_editLog.ReplaceSel(pszText);
+    }
     // The view starts at the first line, as after re-setting the whole text.
     m_editLog.SetSel(0, 0);
     m_editLog.SendMessage(WM_HSCROLL, SB_LEFT);

@@ -10,6 +10,9 @@ namespace {
 const ULONGLONG kTicksPerSecond = 10000000;   // FILETIME ticks are 100 ns
 const ULONGLONG kTicksPerMillisecond = 10000;
 const wchar_t kInvalid[] = L"Invalid DateTime";
+const ULONGLONG kFirstInvalidTicks = ULONGLONG(1) << 63;   // the platform breaks down none from here on
+
+ULONGLONG Ticks(const FILETIME& ft) { return (ULONGLONG(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
 // A local instant broken down for the date text; invalid when the platform
 // can't represent it as a date value.
@@ -47,8 +50,8 @@ LocalInstant FromLocalTicks(ULONGLONG nLocal)
 
 LocalInstant FromUtc(const FILETIME& utc)
 {
-    ULONGLONG nUtc = (ULONGLONG(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
-    if (nUtc >= (ULONGLONG(1) << 63)) {
+    ULONGLONG nUtc = Ticks(utc);
+    if (nUtc >= kFirstInvalidTicks) {
         // Beyond what the platform can break down; the local offset could
         // even wrap it round to a plausible date.
         LocalInstant li;
@@ -58,7 +61,7 @@ LocalInstant FromUtc(const FILETIME& utc)
     FILETIME ftLocal;
     if (!::FileTimeToLocalFileTime(&utc, &ftLocal))
         ftLocal = utc;
-    return FromLocalTicks((ULONGLONG(ftLocal.dwHighDateTime) << 32) | ftLocal.dwLowDateTime);
+    return FromLocalTicks(Ticks(ftLocal));
 }
 
 CString FormatDate(const LocalInstant& li, const wchar_t* pszPattern)
@@ -161,6 +164,51 @@ void FormatTimestamp(CString& out, const DATE& utc, int style)
 }
 
 void FormatTimestamp(CString& out, int style) { FormatTimestamp(out, Now(), style); }
+
+CTimestampFormatter::CTimestampFormatter() : m_nOffset(0), m_bOffsetKnown(false), m_nCachedSecond(0), m_bCached(false)
+{
+    // The offset is the same for every instant at one moment: read it off now.
+    FILETIME ftUtc = Now(), ftLocal;
+    if (::FileTimeToLocalFileTime(&ftUtc, &ftLocal)) {
+        m_nOffset = LONGLONG(Ticks(ftLocal) - Ticks(ftUtc));
+        m_bOffsetKnown = true;
+    }
+}
+
+void CTimestampFormatter::AppendDateTimeMs(CString& out, const FILETIME& utc)
+{
+    // Instants the platform can't break down, and those the offset would
+    // carry out of range, take the long way; it makes the same text.
+    const ULONGLONG nUtc = Ticks(utc);
+    const ULONGLONG nLocal = nUtc + ULONGLONG(m_nOffset);
+    if (!m_bOffsetKnown || nUtc >= kFirstInvalidTicks || nLocal >= kFirstInvalidTicks ||
+        (m_nOffset < 0 && nUtc < ULONGLONG(-m_nOffset))) {
+        CString strSlow;
+        FormatTimestamp(strSlow, utc, TS_DATETIME_MS);
+        out += strSlow;
+        return;
+    }
+    const ULONGLONG nSecond = nLocal / kTicksPerSecond;
+    if (!m_bCached || nSecond != m_nCachedSecond) {
+        m_strCachedDate = FormatDate(FromLocalTicks(nSecond * kTicksPerSecond), L"%Y-%m-%d %H:%M:%S");
+        m_nCachedSecond = nSecond;
+        m_bCached = true;
+    }
+    // " (+MMM.FFFF ms)": the same digits as "%03u.%04u", which never need more here.
+    const unsigned nSubSecond = unsigned(nLocal % kTicksPerSecond);
+    const unsigned nMs = nSubSecond / unsigned(kTicksPerMillisecond);
+    const unsigned nFraction = nSubSecond % unsigned(kTicksPerMillisecond);
+    wchar_t szTail[] = L" (+000.0000 ms)";
+    szTail[3] = wchar_t(L'0' + nMs / 100);
+    szTail[4] = wchar_t(L'0' + nMs / 10 % 10);
+    szTail[5] = wchar_t(L'0' + nMs % 10);
+    szTail[7] = wchar_t(L'0' + nFraction / 1000);
+    szTail[8] = wchar_t(L'0' + nFraction / 100 % 10);
+    szTail[9] = wchar_t(L'0' + nFraction / 10 % 10);
+    szTail[10] = wchar_t(L'0' + nFraction % 10);
+    out += m_strCachedDate;
+    out.Append(szTail, _countof(szTail) - 1);
+}
 
 template <typename Instant>
 static CString TextOf(const Instant& utc, int style)

@@ -26,3 +26,21 @@ CString TimestampText(const FILETIME& utc, int style);
 CString TimestampText(const SYSTEMTIME& utc, int style);
 CString TimestampText(const DATE& utc, int style);
 CString TimestampText(int style);                // now
+
+// Makes TS_DATETIME_MS texts for many instants in a row, the same texts
+// FormatTimestamp makes, at a fraction of the cost: the local offset is read
+// once, when the object is made, and the date text is made once per second.
+class CTimestampFormatter
+{
+public:
+    CTimestampFormatter();
+    // Appends the TS_DATETIME_MS text of utc to out.
+    void AppendDateTimeMs(CString& out, const FILETIME& utc);
+
+private:
+    LONGLONG m_nOffset;         // local minus UTC, in ticks, when the object was made
+    bool m_bOffsetKnown;
+    ULONGLONG m_nCachedSecond;  // the local second whose date text m_strCachedDate holds
+    bool m_bCached;
+    CString m_strCachedDate;
+};

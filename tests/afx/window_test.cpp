@@ -210,6 +210,31 @@ TEST(Trace, NarrowAndWideFormatsReachTheSinkAsNarrowText)
 }
 
 namespace {
+std::atomic<int> g_nDebuggerTexts(0);
+// Sees every text sent to the debugger channel, listening or not.
+LONG CALLBACK CountDebuggerTexts(EXCEPTION_POINTERS* pInfo)
+{
+    if (pInfo->ExceptionRecord->ExceptionCode == DBG_PRINTEXCEPTION_C)
+        ++g_nDebuggerTexts;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+} // namespace
+
+TEST(Trace, NothingReachesTheDebuggerChannelWhenNoDebuggerListens)
+{
+    ASSERT_FALSE(::IsDebuggerPresent());
+    PVOID pHandler = ::AddVectoredExceptionHandler(1, &CountDebuggerTexts);
+    ::OutputDebugStringA("seen by the counter\n");
+    const int nDirect = g_nDebuggerTexts.exchange(0);
+    TRACE("Plain %d\n", 7);
+    TRACE(L"Wide %s\n", L"name");
+    const int nTraced = g_nDebuggerTexts.exchange(0);
+    ::RemoveVectoredExceptionHandler(pHandler);
+    ASSERT_EQ(1, nDirect) << "the counter can't see the debugger channel here";
+    EXPECT_EQ(0, nTraced);
+}
+
+namespace {
 class CCreatable : public CCmdTarget
 {
     DECLARE_DYNCREATE(CCreatable)

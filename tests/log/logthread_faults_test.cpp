@@ -140,6 +140,30 @@ TEST_F(LogThreadTest, OpenFailureShowsTheBoxAndTheObjectOutlivesItsThread)
     ::CloseHandle(hDeleted);
 }
 
+TEST_F(LogThreadTest, AFailedStartEndsTheOwnersWaitAsSoonAsTheBoxIsDismissed)
+{
+    BlockLogNamesWithDirectories();
+    BoxWatcher watcher;
+    CProbeLogThread* p = NULL;
+    HANDLE hReturned = NewEvent();
+    // An unbounded wait: before, only the handshake could end it.
+    std::thread starter([&] {
+        p = CProbeLogThread::Start(true, INFINITE, false);
+        ::SetEvent(hReturned);
+    });
+    ASSERT_TRUE(watcher.WaitFound());
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(hReturned, 0));
+    watcher.Dismiss();
+    if (::WaitForSingleObject(hReturned, 20000) != WAIT_OBJECT_0) {
+        starter.detach();
+        FAIL() << "the start still waits after its thread has ended";
+    }
+    starter.join();
+    ::CloseHandle(hReturned);
+    EXPECT_TRUE(TraceHas("returned code 1 (0x1)...\n"));
+    delete p;   // no auto-delete: the owner's to delete once the thread has ended
+}
+
 TEST_F(LogThreadTest, OwnerLettingGoWhileTheBoxIsUpLeavesTheDeletionToTheThread)
 {
     BlockLogNamesWithDirectories();
@@ -223,6 +247,7 @@ namespace {
 // What the popup had been handed, and what the file held at that moment.
 CProbeLogThread* g_pSlowPopupThread = NULL;
 std::vector<size_t> g_batchLinesInFileAtAppend;
+std::vector<size_t> g_batchLinesInAppend;
 
 size_t CountOf(const std::string& bytes, const std::string& what)
 {
@@ -240,6 +265,8 @@ LRESULT CALLBACK SlowPopupHook(int nCode, WPARAM wParam, LPARAM lParam)
         wcsstr(reinterpret_cast<LPCWSTR>(pMsg->lParam), L"batch line")) {
         g_batchLinesInFileAtAppend.push_back(
             CountOf(ReadBytes(g_pSlowPopupThread->m_strLogFileName), "batch line"));
+        g_batchLinesInAppend.push_back(
+            CountOf(std::string(CStringA(reinterpret_cast<LPCWSTR>(pMsg->lParam)).GetString()), "]: batch line"));
         ::Sleep(20);   // a slow popup
     }
     return ::CallNextHookEx(NULL, nCode, wParam, lParam);
@@ -247,9 +274,10 @@ LRESULT CALLBACK SlowPopupHook(int nCode, WPARAM wParam, LPARAM lParam)
 
 } // namespace
 
-TEST_F(LogThreadTest, EveryLineOfADrainIsInTheFileBeforeThePopupGetsAny)
+TEST_F(LogThreadTest, EveryLineOfADrainIsInTheFileBeforeThePopupGetsThemAllInOneAppend)
 {
     g_batchLinesInFileAtAppend.clear();
+    g_batchLinesInAppend.clear();
     CProbeLogThread* p = new CProbeLogThread;
     p->m_pfnPopupHook = &SlowPopupHook;
     g_pSlowPopupThread = p;
@@ -266,9 +294,9 @@ TEST_F(LogThreadTest, EveryLineOfADrainIsInTheFileBeforeThePopupGetsAny)
     }
     EXPECT_EQ(0u, p->ShutdownInstance(true, 60000));
     g_pSlowPopupThread = NULL;
-    ASSERT_EQ(kBatch, g_batchLinesInFileAtAppend.size());
-    for (size_t n : g_batchLinesInFileAtAppend)
-        EXPECT_EQ(kBatch, n);
+    ASSERT_EQ(1u, g_batchLinesInFileAtAppend.size());
+    EXPECT_EQ(kBatch, g_batchLinesInFileAtAppend[0]);
+    EXPECT_EQ(kBatch, g_batchLinesInAppend[0]);
     delete p;
 }
 

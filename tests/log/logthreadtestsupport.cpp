@@ -26,13 +26,21 @@ void CALLBACK CaptureTrace(LPCSTR lpszText)
 BEGIN_MESSAGE_MAP(CProbeLogThread, CAppLogThread)
     ON_THREAD_MESSAGE(WM_PROBE_SYNC, &CProbeLogThread::OnSync)
     ON_THREAD_MESSAGE(WM_PROBE_FILE_MODE, &CProbeLogThread::OnFileMode)
+    ON_THREAD_MESSAGE(WM_PROBE_HOLD, &CProbeLogThread::OnHold)
+    ON_THREAD_MESSAGE(WM_PROBE_MODAL, &CProbeLogThread::OnModal)
 END_MESSAGE_MAP()
 
-CProbeLogThread::CProbeLogThread() : m_hSync(::CreateEventW(NULL, FALSE, FALSE, NULL)) {}
+CProbeLogThread::CProbeLogThread()
+    : m_hSync(::CreateEventW(NULL, FALSE, FALSE, NULL)), m_hHeld(::CreateEventW(NULL, FALSE, FALSE, NULL)),
+      m_hRelease(::CreateEventW(NULL, FALSE, FALSE, NULL))
+{
+}
 
 CProbeLogThread::~CProbeLogThread()
 {
     ::CloseHandle(m_hSync);
+    ::CloseHandle(m_hHeld);
+    ::CloseHandle(m_hRelease);
     if (m_hDeleted)
         ::SetEvent(m_hDeleted);
 }
@@ -46,7 +54,7 @@ CProbeLogThread* CProbeLogThread::Start(bool bWaitForInit, DWORD dwTimeout, bool
 
 bool CProbeLogThread::Sync()
 {
-    return PostThreadMessage(WM_PROBE_SYNC, 0, 0) && ::WaitForSingleObject(m_hSync, 20000) == WAIT_OBJECT_0;
+    return PostToThread(WM_PROBE_SYNC, 0, 0) && ::WaitForSingleObject(m_hSync, 20000) == WAIT_OBJECT_0;
 }
 
 BOOL CProbeLogThread::InitInstance()
@@ -65,6 +73,61 @@ int CProbeLogThread::ExitInstance()
 }
 
 void CProbeLogThread::OnSync(WPARAM, LPARAM) { ::SetEvent(m_hSync); }
+
+bool CProbeLogThread::Hold()
+{
+    return PostToThread(WM_PROBE_HOLD, 0, 0) && ::WaitForSingleObject(m_hHeld, 20000) == WAIT_OBJECT_0;
+}
+
+void CProbeLogThread::OnHold(WPARAM, LPARAM)
+{
+    ::SetEvent(m_hHeld);
+    ::WaitForSingleObject(m_hRelease, 60000);
+}
+
+void CProbeLogThread::OnModal(WPARAM wParam, LPARAM)
+{
+    // Each loop runs until something ends it: the user, or the thread's end.
+    HWND hPopup = m_dlgLog.m_hWnd;
+    m_nModal = 1;
+    switch (wParam) {
+    case PROBE_MENU:
+        ::SetForegroundWindow(hPopup);
+        ::TrackPopupMenu(::GetSystemMenu(hPopup, FALSE), TPM_RETURNCMD | TPM_NONOTIFY, 100, 100, 0, hPopup, NULL);
+        break;
+    case PROBE_MESSAGE_BOX:
+        ::MessageBoxW(hPopup, L"A modal loop on the logging thread", L"Probe", MB_OK);
+        break;
+    case PROBE_SCROLL_TRACKING: {
+        // The mouse pressed on the edit control's vertical scroll bar.
+        HWND hEdit = m_dlgLog.m_editLog.m_hWnd;
+        CRect rc;
+        ::GetWindowRect(hEdit, &rc);
+        ::SendMessageW(hEdit, WM_NCLBUTTONDOWN, HTVSCROLL, MAKELPARAM(rc.right - 8, rc.top + rc.Height() / 2));
+        break;
+    }
+    case PROBE_LOOP_SWALLOWING_QUIT: {
+        // As some loops do: it ends on WM_QUIT without posting it again.
+        MSG msg;
+        while (::GetMessageW(&msg, NULL, 0, 0) > 0) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        break;
+    }
+    }
+    m_nModal = 2;
+}
+
+bool WaitFor(const std::function<bool()>& bDone, DWORD nTimeoutMs)
+{
+    for (DWORD dwStart = ::GetTickCount(); !bDone();) {
+        if (::GetTickCount() - dwStart >= nTimeoutMs)
+            return bDone();
+        ::Sleep(20);
+    }
+    return true;
+}
 
 void CProbeLogThread::OnFileMode(WPARAM wParam, LPARAM)
 {

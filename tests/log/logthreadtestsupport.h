@@ -7,12 +7,19 @@
 #include <gtest/gtest.h>
 #include <tempworkdir.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
 // Thread messages the probe adds to the logging thread's map.
 const UINT WM_PROBE_SYNC = WM_APP + 10;        // signals m_hSync once served
 const UINT WM_PROBE_FILE_MODE = WM_APP + 11;   // wParam 1: make the log file unwritable; 0: writable again
+const UINT WM_PROBE_HOLD = WM_APP + 12;        // holds the thread until m_hRelease is set
+const UINT WM_PROBE_MODAL = WM_APP + 13;       // runs a modal loop of the kind wParam names
+
+// Modal loops the probe can run on the logging thread.
+enum ProbeModalLoop { PROBE_MENU = 1, PROBE_MESSAGE_BOX, PROBE_SCROLL_TRACKING, PROBE_LOOP_SWALLOWING_QUIT };
 
 class CProbeLogThread : public CAppLogThread
 {
@@ -30,9 +37,17 @@ public:
 
     // Waits until the logging thread has served every message posted so far.
     bool Sync();
+    using CAppLogThread::PostToThread;
+
+    // Blocks the logging thread until Release(): what is posted meanwhile waits.
+    bool Hold();
+    void Release() { ::SetEvent(m_hRelease); }
 
     HANDLE m_hDeleted = NULL;   // set by the destructor, if given
     HANDLE m_hSync;
+    HANDLE m_hHeld;
+    HANDLE m_hRelease;
+    std::atomic<int> m_nModal{ 0 };   // 1 while the probe's modal loop runs, 2 once it has returned
     int m_nExitCode = 0;        // returned instead of the framework's result, if not 0
     HOOKPROC m_pfnPopupHook = NULL;   // a WH_CALLWNDPROC hook for the logging thread
 
@@ -42,6 +57,8 @@ public:
 protected:
     afx_msg void OnSync(WPARAM, LPARAM);
     afx_msg void OnFileMode(WPARAM wParam, LPARAM);
+    afx_msg void OnHold(WPARAM, LPARAM);
+    afx_msg void OnModal(WPARAM wParam, LPARAM);
     HHOOK m_hHook = NULL;
     DECLARE_MESSAGE_MAP()
 };
@@ -55,6 +72,9 @@ protected:
     TempWorkingDirectory m_workDir;
     CString m_strDir;
 };
+
+// Polls bDone every 20 ms for up to nTimeoutMs; returns bDone().
+bool WaitFor(const std::function<bool()>& bDone, DWORD nTimeoutMs);
 
 std::vector<std::string> Traces();
 bool TraceHas(const std::string& text);

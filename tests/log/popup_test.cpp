@@ -1,8 +1,11 @@
 // The "App Log" popup in a real window: its template, line ends, refresh,
-// layout, hiding, and a long log that stays whole and starts at its first line.
+// layout, hiding, a long log that starts at its first line, and the bound
+// that keeps only the newest whole lines.
 #include <loggingdlg.h>
 #include <gtest/gtest.h>
 #include <pumpmessages.h>
+
+#include <stdio.h>
 
 namespace {
 
@@ -157,4 +160,95 @@ TEST_F(PopupTest, LongLogStaysWholeAndTheViewStartsAtTheFirstLine)
     m_dlg.AppendText(L"one more\n");
     EXPECT_EQ(0, m_dlg.m_editLog.GetFirstVisibleLine());
     EXPECT_EQ(m_dlg.m_strLog, EditText(m_dlg));
+}
+
+namespace {
+
+// Lines "line <n>\n" numbered from nFirst.
+CString NumberedLines(int nFirst, int nCount)
+{
+    CString text, line;
+    for (int i = 0; i < nCount; ++i) {
+        line.Format(L"line %d\n", nFirst + i);
+        text += line;
+    }
+    return text;
+}
+
+// Whole numbered lines in a row, ending with nNewest; how many.
+int CheckNumberedRun(const CString& strLog, int nNewest)
+{
+    int nLines = 0, nPrevious = -1;
+    for (int pos = 0; pos < strLog.GetLength();) {
+        int end = strLog.Find(L"\r\n", pos);
+        EXPECT_NE(-1, end) << "an open line at the end";
+        if (end == -1)
+            break;
+        int n = -1;
+        EXPECT_EQ(1, swscanf(strLog.Mid(pos, end - pos).GetString(), L"line %d", &n)) << "not a whole line at " << pos;
+        if (nPrevious >= 0) {
+            EXPECT_EQ(nPrevious + 1, n);
+        }
+        nPrevious = n;
+        ++nLines;
+        pos = end + 2;
+    }
+    EXPECT_EQ(nNewest, nPrevious);
+    return nLines;
+}
+
+} // namespace
+
+TEST_F(PopupTest, KeepsOnlyTheNewestWholeLinesWithinItsBound)
+{
+    m_dlg.MoveWindow(0, 0, 600, 200);
+    int nNext = 0;
+    bool bTrimmed = false;
+    for (int nCount : { 1, 7, 333, 2999, CLoggingDlg::kMaxLines + 1234, 1, 500, 1200, 3 }) {
+        m_dlg.AppendText(NumberedLines(nNext, nCount));
+        nNext += nCount;
+        ASSERT_TRUE(m_dlg.m_strLog == EditText(m_dlg)) << "after " << nNext << " lines";
+        int nLines = CheckNumberedRun(m_dlg.m_strLog, nNext - 1);
+        EXPECT_LE(nLines, CLoggingDlg::kMaxLines);
+        if (nLines < nNext && !bTrimmed) {
+            // Trimmed a chunk, not to the bound itself: the next lines come in free.
+            EXPECT_LE(nLines, CLoggingDlg::kMaxLines / 10 * 9);
+            bTrimmed = true;
+        }
+    }
+    EXPECT_TRUE(bTrimmed);
+    EXPECT_EQ(0, m_dlg.m_editLog.GetFirstVisibleLine());
+}
+
+TEST_F(PopupTest, LongLinesAreKeptWholeAndCountTowardsTheCharacterBound)
+{
+    m_dlg.MoveWindow(0, 0, 600, 200);
+    // An empty line, characters beyond 8 bits, a line of 100,000 characters.
+    const CString strWide = L"caf\x00E9 \x0416\x0430 \xD83D\xDE00\n";
+    const CString strLong = CString(L'x', 100000) + L"\n";
+    m_dlg.AppendText(L"\n" + strWide + strLong);
+    EXPECT_TRUE(L"\r\n" + strWide.Left(strWide.GetLength() - 1) + L"\r\n" + strLong.Left(100000) + L"\r\n" ==
+                m_dlg.m_strLog);
+    EXPECT_TRUE(m_dlg.m_strLog == EditText(m_dlg));
+
+    // More long lines than the character bound takes: the oldest go, whole.
+    CString line;
+    for (int i = 0; i < 12; ++i) {
+        line.Format(L"long %02d ", i);
+        m_dlg.AppendText(line + CString(L'y', 99990) + L"\n");
+        ASSERT_TRUE(m_dlg.m_strLog == EditText(m_dlg));
+        ASSERT_LE(m_dlg.m_strLog.GetLength(), CLoggingDlg::kMaxChars);
+    }
+    EXPECT_EQ(0, m_dlg.m_strLog.Find(L"long "));
+    EXPECT_NE(-1, m_dlg.m_strLog.Find(L"long 11 "));
+
+    // The newest line stays whole even when it alone is past the bound.
+    const CString strHuge = CString(L'z', CLoggingDlg::kMaxChars + 10);
+    m_dlg.AppendText(strHuge + L"\n");
+    EXPECT_TRUE(strHuge + L"\r\n" == m_dlg.m_strLog);
+    // An open line is never cut, and goes on with the next text.
+    m_dlg.AppendText(L"open");
+    m_dlg.AppendText(L" line\n");
+    EXPECT_TRUE(CString(L"open line\r\n") == m_dlg.m_strLog);
+    EXPECT_TRUE(m_dlg.m_strLog == EditText(m_dlg));
 }

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <vector>
+
 namespace {
 
 FILETIME Utc(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, ULONGLONG extraTicks = 0)
@@ -136,6 +138,37 @@ TEST_F(TimestampTest, InstantsThePlatformCannotBreakDownAreInvalid)
     SYSTEMTIME bad = {};
     bad.wYear = 2026; bad.wMonth = 13; bad.wDay = 1;
     EXPECT_STREQ(L"Invalid DateTime", TimestampText(bad, TS_FILE_NAME).GetString());
+}
+
+TEST_F(TimestampTest, FormatterMakesTheSameTextAsFormatTimestamp)
+{
+    // Instants anywhere in the platform's range and past it, runs within one
+    // second (forwards and back, as entries from two threads come), the
+    // edges of the date value's range and of the local offset.
+    std::vector<ULONGLONG> instants;
+    ULONGLONG nSeed = 0x2545F4914F6CDD1DULL;
+    for (int i = 0; i < 3000; ++i) {
+        nSeed = nSeed * 6364136223846793005ULL + 1442695040888963407ULL;
+        instants.push_back(i % 3 ? nSeed >> (i % 11) : nSeed);
+    }
+    const FILETIME ftNow = [] { FILETIME ft; ::GetSystemTimeAsFileTime(&ft); return ft; }();
+    const ULONGLONG nNow = (ULONGLONG(ftNow.dwHighDateTime) << 32) | ftNow.dwLowDateTime;
+    for (ULONGLONG n : { nNow, nNow + 1, nNow + 9999999, nNow - 1, nNow + 10000000, nNow - 10000000, nNow })
+        instants.push_back(n);
+    const FILETIME ftLast = Utc(9999, 12, 31, 22, 59, 59, 9999999);   // 23:59:59.9999999 local here
+    const ULONGLONG nLast = (ULONGLONG(ftLast.dwHighDateTime) << 32) | ftLast.dwLowDateTime;
+    for (ULONGLONG n : { ULONGLONG(0), ULONGLONG(1), ULONGLONG(36000000000), ULONGLONG(36000000001), nLast,
+                         nLast + 1, nLast + 36000000000, (ULONGLONG(1) << 63) - 1, ULONGLONG(1) << 63, ~ULONGLONG(0) })
+        instants.push_back(n);
+
+    CTimestampFormatter formatter;
+    for (ULONGLONG n : instants) {
+        FILETIME ft = { DWORD(n), DWORD(n >> 32) };
+        CString strFast = L"head ", strSlow;
+        formatter.AppendDateTimeMs(strFast, ft);
+        FormatTimestamp(strSlow, ft, TS_DATETIME_MS);
+        ASSERT_STREQ((L"head " + strSlow).GetString(), strFast.GetString()) << "ticks " << n;
+    }
 }
 
 TEST(LogEntry, CopyKeepsTheInstantOfTheFirstConstruction)
