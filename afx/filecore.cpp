@@ -215,10 +215,14 @@ void CStdioFile::Flush()
     if (m_buffer.empty() || m_hFile == hFileNull)
         return;
     // What fails to reach the system is dropped, so a later write starts
-    // afresh instead of retrying an ever-growing backlog.
-    std::string pending;
-    pending.swap(m_buffer);
-    Write(pending.data(), UINT(pending.size()));
+    // afresh instead of retrying an ever-growing backlog. The buffer keeps
+    // its room for the next lines.
+    struct Drop
+    {
+        std::string& buffer;
+        ~Drop() { buffer.clear(); }
+    } drop{ m_buffer };
+    Write(m_buffer.data(), UINT(m_buffer.size()));
 }
 
 void CStdioFile::Close()

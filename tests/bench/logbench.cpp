@@ -1,13 +1,16 @@
 // Figures for the logging thread: what WriteLine costs its caller, how fast
-// a drain empties the queue into the file, what one popup line costs, and
-// two yardsticks (the least the queuing path can cost; a plain fwrite and
-// fflush per line). Run from an empty working directory; it writes its log
-// files there.
+// a drain empties the queue into the file (with the popup hidden and shown),
+// how far behind the file falls under a sustained flood, where a drained
+// line's time goes, what one popup line costs, and two yardsticks (the
+// least the queuing path can cost; a plain fwrite and fflush per line). Run
+// from an empty working directory; it writes its log files there.
 #include <applogthread.h>
 #include <loggingdlg.h>
+#include <timestamp.h>
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <stdio.h>
 #include <thread>
 #include <vector>
@@ -29,6 +32,21 @@ double Ns(LONGLONG nTicks) { return double(nTicks) / g_dTicksPerNs; }
 
 void CALLBACK NoTrace(LPCSTR) {}
 
+// How far behind the popup's appends were: for each append, now minus the
+// moment its oldest line was written (the counter value the line carries).
+std::vector<double> g_appendLagNs;
+
+LRESULT CALLBACK AppendLagHook(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* pMsg = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (nCode == HC_ACTION && pMsg->message == WM_USER && pMsg->lParam) {
+        const wchar_t* pszAt = wcsstr(reinterpret_cast<LPCWSTR>(pMsg->lParam), L"flood line at ");
+        if (pszAt)
+            g_appendLagNs.push_back(Ns(Now() - _wtoi64(pszAt + 14)));
+    }
+    return ::CallNextHookEx(NULL, nCode, wParam, lParam);
+}
+
 // The logging thread with a mark message that answers once every earlier
 // message has been served, and optionally no popup.
 class CBenchLogThread : public CAppLogThread
@@ -40,13 +58,20 @@ public:
     using CAppLogThread::m_dlgLog;
     bool m_bPopup;
     HANDLE m_hMark;
+    HHOOK m_hHook = NULL;
 
     BOOL InitInstance() override
     {
+        m_hHook = ::SetWindowsHookExW(WH_CALLWNDPROC, &AppendLagHook, NULL, ::GetCurrentThreadId());
         BOOL bResult = CAppLogThread::InitInstance();
         if (!m_bPopup && m_dlgLog.m_hWnd)
             m_dlgLog.DestroyWindow();
         return bResult;
+    }
+    int ExitInstance() override
+    {
+        ::UnhookWindowsHookEx(m_hHook);
+        return CAppLogThread::ExitInstance();
     }
     void WaitServed()
     {
@@ -80,6 +105,8 @@ struct Percentiles { double dMedian, dP99; };
 
 Percentiles Summarise(std::vector<double>& v)
 {
+    if (v.empty())
+        return { 0, 0 };
     std::sort(v.begin(), v.end());
     return { v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)] };
 }
@@ -109,6 +136,13 @@ Percentiles PerCall(int nThreads, int nCalls, Call call)
     for (auto& s : samples)
         all.insert(all.end(), s.begin(), s.end());
     return Summarise(all);
+}
+
+CString EventText(int i)
+{
+    CString s;
+    s.Format(L"Event time stamp %d: session 7f3c-0001, 2026-12-06 03:45:29.123", i);
+    return s;
 }
 
 void CallerCost(bool bTrace)
@@ -160,28 +194,153 @@ void QueuingFloor()
     ::CloseHandle(hReady);
 }
 
-// Queues nLines while the drain is held off, then times one drain of them all.
-void DrainThroughput(bool bPopup, int nLines)
+// Queues nLines while the drain is held off, then times the drain of them
+// all; with the popup, after nShown lines have already gone to it.
+void DrainThroughput(bool bPopup, int nLines, int nShown = 0)
 {
     AfxSetTraceSink(&NoTrace);
     CBenchLogThread* p = StartLogThread(bPopup);
+    for (int i = 0; i < nShown; ++i)
+        p->WriteLine(EventText(i));
     p->WaitServed();
     LONGLONG t0;
     {
         CSingleLock lock(&p->m_csQueue, TRUE);
-        for (int i = 0; i < nLines; ++i) {
-            CString s;
-            s.Format(L"Event time stamp %d: session 7f3c-0001, 2026-12-06 03:45:29.123", i);
-            p->WriteLine(s);
-        }
+        for (int i = 0; i < nLines; ++i)
+            p->WriteLine(EventText(i));
         t0 = Now();
     }
     p->WaitServed();
     double dSeconds = Ns(Now() - t0) / 1e9;
     Stop(p);
     AfxSetTraceSink(NULL);
-    printf("Drain to the file, popup %s: %6d lines in %7.3f s = %9.0f lines/s\n", bPopup ? "shown" : "none ",
-           nLines, dSeconds, nLines / dSeconds);
+    printf("Drain to the file, popup %s: %6d lines in %7.3f s = %9.0f lines/s", bPopup ? "shown" : "none ", nLines,
+           dSeconds, nLines / dSeconds);
+    if (bPopup)
+        printf(" (%d lines shown before)", nShown);
+    printf("\n");
+}
+
+// Writers log as fast as they can for a while, the popup shown: how many
+// lines a second reach the file, and how old the oldest line of each popup
+// append (made after its drain was flushed to the file) was by then.
+void SustainedFlood(int nThreads, DWORD dwMs)
+{
+    AfxSetTraceSink(&NoTrace);
+    g_appendLagNs.clear();
+    CBenchLogThread* p = StartLogThread(true);
+    p->WaitServed();
+    std::atomic<bool> bStop(false);
+    std::atomic<long long> nWritten(0);
+    std::vector<std::thread> writers;
+    LONGLONG t0 = Now();
+    for (int t = 0; t < nThreads; ++t)
+        writers.emplace_back([&] {
+            CString s;
+            while (!bStop) {
+                s.Format(L"flood line at %lld", Now());
+                p->WriteLine(s);
+                ++nWritten;
+            }
+        });
+    ::Sleep(dwMs);
+    bStop = true;
+    for (std::thread& w : writers)
+        w.join();
+    p->WaitServed();
+    double dSeconds = Ns(Now() - t0) / 1e9;
+    Stop(p);
+    AfxSetTraceSink(NULL);
+    Percentiles r = Summarise(g_appendLagNs);
+    printf("Sustained flood, popup shown, %d writers: %lld lines in %6.3f s = %9.0f lines/s; "
+           "%zu appends, oldest line median %6.0f ms, max %6.0f ms behind\n",
+           nThreads, nWritten.load(), dSeconds, nWritten / dSeconds, g_appendLagNs.size(), r.dMedian / 1e6,
+           g_appendLagNs.empty() ? 0.0 : g_appendLagNs.back() / 1e6);
+}
+
+// Where a drained line's time goes, step by step, over nLines entries, with
+// the text made, narrowed and written in 64K pieces as a drain does it.
+void PerLineCost(int nLines)
+{
+    const int kChunkChars = 64 * 1024;
+    std::deque<CAppLogThread::LogEntry> entries;
+    for (int i = 0; i < nLines; ++i)
+        entries.emplace_back(EventText(i));
+    auto perLine = [&](LONGLONG nTicks) { return Ns(nTicks) / nLines; };
+
+    // As the drain made each line before: the stamp and the line by printf.
+    CString strStamp, strLine;
+    LONGLONG t0 = Now();
+    for (const auto& entry : entries)
+        FormatTimestamp(strStamp, entry.m_ftTime, TS_DATETIME_MS);
+    const double dFormatTimestamp = perLine(Now() - t0);
+    t0 = Now();
+    for (const auto& entry : entries)
+        strLine.Format(L"[%s]: %s\n", strStamp.GetString(), entry.m_strText.GetString());
+    const double dFormatLine = perLine(Now() - t0);
+
+    // As it makes them now: stamps by one formatter, lines appended to a piece.
+    CString strChunk;
+    double dStamps = 0;
+#ifdef DVV_BENCH_FORMATTER
+    {
+        CTimestampFormatter stamps;
+        t0 = Now();
+        for (const auto& entry : entries) {
+            if (strChunk.GetLength() >= kChunkChars)
+                strChunk.Empty();
+            stamps.AppendDateTimeMs(strChunk, entry.m_ftTime);
+        }
+        dStamps = perLine(Now() - t0);
+    }
+#endif
+    std::string bytes;
+    HANDLE hFile = ::CreateFileW(L"bench-write.log", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    LONGLONG nLinesTicks = 0, nNarrowTicks = 0, nWriteTicks = 0;
+    auto flushChunk = [&] {
+        LONGLONG t = Now();
+        bytes = CStdioFile::NarrowText(strChunk);
+        nNarrowTicks += Now() - t;
+        t = Now();
+        DWORD nDone = 0;
+        ::WriteFile(hFile, bytes.data(), DWORD(bytes.size()), &nDone, NULL);
+        nWriteTicks += Now() - t;
+        strChunk.Empty();
+    };
+    strChunk.Empty();
+    for (const auto& entry : entries) {
+        if (strChunk.GetLength() >= kChunkChars)
+            flushChunk();
+        LONGLONG t = Now();
+        strChunk += L'[';
+        strChunk += strStamp;
+        strChunk += L"]: ";
+        strChunk += entry.m_strText;
+        strChunk += L'\n';
+        nLinesTicks += Now() - t;
+    }
+    flushChunk();
+    ::CloseHandle(hFile);
+
+    t0 = Now();
+    {
+        std::deque<CAppLogThread::LogEntry> gone;
+        gone.swap(entries);
+    }
+    const double dFree = perLine(Now() - t0);
+
+    printf("Per drained line (%d lines, average):\n", nLines);
+    printf("  time stamp, FormatTimestamp each line:      %7.0f ns\n", dFormatTimestamp);
+#ifdef DVV_BENCH_FORMATTER
+    printf("  time stamp, one formatter per drain:        %7.0f ns\n", dStamps);
+#endif
+    printf("  line text, CString::Format \"[%%s]: %%s\\n\":  %7.0f ns\n", dFormatLine);
+    printf("  line text, appended to a 64K piece:         %7.0f ns (with a clock reading each line)\n",
+           perLine(nLinesTicks));
+    printf("  narrowing to 8-bit text with CR LF:         %7.0f ns\n", perLine(nNarrowTicks));
+    printf("  writing to the system, 64K at a time:       %7.0f ns\n", perLine(nWriteTicks));
+    printf("  freeing the drained entries:                %7.0f ns\n", dFree);
+    (void)dStamps;
 }
 
 void PopupAppendCost()
@@ -195,10 +354,13 @@ void PopupAppendCost()
     dlg.MoveWindow(&rc, TRUE);
     int nShown = 0;
     for (int nTarget : { 1000, 20000 }) {
-        dlg.ShowWindow(SW_HIDE);   // filled hidden, to keep the run short
-        for (; nShown < nTarget; ++nShown) {
-            CString s;
-            s.Format(L"[2026-12-06 03:45:29 (+123.4567 ms)]: filler line %d\n", nShown);
+        dlg.ShowWindow(SW_HIDE);   // filled hidden, in drain-sized pieces, to keep the run short
+        while (nShown < nTarget) {
+            CString s, line;
+            for (int i = 0; i < 1000 && nShown < nTarget; ++i, ++nShown) {
+                line.Format(L"[2026-12-06 03:45:29 (+123.4567 ms)]: filler line %d\n", nShown);
+                s += line;
+            }
             dlg.AppendText(s);
         }
         dlg.ShowWindow(SW_SHOW);
@@ -239,21 +401,50 @@ void PlainFileBaseline(int nLines)
 
 } // namespace
 
-int main()
+// Sections run by name, all of them without arguments:
+//   caller floor drain popupdrain flood perline popup
+int wmain(int argc, wchar_t** argv)
 {
     LARGE_INTEGER f;
     ::QueryPerformanceFrequency(&f);
     g_dTicksPerNs = double(f.QuadPart) / 1e9;
+    auto wanted = [&](const wchar_t* pszSection) {
+        if (argc < 2)
+            return true;
+        for (int i = 1; i < argc; ++i)
+            if (!wcscmp(argv[i], pszSection))
+                return true;
+        return false;
+    };
 
-    printf("Logging thread figures (QueryPerformanceCounter at %lld Hz)\n\n", f.QuadPart);
-    CallerCost(true);
-    CallerCost(false);
-    QueuingFloor();
+    printf("Logging thread figures (QueryPerformanceCounter at %lld Hz; debugger attached: %s)\n\n", f.QuadPart,
+           ::IsDebuggerPresent() ? "yes" : "no");
+    if (wanted(L"caller")) {
+        CallerCost(true);
+        CallerCost(false);
+    }
+    if (wanted(L"floor"))
+        QueuingFloor();
     printf("\n");
-    DrainThroughput(false, 9000);
-    DrainThroughput(true, 200);
-    PlainFileBaseline(20000);
+    if (wanted(L"drain"))
+        DrainThroughput(false, 100000);
+    if (wanted(L"popupdrain"))
+        for (int nShown : { 1000, 100000 })
+            for (int nLines : { 1000, 100000 })
+                DrainThroughput(true, nLines, nShown);
+    if (wanted(L"drain"))
+        PlainFileBaseline(20000);
     printf("\n");
-    PopupAppendCost();
+    if (wanted(L"flood")) {
+        SustainedFlood(1, 5000);
+        SustainedFlood(4, 5000);
+        printf("\n");
+    }
+    if (wanted(L"perline")) {
+        PerLineCost(100000);
+        printf("\n");
+    }
+    if (wanted(L"popup"))
+        PopupAppendCost();
     return 0;
 }

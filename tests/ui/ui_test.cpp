@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdio.h>
 
 namespace {
 
@@ -58,6 +59,28 @@ std::vector<std::wstring> From(const std::vector<std::wstring>& lines, const std
     auto it = std::find_if(lines.begin(), lines.end(),
                            [&](const std::wstring& l) { return l.compare(0, prefix.size(), prefix) == 0; });
     return std::vector<std::wstring>(it, lines.end());
+}
+
+// How far the log file's newest whole line lags behind now, in ms (-1 when
+// there is no stamped line yet): its stamp is the local time the line was logged.
+double NewestLineLagMs(const std::string& bytes)
+{
+    size_t end = bytes.rfind("\r\n");
+    size_t start = end == std::string::npos ? std::string::npos : bytes.rfind("\r\n", end - 1);
+    start = start == std::string::npos ? 0 : start + 2;
+    SYSTEMTIME st = {};
+    unsigned ms = 0, fraction = 0;
+    if (end == std::string::npos ||
+        sscanf(bytes.c_str() + start, "[%hu-%hu-%hu %hu:%hu:%hu (+%u.%u ms)]", &st.wYear, &st.wMonth, &st.wDay,
+               &st.wHour, &st.wMinute, &st.wSecond, &ms, &fraction) != 8)
+        return -1;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    FILETIME ftStamp, ftNow;
+    ::SystemTimeToFileTime(&st, &ftStamp);
+    ::SystemTimeToFileTime(&now, &ftNow);
+    auto ticks = [](const FILETIME& ft) { return LONGLONG((ULONGLONG(ft.dwHighDateTime) << 32) | ft.dwLowDateTime); };
+    return double(ticks(ftNow) - ticks(ftStamp)) / 10000.0 - ms - fraction / 10000.0;
 }
 
 std::wstring SessionOf(const std::wstring& resultLine) { return resultLine.substr(wcslen(kStartStreamResult)); }
@@ -288,3 +311,59 @@ TEST_F(ViewerUiTest, UnregisteredControlMeansNoDialogAndAClosingLine)
     EXPECT_EQ(L"Main window closed with response id: -1 (0xffffffff)", lines.back());
     EXPECT_EQ(0, Count(lines, L"CDorsaVantixViewerDlg::OnInitDialog() called."));
 }
+
+namespace {
+
+// Plays a stream whose control raises nPerTick events every nPeriodMs for
+// dwPlayMs, reading the log file about once a second, then ends the dialog
+// with OK: every event raised has its line, none is far behind, and the
+// closing line is there.
+void CheckTheLogKeepsUp(int nPeriodMs, int nPerTick, DWORD dwPlayMs)
+{
+    ViewerDriver driver(ViewerEnv{ { L"DORSA_STANDIN_EVENT_MS", std::to_wstring(nPeriodMs) },
+                                   { L"DORSA_STANDIN_EVENTS_PER_TICK", std::to_wstring(nPerTick) } });
+    ASSERT_TRUE(driver.Start());
+    ASSERT_NE(nullptr, driver.WaitForMainWindow());
+    driver.SetText(1003, driver.Folder());
+    driver.SetAddress(192, 168, 1, 20);
+    driver.Click(1008);
+    ASSERT_GE(driver.WaitForLogLines(kTimeStampEvent, 1), 1);
+
+    std::vector<double> lags;
+    const DWORD dwStart = ::GetTickCount();
+    while (::GetTickCount() - dwStart < dwPlayMs) {
+        ::Sleep(1000);
+        lags.push_back(NewestLineLagMs(driver.LogBytes()));
+    }
+    ::PostMessageW(driver.MainWindow(), WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(0u, driver.WaitForExit(30000));
+
+    std::vector<std::wstring> lines = driver.LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(L"Main window closed with response id: 1 (0x1)", lines.back());
+    const std::wstring session = SessionOf(From(lines, kStartStreamResult).at(0));
+    std::string raised;
+    for (const std::string& j : driver.Journal())
+        if (j.compare(0, 15, "Events raised: ") == 0 &&
+            j.find(" for session " + std::string(session.begin(), session.end())) != std::string::npos)
+            raised = j.substr(15, j.find(' ', 15) - 15);
+    ASSERT_FALSE(raised.empty()) << "the control did not count its events";
+    const int nRaised = std::stoi(raised);
+    EXPECT_EQ(nRaised, Count(lines, kTimeStampEvent));
+    // A real load: at least a quarter of what was asked for.
+    EXPECT_GE(nRaised, int(dwPlayMs / 4 / nPeriodMs * nPerTick));
+
+    ASSERT_GE(lags.size(), size_t(dwPlayMs / 1000 - 2));
+    for (size_t i = 0; i < lags.size(); ++i) {
+        EXPECT_GE(lags[i], -50.0) << "sample " << i;   // a stamped line was there, not from the future
+        EXPECT_LE(lags[i], 1000.0) << "sample " << i;
+    }
+    printf("%d events in %lu ms; the newest line at most %.0f ms behind\n", nRaised, dwPlayMs,
+           *std::max_element(lags.begin(), lags.end()));
+}
+
+} // namespace
+
+TEST_F(ViewerUiTest, TheLogKeepsUpWithAThousandEventsASecond) { CheckTheLogKeepsUp(10, 10, 20000); }
+
+TEST_F(ViewerUiTest, TheLogKeepsUpWithThirtyEventsASecond) { CheckTheLogKeepsUp(33, 1, 20000); }
