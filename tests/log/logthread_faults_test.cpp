@@ -184,19 +184,26 @@ TEST_F(LogThreadTest, OwnerLettingGoWhileTheBoxIsUpLeavesTheDeletionToTheThread)
     ::CloseHandle(hDeleted);
 }
 
-TEST_F(LogThreadTest, CharactersBeyondEightBitsBecomeQuestionMarksInTheFileOnly)
+TEST_F(LogThreadTest, OddLinesAreWrittenWholeAndBeyondEightBitsAsQuestionMarksInTheFileOnly)
 {
     CProbeLogThread* p = CProbeLogThread::Start(true, 20000, false);
     const CString strText = L"caf\x00E9 \x0416\x0430 \xD83D\xDE00 end";
     p->WriteLine(strText);
     p->WriteLine(CString(L"two\nlines"));
+    p->WriteLine(CString(L'x', 100000));
+    p->WriteLine(CString());
     p->WriteLine(CString(L"still running"));
+    ASSERT_TRUE(p->Sync());
+    EXPECT_TRUE(p->m_dlgLog.m_strLog == PopupText(p->m_dlgLog.m_hWnd));
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
 
     std::string bytes = ReadBytes(LogFiles().at(0));
     EXPECT_NE(std::string::npos, bytes.find("]: caf\xE9 ?? ? end\r\n"));
     // One entry, one stamp, its line feed as CR LF.
     EXPECT_NE(std::string::npos, bytes.find("]: two\r\nlines\r\n"));
+    // A long line is not split, an empty one is still a line.
+    EXPECT_NE(std::string::npos, bytes.find("]: " + std::string(100000, 'x') + "\r\n["));
+    EXPECT_NE(std::string::npos, bytes.find("]: \r\n["));
     EXPECT_NE(std::string::npos, bytes.find("]: still running\r\n"));
     // The popup shows the text as it was given.
     EXPECT_NE(-1, p->m_dlgLog.m_strLog.Find(L"]: " + strText + L"\r\n"));
