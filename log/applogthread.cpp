@@ -352,8 +352,13 @@ int CAppLogThread::ExitInstance()
     Drain(false);
     if (m_dlgLog.m_hWnd)
         m_dlgLog.DestroyWindow();
-    if (m_wndMailbox.m_hWnd)
+    if (m_wndMailbox.m_hWnd) {
+        // Records still on their way would go with the mailbox, unfreed.
+        MSG msg;
+        while (::PeekMessageW(&msg, m_wndMailbox.m_hWnd, WM_LOGTHREAD_ACTIVATE, WM_LOGTHREAD_ACTIVATE, PM_REMOVE))
+            delete reinterpret_cast<MainWndActivateInfo*>(msg.lParam);
         m_wndMailbox.DestroyWindow();
+    }
     if (m_fileLog.m_hFile != CFile::hFileNull) {
         try {
             m_fileLog.Close();
