@@ -332,13 +332,6 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-// Temporary CWnd objects (FromHandle) live while the thread's temporary maps
-// are locked: each message dispatch and each event of a hosted control locks
-// them, and the outermost unlock deletes the temporaries (with bDeleteTemps).
-// TRUE when that unlock was the outermost one.
-void AfxLockTempMaps();
-BOOL AfxUnlockTempMaps(BOOL bDeleteTemps = TRUE);
-
 // Binds the next window the calling thread creates to pWnd (used around
 // CreateWindowEx and the dialog manager's creation calls).
 void AfxHookWindowCreate(CWnd* pWnd);
@@ -346,6 +339,13 @@ BOOL AfxUnhookWindowCreate();
 // Lets the windows under pMsg->hwnd see a message before it is dispatched
 // (dialogs use it for keyboard navigation, Enter and Escape).
 BOOL AfxPreTranslateMessage(MSG* pMsg);
+
+// Temporary CWnd objects (FromHandle) live while the thread's temporary maps
+// are locked: each message dispatch and each event of a hosted control locks
+// them, and the outermost unlock deletes the temporaries (with bDeleteTemps).
+// TRUE when that unlock was the outermost one.
+void AfxLockTempMaps();
+BOOL AfxUnlockTempMaps(BOOL bDeleteTemps = TRUE);
 
 class CEdit : public CWnd
 {
