@@ -624,11 +624,9 @@ struct CPendingEventError
 };
 thread_local CPendingEventError t_eventError = { NULL, NULL, false };
 
-UINT EventErrorMessage()
-{
-    static const UINT s_nMsg = ::RegisterWindowMessageW(L"AfxEventHandlerError");
-    return s_nMsg;
-}
+// Registered when the program starts, so that no window procedure ever waits
+// on its first use.
+const UINT s_nEventErrorMessage = ::RegisterWindowMessageW(L"AfxEventHandlerError");
 
 } // namespace
 
@@ -637,7 +635,7 @@ void AfxPostEventHandlerError(CException* e, HWND hWndContainer)
     CPendingEventError& pending = t_eventError;
     // A report still on its way (its window alive) or on the screen covers this one.
     if (pending.m_bShowing || (pending.m_pException && ::IsWindow(pending.m_hWnd)) || !hWndContainer ||
-        !::PostMessageW(hWndContainer, EventErrorMessage(), 0, 0)) {
+        !::PostMessageW(hWndContainer, s_nEventErrorMessage, 0, 0)) {
         TRACE("Warning: an event handler failed while another failure waits to be reported.\n");
         e->Delete();
         return;
@@ -650,7 +648,7 @@ void AfxPostEventHandlerError(CException* e, HWND hWndContainer)
 
 BOOL AfxOnEventHandlerErrorMessage(UINT message)
 {
-    if (message != EventErrorMessage())
+    if (message != s_nEventErrorMessage || !s_nEventErrorMessage)
         return FALSE;
     CPendingEventError& pending = t_eventError;
     CException* e = pending.m_pException;
