@@ -9,14 +9,19 @@
 #include <ole2.h>
 #include <olectl.h>
 #include <ocidl.h>
+#include <servprov.h>
 
 #include <vector>
 
 // Parameter types for InvokeHelper and ON_EVENT: one VARTYPE byte per
 // parameter, concatenated; the literal's terminator ends the list.
 #define VTS_NONE ""
+#define VTS_I2 "\x02"
+#define VTS_I4 "\x03"
 #define VTS_R4 "\x04"
+#define VTS_R8 "\x05"
 #define VTS_BSTR "\x08"
+#define VTS_BOOL "\x0B"
 
 // A failed OLE call, by its status code.
 class COleException : public CException
@@ -93,13 +98,24 @@ inline bool AfxIsOccInitMessage(WORD nMsg) { return nMsg >= 0x0376 && nMsg <= 0x
 
 class COleControlContainer;
 
-// The site of one hosted control: its client site, in-place site, control
-// site and ambient properties, and the sink of its default event interface.
-// Reference counted; the container holds one reference while the control lives.
+// A failure that an event handler raised: reported with the framework's error
+// box once the thread's message loop next reaches hWndContainer, outside the
+// control's call. While one report waits or is shown, later ones are dropped.
+void AfxPostEventHandlerError(CException* e, HWND hWndContainer);
+// Called by the window procedure: shows the waiting report when message is
+// the one AfxPostEventHandlerError posted; FALSE for any other message.
+BOOL AfxOnEventHandlerErrorMessage(UINT message);
+
+// The site of one hosted control: its client site, in-place site (with the
+// Ex and windowless forms, declining windowless activation), control site,
+// service provider (no services) and ambient properties, and the sink of its
+// default event interface. Reference counted; the container holds one
+// reference while the control lives.
 class COleControlSite final : public IOleClientSite,
-                        public IOleInPlaceSite,
+                        public IOleInPlaceSiteWindowless,
                         public IOleControlSite,
-                        public IDispatch
+                        public IDispatch,
+                        public IServiceProvider
 {
 public:
     explicit COleControlSite(COleControlContainer* pCtrlCont);
@@ -107,7 +123,8 @@ public:
     // Creates the control, loads its state from pStream (or starts it anew),
     // connects its events, and activates it in place at rect in the
     // container's window with id nID and the WS_VISIBLE/WS_TABSTOP/WS_GROUP/
-    // WS_DISABLED bits of dwStyle.
+    // WS_DISABLED bits of dwStyle. A control invisible at run time is not
+    // activated and has no window (m_hWnd NULL).
     HRESULT CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID, IStream* pStream,
                           BSTR bstrLicKey);
     // Disconnects events, closes the control without saving, leaves it and
@@ -158,6 +175,24 @@ public:
     STDMETHODIMP DiscardUndoState() override;
     STDMETHODIMP DeactivateAndUndo() override;
     STDMETHODIMP OnPosRectChange(LPCRECT lprcPosRect) override;
+    // IOleInPlaceSiteEx
+    STDMETHODIMP OnInPlaceActivateEx(BOOL* pfNoRedraw, DWORD dwFlags) override;
+    STDMETHODIMP OnInPlaceDeactivateEx(BOOL fNoRedraw) override;
+    STDMETHODIMP RequestUIActivate() override;
+    // IOleInPlaceSiteWindowless: windowless activation is declined, so only
+    // what a windowed control might still ask is answered.
+    STDMETHODIMP CanWindowlessActivate() override;
+    STDMETHODIMP GetCapture() override;
+    STDMETHODIMP SetCapture(BOOL fCapture) override;
+    STDMETHODIMP GetFocus() override;
+    STDMETHODIMP SetFocus(BOOL fFocus) override;
+    STDMETHODIMP GetDC(LPCRECT pRect, DWORD grfFlags, HDC* phDC) override;
+    STDMETHODIMP ReleaseDC(HDC hDC) override;
+    STDMETHODIMP InvalidateRect(LPCRECT pRect, BOOL fErase) override;
+    STDMETHODIMP InvalidateRgn(HRGN hRGN, BOOL fErase) override;
+    STDMETHODIMP ScrollRect(INT dx, INT dy, LPCRECT pRectScroll, LPCRECT pRectClip) override;
+    STDMETHODIMP AdjustRect(LPRECT prc) override;
+    STDMETHODIMP OnDefWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* plResult) override;
     // IOleControlSite
     STDMETHODIMP OnControlInfoChanged() override;
     STDMETHODIMP LockInPlaceActive(BOOL fLock) override;
@@ -172,6 +207,8 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+    // IServiceProvider: the container offers no services.
+    STDMETHODIMP QueryService(REFGUID guidService, REFIID riid, void** ppv) override;
 
 private:
     // The sink of the control's default event interface; shares the site's count.
@@ -219,14 +256,33 @@ private:
         COleControlSite* m_pSite;
     };
 
+    // The container the control sees: it enumerates nothing and parses no names.
+    class XOleContainer : public IOleContainer
+    {
+    public:
+        explicit XOleContainer(COleControlSite* pSite) : m_pSite(pSite) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override { return m_pSite->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return m_pSite->Release(); }
+        STDMETHODIMP ParseDisplayName(IBindCtx* pbc, LPOLESTR pszDisplayName, ULONG* pchEaten,
+                                      IMoniker** ppmkOut) override;
+        STDMETHODIMP EnumObjects(DWORD grfFlags, IEnumUnknown** ppenum) override;
+        STDMETHODIMP LockContainer(BOOL fLock) override;
+
+    private:
+        COleControlSite* m_pSite;
+    };
+
     ~COleControlSite();
     HRESULT ConnectEvents();
     HRESULT OnEvent(DISPID dispid, DISPPARAMS* pDispParams);
+    HRESULT AmbientFont(VARIANT* pVarResult) const;
     HWND ContainerWindow() const;
 
     LONG m_cRef;
     XEventSink m_xEventSink;
     XInPlaceFrame m_xInPlaceFrame;
+    XOleContainer m_xOleContainer;
 };
 
 // The controls one window hosts. Deleted with the window (at WM_DESTROY, while

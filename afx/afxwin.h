@@ -119,7 +119,9 @@ protected: \
         static_assert(std::is_base_of<TheBaseClass, theClass>::value, "event sink map of " #theClass); \
         static const AFX_EVENTSINKMAP_ENTRY _eventsinkEntries[] = {
 
-// void (or BOOL) Handler(params...), params matching vtsParams (VTS_BSTR: LPCTSTR)
+// void (or BOOL) Handler(params...), params matching vtsParams: VTS_BSTR
+// LPCTSTR, VTS_I2 short, VTS_I4 long, VTS_BOOL BOOL, VTS_R4 float, VTS_R8 double.
+// An argument of another type is converted when it can be, else refused.
 #define ON_EVENT(theClass, id, dispid, pfnHandler, vtsParams) \
     { UINT(id), DISPID(dispid), [](CCmdTarget* _p, DISPPARAMS* _pdp) -> HRESULT { \
         return AfxCallEventHandler(static_cast<theClass*>(_p), pfnHandler, \
@@ -139,6 +141,31 @@ template <> struct AfxEventParam<LPCTSTR>
     static const VARTYPE vt = VT_BSTR;
     // A null BSTR is the empty text.
     static LPCTSTR Get(const VARIANT& var) { return V_BSTR(&var) ? V_BSTR(&var) : L""; }
+};
+template <> struct AfxEventParam<short>
+{
+    static const VARTYPE vt = VT_I2;
+    static short Get(const VARIANT& var) { return V_I2(&var); }
+};
+template <> struct AfxEventParam<long>
+{
+    static const VARTYPE vt = VT_I4;
+    static long Get(const VARIANT& var) { return V_I4(&var); }
+};
+template <> struct AfxEventParam<BOOL>
+{
+    static const VARTYPE vt = VT_BOOL;
+    static BOOL Get(const VARIANT& var) { return V_BOOL(&var) != VARIANT_FALSE; }
+};
+template <> struct AfxEventParam<float>
+{
+    static const VARTYPE vt = VT_R4;
+    static float Get(const VARIANT& var) { return V_R4(&var); }
+};
+template <> struct AfxEventParam<double>
+{
+    static const VARTYPE vt = VT_R8;
+    static double Get(const VARIANT& var) { return V_R8(&var); }
 };
 
 // The event's arguments, converted to the declared types in declaration order
@@ -224,7 +251,7 @@ public:
 
     // Handle map of the calling thread: the permanent object bound to hWnd,
     // or (FromHandle) a temporary one made for it, valid until the thread's
-    // outermost message dispatch ends.
+    // outermost message or event dispatch ends.
     static CWnd* FromHandle(HWND hWnd);
     static CWnd* FromHandlePermanent(HWND hWnd);
     BOOL Attach(HWND hWndNew);
@@ -268,6 +295,8 @@ public:
     // Hosted OLE controls (the container lives in afxdisp.h). CreateControl
     // makes this object the wrapper of a new control in pParentWnd; a file to
     // load the control's state from is not supported (pPersist must be NULL).
+    // The parent must be the permanent object of its window, with its messages
+    // routed through the framework (the controls go at its WM_DESTROY).
     BOOL CreateControl(REFCLSID clsid, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                        CWnd* pParentWnd, UINT nID, CFile* pPersist = NULL, BOOL bStorage = FALSE,
                        BSTR bstrLicKey = NULL);
@@ -318,6 +347,13 @@ BOOL AfxUnhookWindowCreate();
 // Lets the windows under pMsg->hwnd see a message before it is dispatched
 // (dialogs use it for keyboard navigation, Enter and Escape).
 BOOL AfxPreTranslateMessage(MSG* pMsg);
+
+// Temporary CWnd objects (FromHandle) live while the thread's temporary maps
+// are locked: each message dispatch and each event of a hosted control locks
+// them, and the outermost unlock deletes the temporaries (with bDeleteTemps).
+// TRUE when that unlock was the outermost one.
+void AfxLockTempMaps();
+BOOL AfxUnlockTempMaps(BOOL bDeleteTemps = TRUE);
 
 class CEdit : public CWnd
 {

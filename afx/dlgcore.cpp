@@ -181,7 +181,7 @@ BOOL CDialog::ExecuteDlgInit(LPCVOID lpResource, DWORD dwSize)
         WORD nMsg = *reinterpret_cast<const WORD*>(p + 2);
         DWORD dwLen = *reinterpret_cast<const DWORD*>(p + 4);
         const BYTE* pData = p + 8;
-        if (pData + dwLen > pEnd)
+        if (dwLen > DWORD(pEnd - pData))   // a length past the end, which could wrap pData + dwLen
             return FALSE;
         // The state records of OLE controls were used when the controls were made.
         if (nMsg == kMsgInitControl)

@@ -81,6 +81,13 @@ BOOL CWnd::CreateControl(REFCLSID clsid, LPCTSTR /*lpszWindowName*/, DWORD dwSty
 {
     if (m_hWnd || m_pCtrlSite || !pParentWnd || !pParentWnd->m_hWnd)
         return FALSE;
+    // The container lives on the parent object and goes at its window's
+    // WM_DESTROY: a temporary object (deleted when the dispatch ends) or one
+    // whose messages the framework doesn't see would leave the controls behind.
+    if (CWnd::FromHandlePermanent(pParentWnd->m_hWnd) != pParentWnd || !pParentWnd->m_pfnSuper) {
+        TRACE("Error: a control's parent must be a window the framework subclassed.\n");
+        return FALSE;
+    }
     if (pPersist) {
         TRACE("Error: loading a control's state from a file is not supported.\n");
         return FALSE;
@@ -293,6 +300,8 @@ BOOL COccManager::CreateDlgControls(CWnd* pWndDlg, LPCVOID lpDlgInit, DWORD dwDl
             pStream->Release();
         if (!pSite)
             return FALSE;
+        if (!pSite->m_hWnd)
+            continue;   // invisible at run time: no window to place
 
         HWND hWndAfter = HWND_TOP;
         if (item.m_nIndex > 0)

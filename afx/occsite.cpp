@@ -1,12 +1,12 @@
 // COleControlSite: creating one hosted control, the interfaces the control
-// calls back (client site, in-place site, frame, control site, ambient
-// properties), its event sink, and its release.
+// calls back (client site, in-place sites, frame, container, control site,
+// service provider, ambient properties), its event sink, and its release.
 #include "afxdisp.h"
 
 COleControlSite::COleControlSite(COleControlContainer* pCtrlCont)
     : m_pCtrlCont(pCtrlCont), m_pWndCtrl(NULL), m_hWnd(NULL), m_nID(0), m_rect(), m_pObject(NULL),
       m_pOleObject(NULL), m_pInPlaceObject(NULL), m_pDispatch(NULL), m_pEventPoint(NULL), m_dwEventCookie(0),
-      m_iidEvents(IID_NULL), m_dwMiscStatus(0), m_cRef(1), m_xEventSink(this), m_xInPlaceFrame(this)
+      m_iidEvents(IID_NULL), m_dwMiscStatus(0), m_cRef(1), m_xEventSink(this), m_xInPlaceFrame(this), m_xOleContainer(this)
 {
 }
 
@@ -92,6 +92,11 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
     if (FAILED(m_pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pDispatch))))
         m_pDispatch = NULL;
 
+    // A control invisible at run time (a timer, a connection) works without a
+    // window: it is called and raises events, but is never activated.
+    if (m_dwMiscStatus & OLEMISC_INVISIBLEATRUNTIME)
+        return S_OK;
+
     hr = m_pOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, NULL, this, 0, hWndParent, &m_rect);
     if (FAILED(hr))
         return hr;
@@ -117,7 +122,9 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
 }
 
 // The control's default source interface: named by the control when it
-// offers IProvideClassInfo2, else found in its class's type information.
+// offers IProvideClassInfo2, else found in its class's type information. The
+// sink implements IDispatch only, so a source that is a vtable or dual
+// interface (the control would call methods the sink doesn't have) is refused.
 static HRESULT GetDefaultSourceIID(IUnknown* pObject, IID* piid)
 {
     IProvideClassInfo2* pInfo2 = NULL;
@@ -154,7 +161,12 @@ static HRESULT GetDefaultSourceIID(IUnknown* pObject, IID* piid)
                 break;
             TYPEATTR* pSourceAttr = NULL;
             if (SUCCEEDED(hr = pSourceInfo->GetTypeAttr(&pSourceAttr))) {
-                *piid = pSourceAttr->guid;
+                if (pSourceAttr->typekind == TKIND_DISPATCH && !(pSourceAttr->wTypeFlags & TYPEFLAG_FDUAL)) {
+                    *piid = pSourceAttr->guid;
+                } else {
+                    TRACE("Warning: the control's event interface is not a dispatch interface.\n");
+                    hr = E_NOINTERFACE;
+                }
                 pSourceInfo->ReleaseTypeAttr(pSourceAttr);
             }
             pSourceInfo->Release();
@@ -239,12 +251,15 @@ STDMETHODIMP COleControlSite::QueryInterface(REFIID riid, void** ppv)
     *ppv = NULL;
     if (riid == IID_IUnknown || riid == IID_IOleClientSite)
         *ppv = static_cast<IOleClientSite*>(this);
-    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
-        *ppv = static_cast<IOleInPlaceSite*>(this);
+    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite || riid == IID_IOleInPlaceSiteEx ||
+             riid == IID_IOleInPlaceSiteWindowless)
+        *ppv = static_cast<IOleInPlaceSiteWindowless*>(this);
     else if (riid == IID_IOleControlSite)
         *ppv = static_cast<IOleControlSite*>(this);
     else if (riid == IID_IDispatch)
         *ppv = static_cast<IDispatch*>(this);
+    else if (riid == IID_IServiceProvider)
+        *ppv = static_cast<IServiceProvider*>(this);
     if (!*ppv)
         return E_NOINTERFACE;
     AddRef();
@@ -276,9 +291,11 @@ STDMETHODIMP COleControlSite::GetMoniker(DWORD, DWORD, IMoniker** ppmk)
 
 STDMETHODIMP COleControlSite::GetContainer(IOleContainer** ppContainer)
 {
-    if (ppContainer)
-        *ppContainer = NULL;
-    return E_NOINTERFACE;
+    if (!ppContainer)
+        return E_POINTER;
+    *ppContainer = &m_xOleContainer;
+    m_xOleContainer.AddRef();
+    return S_OK;
 }
 
 STDMETHODIMP COleControlSite::ShowObject() { return S_OK; }
@@ -337,6 +354,64 @@ STDMETHODIMP COleControlSite::OnPosRectChange(LPCRECT lprcPosRect)
     return m_pInPlaceObject ? m_pInPlaceObject->SetObjectRects(&m_rect, &m_rect) : S_OK;
 }
 
+// --- IOleInPlaceSiteEx ----------------------------------------------------------
+STDMETHODIMP COleControlSite::OnInPlaceActivateEx(BOOL* pfNoRedraw, DWORD dwFlags)
+{
+    if (pfNoRedraw)
+        *pfNoRedraw = FALSE;
+    // Windowless activation was declined; a control that tries it anyway fails.
+    return (dwFlags & ACTIVATE_WINDOWLESS) ? E_FAIL : S_OK;
+}
+
+STDMETHODIMP COleControlSite::OnInPlaceDeactivateEx(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::RequestUIActivate() { return S_OK; }
+
+// --- IOleInPlaceSiteWindowless ---------------------------------------------------
+// A control that can work with or without a window takes one here.
+STDMETHODIMP COleControlSite::CanWindowlessActivate() { return S_FALSE; }
+STDMETHODIMP COleControlSite::GetCapture() { return S_FALSE; }
+STDMETHODIMP COleControlSite::SetCapture(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::GetFocus() { return S_FALSE; }
+STDMETHODIMP COleControlSite::SetFocus(BOOL) { return E_NOTIMPL; }
+
+STDMETHODIMP COleControlSite::GetDC(LPCRECT, DWORD, HDC* phDC)
+{
+    if (!phDC)
+        return E_POINTER;
+    *phDC = NULL;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::ReleaseDC(HDC) { return E_NOTIMPL; }
+
+STDMETHODIMP COleControlSite::InvalidateRect(LPCRECT pRect, BOOL fErase)
+{
+    HWND hWnd = ContainerWindow();
+    return hWnd && ::InvalidateRect(hWnd, pRect ? pRect : &m_rect, fErase) ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP COleControlSite::InvalidateRgn(HRGN hRGN, BOOL fErase)
+{
+    HWND hWnd = ContainerWindow();
+    if (!hWnd)
+        return E_FAIL;
+    if (hRGN)
+        ::InvalidateRgn(hWnd, hRGN, fErase);
+    else
+        ::InvalidateRect(hWnd, &m_rect, fErase);
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::ScrollRect(INT, INT, LPCRECT, LPCRECT) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::AdjustRect(LPRECT) { return E_NOTIMPL; }
+
+STDMETHODIMP COleControlSite::OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* plResult)
+{
+    if (plResult)
+        *plResult = 0;
+    return S_FALSE;
+}
+
 // --- IOleControlSite ----------------------------------------------------------
 STDMETHODIMP COleControlSite::OnControlInfoChanged() { return S_OK; }
 STDMETHODIMP COleControlSite::LockInPlaceActive(BOOL) { return S_OK; }
@@ -374,6 +449,30 @@ STDMETHODIMP COleControlSite::OnFocus(BOOL) { return S_OK; }
 STDMETHODIMP COleControlSite::ShowPropertyFrame() { return E_NOTIMPL; }
 
 // --- IDispatch: ambient properties --------------------------------------------
+// The container window's font (the dialog's), as a font object.
+HRESULT COleControlSite::AmbientFont(VARIANT* pVarResult) const
+{
+    HWND hWnd = ContainerWindow();
+    HFONT hFont = hWnd ? reinterpret_cast<HFONT>(::SendMessageW(hWnd, WM_GETFONT, 0, 0)) : NULL;
+    LOGFONTW lf = {};
+    if (!::GetObjectW(hFont ? static_cast<HGDIOBJ>(hFont) : ::GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf))
+        return DISP_E_MEMBERNOTFOUND;
+    HDC hdc = ::GetDC(hWnd);
+    const int nPixelsY = ::GetDeviceCaps(hdc, LOGPIXELSY);
+    ::ReleaseDC(hWnd, hdc);
+    FONTDESC desc = { sizeof(FONTDESC), lf.lfFaceName, {}, SHORT(lf.lfWeight), SHORT(lf.lfCharSet),
+                      lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut };
+    // Points in units of 1/10000: the height in pixels at the screen's resolution.
+    desc.cySize.int64 = LONGLONG(lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight) * 72 * 10000 / (nPixelsY ? nPixelsY : 96);
+    IFontDisp* pFont = NULL;
+    HRESULT hr = ::OleCreateFontIndirect(&desc, IID_IFontDisp, reinterpret_cast<void**>(&pFont));
+    if (FAILED(hr))
+        return hr;
+    V_VT(pVarResult) = VT_DISPATCH;
+    V_DISPATCH(pVarResult) = pFont;
+    return S_OK;
+}
+
 STDMETHODIMP COleControlSite::GetTypeInfoCount(UINT* pctinfo)
 {
     if (!pctinfo)
@@ -401,6 +500,8 @@ STDMETHODIMP COleControlSite::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFl
     ::VariantInit(pVarResult);
     switch (dispIdMember) {
     case DISPID_AMBIENT_USERMODE:          // running, not being designed
+    case DISPID_AMBIENT_AUTOCLIP:          // the container clips the control's window
+    case DISPID_AMBIENT_SUPPORTSMNEMONICS:
         V_VT(pVarResult) = VT_BOOL;
         V_BOOL(pVarResult) = VARIANT_TRUE;
         return S_OK;
@@ -422,9 +523,20 @@ STDMETHODIMP COleControlSite::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFl
         V_I4(pVarResult) =
             LONG(::GetSysColor(dispIdMember == DISPID_AMBIENT_BACKCOLOR ? COLOR_BTNFACE : COLOR_BTNTEXT));
         return S_OK;
+    case DISPID_AMBIENT_FONT:
+        return AmbientFont(pVarResult);
     default:
         return DISP_E_MEMBERNOTFOUND;
     }
+}
+
+// --- IServiceProvider -------------------------------------------------------------
+STDMETHODIMP COleControlSite::QueryService(REFGUID, REFIID, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    return E_NOINTERFACE;
 }
 
 // --- The event sink -----------------------------------------------------------
@@ -467,23 +579,123 @@ STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID, LC
     return m_pSite->OnEvent(dispIdMember, pDispParams);
 }
 
+namespace {
+
+// An event's dispatch counts as a level of the thread's message dispatch:
+// events come from the control, not through a window procedure, and the
+// temporary objects a handler makes must live until it returns.
+struct CTempMapLock
+{
+    CTempMapLock() { AfxLockTempMaps(); }
+    ~CTempMapLock() { AfxUnlockTempMaps(); }
+};
+
+} // namespace
+
 HRESULT COleControlSite::OnEvent(DISPID dispid, DISPPARAMS* pDispParams)
 {
-    CWnd* pWnd = m_pCtrlCont ? m_pCtrlCont->m_pWnd : NULL;
+    // Nothing is routed once the events are disconnected, even when a control
+    // goes on raising them.
+    CWnd* pWnd = m_pCtrlCont && m_pEventPoint ? m_pCtrlCont->m_pWnd : NULL;
     if (!pWnd)
         return S_OK;
-    // An exception must not reach the control: report it as a window
-    // procedure would, and go on.
+    CTempMapLock lock;
+    // An exception must not reach the control: it is reported later, outside
+    // the control's call, and the program goes on.
     HRESULT hr = S_OK;
     try {
         pWnd->DispatchEventToMap(m_nID, dispid, pDispParams, &hr);
     } catch (CException* e) {
-        e->ReportError(MB_ICONEXCLAMATION);
-        e->Delete();
+        AfxPostEventHandlerError(e, pWnd->m_hWnd);
     } catch (...) {
     }
     return hr;
 }
+
+// --- Reports of failed event handlers -----------------------------------------------
+namespace {
+
+// Plain data: a thread-local object with a destructor is avoided on purpose.
+struct CPendingEventError
+{
+    CException* m_pException;
+    HWND m_hWnd;          // where the report was posted
+    bool m_bShowing;      // a report's box is on the screen
+};
+thread_local CPendingEventError t_eventError = { NULL, NULL, false };
+
+// Registered when the program starts, so that no window procedure ever waits
+// on its first use.
+const UINT s_nEventErrorMessage = ::RegisterWindowMessageW(L"AfxEventHandlerError");
+
+} // namespace
+
+void AfxPostEventHandlerError(CException* e, HWND hWndContainer)
+{
+    CPendingEventError& pending = t_eventError;
+    // A report still on its way (its window alive) or on the screen covers this one.
+    if (pending.m_bShowing || (pending.m_pException && ::IsWindow(pending.m_hWnd)) || !hWndContainer ||
+        !::PostMessageW(hWndContainer, s_nEventErrorMessage, 0, 0)) {
+        TRACE("Warning: an event handler failed while another failure waits to be reported.\n");
+        e->Delete();
+        return;
+    }
+    if (pending.m_pException)   // its window went before it could be shown
+        pending.m_pException->Delete();
+    pending.m_pException = e;
+    pending.m_hWnd = hWndContainer;
+}
+
+BOOL AfxOnEventHandlerErrorMessage(UINT message)
+{
+    if (message != s_nEventErrorMessage || !s_nEventErrorMessage)
+        return FALSE;
+    CPendingEventError& pending = t_eventError;
+    CException* e = pending.m_pException;
+    pending.m_pException = NULL;
+    pending.m_hWnd = NULL;
+    if (e) {
+        pending.m_bShowing = true;
+        e->ReportError(MB_ICONEXCLAMATION);
+        pending.m_bShowing = false;
+        e->Delete();
+    }
+    return TRUE;
+}
+
+// --- The container ------------------------------------------------------------------
+STDMETHODIMP COleControlSite::XOleContainer::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (riid == IID_IUnknown || riid == IID_IParseDisplayName || riid == IID_IOleContainer)
+        *ppv = static_cast<IOleContainer*>(this);
+    if (!*ppv)
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::XOleContainer::ParseDisplayName(IBindCtx*, LPOLESTR, ULONG* pchEaten,
+                                                              IMoniker** ppmkOut)
+{
+    if (pchEaten)
+        *pchEaten = 0;
+    if (ppmkOut)
+        *ppmkOut = NULL;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::XOleContainer::EnumObjects(DWORD, IEnumUnknown** ppenum)
+{
+    if (!ppenum)
+        return E_POINTER;
+    *ppenum = NULL;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControlSite::XOleContainer::LockContainer(BOOL) { return S_OK; }
 
 // --- The in-place frame -------------------------------------------------------
 STDMETHODIMP COleControlSite::XInPlaceFrame::QueryInterface(REFIID riid, void** ppv)

@@ -20,7 +20,7 @@ struct ThreadState
     CWnd* pWndInit = NULL;        // object to bind to the next window created
     HHOOK hHookCbt = NULL;
     MSG lastSentMsg = {};          // the message being handled, for Default()
-    int nDispatchDepth = 0;
+    int nTempMapLocks = 0;         // message and event dispatches under way
 
     ~ThreadState() { DeleteTemporaries(); }
     void DeleteTemporaries()
@@ -45,6 +45,22 @@ ThreadState& State()
 }
 
 } // namespace
+
+void AfxLockTempMaps()
+{
+    ++State().nTempMapLocks;
+}
+
+BOOL AfxUnlockTempMaps(BOOL bDeleteTemps)
+{
+    ThreadState& state = State();
+    if (state.nTempMapLocks > 0 && --state.nTempMapLocks == 0) {
+        if (bDeleteTemps)
+            state.DeleteTemporaries();
+        return TRUE;
+    }
+    return FALSE;
+}
 
 void AfxTermThreadState()
 {
@@ -132,6 +148,13 @@ CWnd::~CWnd()
         // The window (or the hosted control) outlives its object: destroy it
         // while the object can still take its last messages.
         DestroyWindow();
+    }
+    if (m_pCtrlCont) {
+        // The window went without the framework seeing it (or was detached):
+        // its controls go with the object.
+        COleControlContainer* pCtrlCont = m_pCtrlCont;
+        m_pCtrlCont = NULL;
+        delete pCtrlCont;
     }
 }
 
@@ -221,11 +244,12 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
     state.lastSentMsg.message = message;
     state.lastSentMsg.wParam = wParam;
     state.lastSentMsg.lParam = lParam;
-    ++state.nDispatchDepth;
+    AfxLockTempMaps();
 
     LRESULT lResult = 0;
     try {
-        lResult = pWnd->WindowProc(message, wParam, lParam);
+        if (!AfxOnEventHandlerErrorMessage(message))
+            lResult = pWnd->WindowProc(message, wParam, lParam);
     } catch (CException* e) {
         // An exception must not cross into the platform: report it like the
         // framework does, and go on with the next message.
@@ -259,8 +283,7 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
     }
 
     state.lastSentMsg = oldMsg;
-    if (--state.nDispatchDepth == 0)
-        state.DeleteTemporaries();
+    AfxUnlockTempMaps();
     return lResult;
 }
 

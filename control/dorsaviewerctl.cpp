@@ -5,6 +5,7 @@
 
 #include <olectl.h>
 
+#include <cwchar>
 #include <new>
 #include <string>
 
@@ -82,6 +83,29 @@ bool SetClassesValue(const std::wstring& strKey, const wchar_t* pszName, const s
     return lResult == ERROR_SUCCESS;
 }
 
+// True when pszPath is this DLL's own file. The system may keep a
+// registered path in its long form (\\?\ in front).
+bool IsThisDll(const wchar_t* pszPath)
+{
+    wchar_t szOwn[MAX_PATH];
+    DWORD cch = GetModuleFileNameW(g_hCtlModule, szOwn, MAX_PATH);
+    if (pszPath == nullptr || cch == 0 || cch >= MAX_PATH)
+        return false;
+    if (wcsncmp(pszPath, L"\\\\?\\", 4) == 0)
+        pszPath += 4;
+    return lstrcmpiW(pszPath, szOwn) == 0;
+}
+
+// True when the class's InprocServer32 (under strClsidKey) names this DLL.
+bool ClassNamesThisDll(const std::wstring& strClsidKey)
+{
+    wchar_t szServer[MAX_PATH * 2] = {};
+    DWORD cb = sizeof szServer - sizeof(wchar_t);
+    return RegGetValueW(HKEY_CLASSES_ROOT, (strClsidKey + L"\\InprocServer32").c_str(), nullptr, RRF_RT_REG_SZ,
+                        nullptr, szServer, &cb) == ERROR_SUCCESS &&
+           IsThisDll(szServer);
+}
+
 SYSKIND OwnSysKind()
 {
     return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
@@ -129,17 +153,21 @@ STDAPI DllCanUnloadNow()
 STDAPI DllUnregisterServer()
 {
     const std::wstring strClsidKey = L"CLSID\\" + GuidText(CLSID_DorsaAPICOMViewer);
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, strClsidKey.c_str());
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, DORSA_VIEWER_PROGID);
-    UnRegisterTypeLib(LIBID_DorsaAPICOMViewerLib, DORSA_VIEWER_LIB_MAJOR, DORSA_VIEWER_LIB_MINOR,
-                      LOCALE_NEUTRAL, OwnSysKind());
-    // Nothing of ours may remain, whatever state the registry was in.
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, strClsidKey.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
-        RegCloseKey(hKey);
-        return SELFREG_E_CLASS;
+    // The class may be registered to another DLL (the real control, or another
+    // copy of this one): only a registration that names this DLL is ours.
+    if (ClassNamesThisDll(strClsidKey)) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, strClsidKey.c_str());
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, DORSA_VIEWER_PROGID);
     }
-    return S_OK;
+    BSTR bstrLibPath = nullptr;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(LIBID_DorsaAPICOMViewerLib, DORSA_VIEWER_LIB_MAJOR,
+                                        DORSA_VIEWER_LIB_MINOR, LOCALE_NEUTRAL, &bstrLibPath)) &&
+        IsThisDll(bstrLibPath))
+        UnRegisterTypeLib(LIBID_DorsaAPICOMViewerLib, DORSA_VIEWER_LIB_MAJOR, DORSA_VIEWER_LIB_MINOR,
+                          LOCALE_NEUTRAL, OwnSysKind());
+    SysFreeString(bstrLibPath);
+    // Nothing naming this DLL may remain, whatever state the registry was in.
+    return ClassNamesThisDll(strClsidKey) ? SELFREG_E_CLASS : S_OK;
 }
 
 STDAPI DllRegisterServer()

@@ -31,6 +31,8 @@ const UINT_PTR TIMER_FRAME = 2;
 const UINT FRAME_PERIOD_MS = 200;
 const UINT DEFAULT_EVENT_PERIOD_MS = 1000;
 const UINT DEFAULT_EVENTS_PER_TICK = 1;
+// Fastest play: the stream clock must stay a valid time for as long as it plays.
+const float MAX_SPEED = 64.0f;
 
 // Persisted block: five little-endian words, the third and fourth the extent.
 const ULONG PERSIST_BLOCK_SIZE = 20;
@@ -536,6 +538,9 @@ HRESULT CViewerCtl::InPlaceActivate(LPCRECT lprcPosRect)
             SetObjectRects(lprcPosRect, lprcPosRect);
         return S_OK;
     }
+    // Still active although the window went (destroyed from outside): start afresh.
+    if (m_pInPlaceSite)
+        InPlaceDeactivate();
     if (m_pClientSite == nullptr)
         return E_UNEXPECTED;
     IOleInPlaceSite* pSite = nullptr;
@@ -827,13 +832,13 @@ HRESULT CViewerCtl::CallStopStream(DISPPARAMS* pDispParams, VARIANT* pResult, UI
 }
 
 // PlayForward(sessionId, speed): 0 and the session plays, or -1 for an
-// unknown session or a speed that is not positive.
+// unknown session or a speed that is not in (0, MAX_SPEED] (NaN and infinity too).
 HRESULT CViewerCtl::CallPlayForward(DISPPARAMS* pDispParams, VARIANT* pResult, UINT*)
 {
     const std::wstring strId = ArgText(pDispParams, 0);
     const float fSpeed = V_R4(&Arg(pDispParams, 1));
     auto it = m_sessions.find(strId);
-    const bool bPlays = it != m_sessions.end() && fSpeed > 0.0f;
+    const bool bPlays = it != m_sessions.end() && fSpeed > 0.0f && fSpeed <= MAX_SPEED;
     if (bPlays) {
         CSession& session = it->second;
         // A first play starts the stream now; a new speed goes on from where it is.
@@ -1214,6 +1219,9 @@ LRESULT CALLBACK CViewerCtl::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
             SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
             if (pCtl->m_hWndClock == hWnd)
                 pCtl->m_hWndClock = nullptr;
+            // Destroyed from outside too: a dead handle is no window to report.
+            if (pCtl->m_hWnd == hWnd)
+                pCtl->m_hWnd = nullptr;
             break;
         }
     } catch (...) {

@@ -1,7 +1,7 @@
 // Identifiers of the stand-in viewer control's type library and its two
 // dispinterfaces; they repeat the uuids in dorsaviewerctl.idl (the control's
 // tests check the embedded library against these). The class identifier
-// itself lives in viewer/dorsaviewerclsid.h.
+// itself lives in dorsaviewerif/dorsaviewerclsid.h, shared with the program.
 #pragma once
 
 #include <windows.h>

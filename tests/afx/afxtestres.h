@@ -6,3 +6,4 @@
 #define IDC_AFXPANEL_BROWSE  211
 #define IDC_AFXPANEL_IP      212
 #define IDC_AFXPANEL_PLAIN   213
+#define IDD_AFXINITDATA      220

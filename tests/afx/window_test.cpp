@@ -115,6 +115,18 @@ TEST(DialogCreate, ModelessCreateBindsTheDialogAndItsControls)
     EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(hEdit));
 }
 
+TEST(DialogCreate, InitDataRecordLongerThanTheDataIsNotSentAndTheDialogOpens)
+{
+    CDialog dlg(IDD_AFXINITDATA);
+    ASSERT_TRUE(dlg.Create(IDD_AFXINITDATA));
+    CString text;
+    dlg.GetDlgItemText(IDC_AFXTEST_EDIT, text);
+    EXPECT_STREQ(L"Init", text.GetString());
+    dlg.GetDlgItemText(IDC_AFXTEST_BUTTON, text);
+    EXPECT_STREQ(L"Keep", text.GetString());
+    dlg.DestroyWindow();
+}
+
 TEST(DialogCreate, MissingTemplateFails)
 {
     CTestDlg dlg;

@@ -4,6 +4,7 @@
 
 #include "viewerctlids.h"
 
+#include <limits>
 #include <set>
 
 namespace {
@@ -117,6 +118,16 @@ TEST_F(DispatchTest, PlayForwardNeedsAKnownSessionAndAPositiveSpeed)
     EXPECT_EQ(VT_I2, played.m_vt);
     EXPECT_EQ(0, played.m_nValue);
     EXPECT_EQ(0, PlayForward(m_pDisp, strSession, 0.5f).m_nValue);
+}
+
+TEST_F(DispatchTest, PlayForwardRefusesSpeedsTheStreamClockCannotFollow)
+{
+    const std::wstring strSession = StartedSession();
+    EXPECT_EQ(-1, PlayForward(m_pDisp, strSession, std::numeric_limits<float>::infinity()).m_nValue);
+    EXPECT_EQ(-1, PlayForward(m_pDisp, strSession, std::numeric_limits<float>::quiet_NaN()).m_nValue);
+    EXPECT_EQ(-1, PlayForward(m_pDisp, strSession, 1e30f).m_nValue);
+    EXPECT_EQ(-1, PlayForward(m_pDisp, strSession, 64.5f).m_nValue);
+    EXPECT_EQ(0, PlayForward(m_pDisp, strSession, 64.0f).m_nValue);
 }
 
 TEST_F(DispatchTest, SetPluginPathAcceptsOnlyAnExistingFolder)

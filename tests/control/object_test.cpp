@@ -573,6 +573,30 @@ TEST_F(InPlaceTest, CloseDestroysTheWindowAndTellsTheSite)
     EXPECT_TRUE(FAILED(pInPlace->GetWindow(&hwndAfter)));
 }
 
+TEST_F(InPlaceTest, WindowDestroyedFromOutsideIsNoLongerReportedAndActivationMakesANewOne)
+{
+    ASSERT_EQ(S_OK, m_pObject->SetClientSite(m_pSite));
+    const RECT rcItem = { 0, 0, 320, 240 };
+    ASSERT_EQ(S_OK, m_pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, m_pSite, 0, m_hwndParent, &rcItem));
+    HWND hwnd = ControlWindow();
+    ASSERT_TRUE(IsWindow(hwnd));
+    DestroyWindow(hwnd);
+
+    CPtr<IOleInPlaceObject> pInPlace;
+    ASSERT_EQ(S_OK, m_pObject->QueryInterface(IID_IOleInPlaceObject, pInPlace.Out()));
+    HWND hwndAfter = reinterpret_cast<HWND>(1);
+    EXPECT_TRUE(FAILED(pInPlace->GetWindow(&hwndAfter)));
+    EXPECT_EQ(nullptr, hwndAfter);
+
+    // Activating again tells the site the old activation ended, then makes a live window.
+    m_pSite->m_calls.clear();
+    ASSERT_EQ(S_OK, m_pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, m_pSite, 0, m_hwndParent, &rcItem));
+    EXPECT_EQ("OnInPlaceDeactivate", m_pSite->m_calls.front());
+    HWND hwndNew = ControlWindow();
+    EXPECT_TRUE(IsWindow(hwndNew));
+    EXPECT_EQ(m_hwndParent, GetParent(hwndNew));
+}
+
 TEST_F(InPlaceTest, SiteThatRefusesGetsNoWindow)
 {
     m_pSite->m_bCanActivate = false;

@@ -111,4 +111,25 @@ TEST_F(RegistrationTest, Regsvr32RegistersAndUnregistersTheControl)
                                                     IID_IDispatch, reinterpret_cast<void**>(&pDisp)));
 }
 
+TEST_F(RegistrationTest, UnregisteringLeavesAClassRegisteredToAnotherDll)
+{
+    // The real control (or another copy of the stand-in) holds the class.
+    const std::wstring strServerKey = std::wstring(s_szClsidKey) + L"\\InprocServer32";
+    const std::wstring strOther = L"C:\\Program Files\\Dorsa\\viewer\\realviewer.dll";
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, strServerKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                             nullptr, &hKey, nullptr));
+    RegSetValueExW(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(strOther.c_str()),
+                   static_cast<DWORD>((strOther.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(hKey);
+
+    EXPECT_EQ(0u, RunRegsvr32(L"/s /u", CtlDllPath()));
+    EXPECT_EQ(strOther, ClassesValue(strServerKey, nullptr));
+
+    // Registered over it, the stand-in's own unregistration removes the class.
+    ASSERT_EQ(0u, RunRegsvr32(L"/s", CtlDllPath()));
+    ASSERT_EQ(0u, RunRegsvr32(L"/s /u", CtlDllPath()));
+    EXPECT_FALSE(ClassesKeyExists(s_szClsidKey));
+}
+
 } // namespace

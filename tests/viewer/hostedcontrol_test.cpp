@@ -1,0 +1,464 @@
+// The OLE control container with controls that ask more of it than the
+// stand-in does: the sites a control written elsewhere asks for, a control
+// invisible at run time, event arguments of other types than the handlers
+// declare, and controls that misbehave. The control is the tests' own
+// (testcontrol.h), made in this process.
+#include <afxwin.h>
+#include <afxdialogex.h>
+#include <afxdisp.h>
+
+#include "testcontrol.h"
+#include "viewertestres.h"
+#include <messageboxwatcher.h>
+#include <pumpmessages.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A dialog hosting the test control from its template, bound with
+// DDX_Control, with a handler for each event the tests raise.
+class CHostTestDlg : public CDialogEx
+{
+public:
+    CHostTestDlg() : CDialogEx(IDD_HOSTTEST) {}
+
+    CWnd m_ctl;
+    std::vector<std::wstring> m_log;
+    bool m_bTemporaryHeld = false;
+    static int s_nPings;   // counted outside the object, which may be gone
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override
+    {
+        CDialogEx::DoDataExchange(pDX);
+        DDX_Control(pDX, IDC_TESTCTL, m_ctl);
+    }
+    // Called for event 1 with a count.
+    void OnCount(long nCount) { m_log.push_back(L"Count " + std::to_wstring(nCount)); }
+    // Called for event 2 with a text.
+    void OnText(LPCTSTR pszText) { m_log.push_back(std::wstring(L"Text ") + pszText); }
+    // Called for event 3 with a level.
+    void OnLevel(long nLevel) { m_log.push_back(L"Level " + std::to_wstring(nLevel)); }
+    // Called for event 4 with one argument of each remaining handler type.
+    void OnMixed(short n, BOOL b, float f, double d)
+    {
+        wchar_t sz[96];
+        swprintf(sz, 96, L"Mixed %d %d %g %g", n, b, double(f), d);
+        m_log.push_back(sz);
+    }
+    // Called for event 5: always fails.
+    void OnFail() { AfxThrowNotSupportedException(); }
+    // Called for event 6.
+    void OnPing() { ++s_nPings; }
+    // Called for event 7: holds a temporary window object across a message
+    // that the framework dispatches meanwhile.
+    void OnUseTemporary()
+    {
+        CWnd* pEdit = GetDlgItem(IDC_VIEWERTEST_EDIT);
+        const HWND hEdit = ::GetDlgItem(m_hWnd, IDC_VIEWERTEST_EDIT);
+        SendMessage(WM_NULL);
+        m_bTemporaryHeld = pEdit && pEdit->m_hWnd == hEdit && CWnd::FromHandle(hEdit) == pEdit;
+    }
+
+    DECLARE_EVENTSINK_MAP()
+};
+int CHostTestDlg::s_nPings = 0;
+
+BEGIN_EVENTSINK_MAP(CHostTestDlg, CDialogEx)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 1, &CHostTestDlg::OnCount, VTS_I4)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 2, &CHostTestDlg::OnText, VTS_BSTR)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 3, &CHostTestDlg::OnLevel, VTS_I4)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 4, &CHostTestDlg::OnMixed, VTS_I2 VTS_BOOL VTS_R4 VTS_R8)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 5, &CHostTestDlg::OnFail, VTS_NONE)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 6, &CHostTestDlg::OnPing, VTS_NONE)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 7, &CHostTestDlg::OnUseTemporary, VTS_NONE)
+END_EVENTSINK_MAP()
+
+const CTestEvent s_ping = { 6, {} };
+
+bool Contains(const std::vector<std::string>& lines, const std::string& strLine)
+{
+    return std::find(lines.begin(), lines.end(), strLine) != lines.end();
+}
+
+// Calls the control's Raise method through the wrapper; how many it raised.
+short Raise(CWnd& ctl)
+{
+    short nRaised = -1;
+    ctl.InvokeHelper(DISPID_TESTCTL_RAISE, DISPATCH_METHOD, VT_I2, &nRaised, reinterpret_cast<const BYTE*>(VTS_NONE));
+    return nRaised;
+}
+
+template <class T> T* QueryOf(IUnknown* pUnk, REFIID riid)
+{
+    T* p = nullptr;
+    return SUCCEEDED(pUnk->QueryInterface(riid, reinterpret_cast<void**>(&p))) ? p : nullptr;
+}
+
+// Reads an ambient property from a control's site, as a control does.
+HRESULT GetAmbient(IUnknown* pSite, DISPID dispid, VARIANT* pVar)
+{
+    ::VariantInit(pVar);
+    IDispatch* pAmbient = QueryOf<IDispatch>(pSite, IID_IDispatch);
+    if (!pAmbient)
+        return E_NOINTERFACE;
+    DISPPARAMS noArgs = { nullptr, nullptr, 0, 0 };
+    HRESULT hr = pAmbient->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &noArgs, pVar, nullptr, nullptr);
+    pAmbient->Release();
+    return hr;
+}
+
+// Each test starts with the control's class registered, default behaviour,
+// and ends with every control it made gone.
+class HostedControlTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(S_OK, ::OleInitialize(nullptr));
+        AfxEnableControlContainer();
+        m_pClass = new CTestCtlClass;
+        ASSERT_EQ(S_OK, m_pClass->m_hr);
+        g_testCtlSetup = CTestCtlSetup();
+        CHostTestDlg::s_nPings = 0;
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(0, CTestCtl::LiveCount());
+        delete m_pClass;
+        ::OleUninitialize();
+    }
+
+    // Creates dlg from its template and gives the control it hosts.
+    static void Host(CHostTestDlg& dlg, CTestCtl** ppCtl)
+    {
+        ASSERT_TRUE(dlg.Create(IDD_HOSTTEST));
+        *ppCtl = CTestCtl::Last();
+        ASSERT_NE(nullptr, *ppCtl);
+    }
+
+    CTestCtlClass* m_pClass = nullptr;
+};
+
+} // namespace
+
+// --- The sites ------------------------------------------------------------------
+
+TEST_F(HostedControlTest, ControlAskingForTheWindowlessSitesFirstActivatesWithAWindow)
+{
+    g_testCtlSetup.m_dwBehaviour = TCB_ASKS_WINDOWLESS;
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    const std::vector<std::string> expected = { "IOleInPlaceSiteWindowless", "windowed", "OnInPlaceActivateEx" };
+    auto it = std::search(pCtl->m_calls.begin(), pCtl->m_calls.end(), expected.begin(), expected.end());
+    EXPECT_NE(pCtl->m_calls.end(), it) << ::testing::PrintToString(pCtl->m_calls);
+    ASSERT_TRUE(::IsWindow(pCtl->m_hWnd));
+    EXPECT_EQ(pCtl->m_hWnd, ::GetDlgItem(dlg.m_hWnd, IDC_TESTCTL));
+    EXPECT_EQ(pCtl->m_hWnd, dlg.m_ctl.m_hWnd);
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, SiteAnswersWhatControlsCommonlyAskAsAContainerWould)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    IOleClientSite* pSite = pCtl->m_pSite;
+    ASSERT_NE(nullptr, pSite);
+
+    // No services, said cleanly.
+    IServiceProvider* pServices = QueryOf<IServiceProvider>(pSite, IID_IServiceProvider);
+    ASSERT_NE(nullptr, pServices);
+    void* pService = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, pServices->QueryService(IID_IOleInPlaceFrame, IID_IUnknown, &pService));
+    EXPECT_EQ(nullptr, pService);
+    pServices->Release();
+
+    IOleControlSite* pControlSite = QueryOf<IOleControlSite>(pSite, IID_IOleControlSite);
+    ASSERT_NE(nullptr, pControlSite);
+    EXPECT_EQ(S_OK, pControlSite->OnFocus(TRUE));
+    pControlSite->Release();
+
+    IOleContainer* pContainer = nullptr;
+    ASSERT_EQ(S_OK, pSite->GetContainer(&pContainer));
+    ASSERT_NE(nullptr, pContainer);
+    EXPECT_EQ(S_OK, pContainer->LockContainer(TRUE));
+    pContainer->Release();
+
+    // Windowless activation is declined, windowed activation through the Ex site is not.
+    IOleInPlaceSiteWindowless* pWindowless = QueryOf<IOleInPlaceSiteWindowless>(pSite, IID_IOleInPlaceSiteWindowless);
+    ASSERT_NE(nullptr, pWindowless);
+    EXPECT_EQ(S_FALSE, pWindowless->CanWindowlessActivate());
+    BOOL fNoRedraw = TRUE;
+    EXPECT_TRUE(FAILED(pWindowless->OnInPlaceActivateEx(&fNoRedraw, ACTIVATE_WINDOWLESS)));
+    EXPECT_EQ(S_OK, pWindowless->RequestUIActivate());
+    HDC hdc = reinterpret_cast<HDC>(1);
+    EXPECT_TRUE(FAILED(pWindowless->GetDC(nullptr, 0, &hdc)));
+    EXPECT_EQ(nullptr, hdc);
+
+    // The frame is the dialog; a new place the control asks for moves its window.
+    IOleInPlaceFrame* pFrame = nullptr;
+    IOleInPlaceUIWindow* pDoc = nullptr;
+    RECT rcPos, rcClip;
+    OLEINPLACEFRAMEINFO info = { sizeof info, FALSE, nullptr, nullptr, 0 };
+    ASSERT_EQ(S_OK, pWindowless->GetWindowContext(&pFrame, &pDoc, &rcPos, &rcClip, &info));
+    ASSERT_NE(nullptr, pFrame);
+    HWND hWndFrame = nullptr;
+    EXPECT_EQ(S_OK, pFrame->GetWindow(&hWndFrame));
+    EXPECT_EQ(dlg.m_hWnd, hWndFrame);
+    pFrame->Release();
+    if (pDoc)
+        pDoc->Release();
+    const RECT rcNew = { 10, 12, 110, 72 };
+    EXPECT_EQ(S_OK, pWindowless->OnPosRectChange(&rcNew));
+    RECT rcWindow;
+    ::GetWindowRect(pCtl->m_hWnd, &rcWindow);
+    ::MapWindowPoints(HWND_DESKTOP, dlg.m_hWnd, reinterpret_cast<POINT*>(&rcWindow), 2);
+    EXPECT_TRUE(::EqualRect(&rcNew, &rcWindow));
+    pWindowless->Release();
+
+    // Ambient properties: the dialog's font as a font object; an unknown one is not there.
+    VARIANT var;
+    ASSERT_EQ(S_OK, GetAmbient(pSite, DISPID_AMBIENT_FONT, &var));
+    ASSERT_EQ(VT_DISPATCH, V_VT(&var));
+    IFont* pFont = QueryOf<IFont>(V_DISPATCH(&var), IID_IFont);
+    ASSERT_NE(nullptr, pFont);
+    BSTR bstrName = nullptr;
+    EXPECT_EQ(S_OK, pFont->get_Name(&bstrName));
+    EXPECT_GT(::SysStringLen(bstrName), 0u);
+    ::SysFreeString(bstrName);
+    pFont->Release();
+    ::VariantClear(&var);
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, GetAmbient(pSite, DISPID_AMBIENT_RIGHTTOLEFT, &var));
+    dlg.DestroyWindow();
+}
+
+// --- A control invisible at run time ----------------------------------------------
+
+TEST_F(HostedControlTest, InvisibleControlIsHostedWithoutAWindowCalledAndRaisesEvents)
+{
+    g_testCtlSetup.m_dwBehaviour = TCB_INVISIBLE;
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    EXPECT_FALSE(Contains(pCtl->m_calls, "DoVerb -5")) << ::testing::PrintToString(pCtl->m_calls);
+    EXPECT_TRUE(Contains(pCtl->m_calls, "Advise"));
+    EXPECT_EQ(nullptr, ::GetDlgItem(dlg.m_hWnd, IDC_TESTCTL));
+    EXPECT_EQ(nullptr, dlg.m_ctl.m_hWnd);
+    ASSERT_NE(nullptr, dlg.m_ctl.m_pCtrlSite);
+
+    pCtl->m_eventsToRaise = { s_ping, s_ping };
+    EXPECT_EQ(2, Raise(dlg.m_ctl));
+    EXPECT_EQ(2, CHostTestDlg::s_nPings);
+
+    dlg.DestroyWindow();
+    EXPECT_EQ(nullptr, dlg.m_ctl.m_pCtrlSite);
+}
+
+// --- Event arguments ------------------------------------------------------------------
+
+TEST_F(HostedControlTest, ArgumentsOfOtherTypesReachTheHandlersConverted)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    pCtl->m_eventsToRaise = {
+        { 1, { TestUI4(7) } },
+        { 2, { TestTextByRef(L"by reference") } },
+        { 3, { TestI2(-5) } },
+        { 4, { TestI4(12), TestI4(1), TestR8(2.5), TestI2(3) } },
+    };
+    EXPECT_EQ(4, Raise(dlg.m_ctl));
+    EXPECT_EQ((std::vector<std::wstring>{ L"Count 7", L"Text by reference", L"Level -5", L"Mixed 12 1 2.5 3" }),
+              dlg.m_log);
+    EXPECT_EQ(std::vector<HRESULT>(4, S_OK), pCtl->m_sinkResults);
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, ArgumentsThatDoNotConvertAreRefusedAndNoHandlerRuns)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    pCtl->m_eventsToRaise = {
+        { 1, { TestText(L"seven") } },
+        { 1, { TestR8(1e20) } },   // far above the largest long
+        { 2, {} },
+        { 4, { TestI4(12), TestI4(1), TestR8(2.5) } },
+    };
+    EXPECT_EQ(4, Raise(dlg.m_ctl));
+    EXPECT_TRUE(dlg.m_log.empty()) << dlg.m_log.size();
+    ASSERT_EQ(4u, pCtl->m_sinkResults.size());
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, pCtl->m_sinkResults[0]);
+    EXPECT_EQ(DISP_E_OVERFLOW, pCtl->m_sinkResults[1]);
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, pCtl->m_sinkResults[2]);
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, pCtl->m_sinkResults[3]);
+    dlg.DestroyWindow();
+}
+
+// --- Controls that misbehave ------------------------------------------------------------
+
+TEST_F(HostedControlTest, ControlFailingDoVerbOrGivingNoWindowFailsTheDialogCleanly)
+{
+    for (DWORD dwBehaviour : { DWORD(TCB_FAIL_DOVERB), DWORD(TCB_NO_WINDOW) }) {
+        g_testCtlSetup.m_dwBehaviour = dwBehaviour;
+        CHostTestDlg dlg;
+        EXPECT_EQ(-1, dlg.DoModal()) << dwBehaviour;
+        EXPECT_EQ(nullptr, dlg.m_hWnd);
+        EXPECT_EQ(nullptr, ::FindWindowW(nullptr, L"Hosted Test Control"));
+        EXPECT_EQ(0, CTestCtl::LiveCount()) << dwBehaviour;
+    }
+}
+
+TEST_F(HostedControlTest, EventsRaisedAfterUnadviseReachNoHandler)
+{
+    g_testCtlSetup.m_dwBehaviour = TCB_KEEP_SINK;
+    CTestCtl* pCtl = nullptr;
+    {
+        CHostTestDlg dlg;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        pCtl->AddRef();
+        pCtl->Fire(s_ping);
+        EXPECT_EQ(1, CHostTestDlg::s_nPings);
+        dlg.DestroyWindow();
+        EXPECT_TRUE(Contains(pCtl->m_calls, "Unadvise"));
+        pCtl->Fire(s_ping);   // the dialog object is still there, its window is not
+    }
+    pCtl->Fire(s_ping);       // the dialog object is gone too
+    EXPECT_EQ(1, CHostTestDlg::s_nPings);
+    EXPECT_EQ(std::vector<HRESULT>(3, S_OK), pCtl->m_sinkResults);
+    pCtl->Release();
+}
+
+TEST_F(HostedControlTest, SiteKeptAfterTeardownAnswersWithoutTheWindow)
+{
+    g_testCtlSetup.m_dwBehaviour = TCB_KEEP_SITE;
+    CTestCtl* pCtl = nullptr;
+    {
+        CHostTestDlg dlg;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        pCtl->AddRef();
+    }
+    EXPECT_TRUE(Contains(pCtl->m_calls, "SetClientSite(NULL)"));
+    IOleClientSite* pSite = pCtl->m_pSite;
+    ASSERT_NE(nullptr, pSite);
+
+    IOleInPlaceSite* pInPlace = QueryOf<IOleInPlaceSite>(pSite, IID_IOleInPlaceSite);
+    ASSERT_NE(nullptr, pInPlace);
+    HWND hWnd = reinterpret_cast<HWND>(1);
+    EXPECT_TRUE(FAILED(pInPlace->GetWindow(&hWnd)));
+    EXPECT_EQ(nullptr, hWnd);
+    const RECT rc = { 0, 0, 50, 50 };
+    EXPECT_EQ(S_OK, pInPlace->OnPosRectChange(&rc));
+    pInPlace->Release();
+
+    VARIANT var;
+    EXPECT_EQ(S_OK, GetAmbient(pSite, DISPID_AMBIENT_USERMODE, &var));
+    EXPECT_EQ(VT_BOOL, V_VT(&var));
+    ::VariantClear(&var);
+    pCtl->Release();   // lets go of the site at last
+}
+
+// --- Faults mended ------------------------------------------------------------------------
+
+TEST_F(HostedControlTest, TemporaryWindowObjectsLiveUntilTheEventHandlerReturns)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    pCtl->Fire({ 7, {} });   // from outside any message dispatch, as a control's own timer would
+    EXPECT_TRUE(dlg.m_bTemporaryHeld);
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, HandlerFailingOnEveryEventShowsOneBoxAfterTheControlsCall)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    dlg.ShowWindow(SW_SHOW);
+    pCtl->m_eventsToRaise = std::vector<CTestEvent>(5, CTestEvent{ 5, {} });
+
+    MessageBoxWatcher watcher(AfxGetAppName(), true);
+    EXPECT_EQ(5, Raise(dlg.m_ctl));
+    // A box shown inside the call would have been counted before the call returned.
+    EXPECT_EQ(0, watcher.m_nBoxes.load());
+    EXPECT_EQ(std::vector<HRESULT>(5, S_OK), pCtl->m_sinkResults);
+    PumpPending();
+    EXPECT_EQ(1, watcher.m_nBoxes.load());
+
+    // A later failure is reported again.
+    EXPECT_EQ(5, Raise(dlg.m_ctl));
+    PumpPending();
+    watcher.Join();
+    EXPECT_EQ(2, watcher.m_nBoxes.load());
+    wchar_t szExpected[256] = L"";
+    CNotSupportedException e;
+    e.GetErrorMessage(szExpected, 256);
+    EXPECT_EQ(std::wstring(szExpected), watcher.m_strText);
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, TypeInformationSourceIsAcceptedOnlyAsADispatchInterface)
+{
+    const struct
+    {
+        CLSID m_clsid;
+        IID m_iidSource;
+        bool m_bConnects;
+    } cases[] = {
+        { CLSID_TestVtableSource, IID_ITestVtableEvents, false },
+        { CLSID_TestDualSource, IID_ITestDualEvents, false },
+        { CLSID_TestDispSource, DIID_DTestEvents, true },
+    };
+    for (const auto& c : cases) {
+        g_testCtlSetup.m_dwBehaviour = TCB_CLASSINFO_ONLY;
+        g_testCtlSetup.m_iidSource = c.m_iidSource;
+        g_testCtlSetup.m_clsidClassInfo = c.m_clsid;
+        CHostTestDlg dlg;   // a control whose events can't be connected is still hosted
+        CTestCtl* pCtl = nullptr;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        EXPECT_EQ(c.m_bConnects, Contains(pCtl->m_calls, "Advise")) << ::testing::PrintToString(pCtl->m_calls);
+        EXPECT_EQ(c.m_bConnects, pCtl->m_pSink != nullptr);
+        if (c.m_bConnects) {
+            pCtl->Fire(s_ping);
+            EXPECT_EQ(1, CHostTestDlg::s_nPings);
+        }
+        dlg.DestroyWindow();
+    }
+}
+
+TEST_F(HostedControlTest, CreateControlRefusesParentsWhoseWindowTheFrameworkDoesNotSee)
+{
+    HWND hWnd = ::CreateWindowExW(0, L"STATIC", L"plain parent", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hWnd);
+    const RECT rc = { 0, 0, 100, 80 };
+    {
+        CWnd ctl;
+        EXPECT_FALSE(ctl.CreateControl(CLSID_TestControl, L"", WS_CHILD | WS_VISIBLE, rc, CWnd::FromHandle(hWnd), 1));
+        CWnd attached;   // bound, but its messages go past the framework
+        ASSERT_TRUE(attached.Attach(hWnd));
+        EXPECT_FALSE(ctl.CreateControl(CLSID_TestControl, L"", WS_CHILD | WS_VISIBLE, rc, &attached, 1));
+        attached.Detach();
+        EXPECT_EQ(0, CTestCtl::LiveCount());
+    }
+    ::DestroyWindow(hWnd);
+}
+
+TEST_F(HostedControlTest, ControlsGoWithTheDialogObjectWhenItsWindowWasDetached)
+{
+    CDialog* pDlg = new CDialog(IDD_HOSTTEST);
+    ASSERT_TRUE(pDlg->Create(IDD_HOSTTEST));
+    EXPECT_EQ(1, CTestCtl::LiveCount());
+    HWND hDlg = pDlg->Detach();
+    delete pDlg;
+    EXPECT_EQ(0, CTestCtl::LiveCount());
+    ::DestroyWindow(hDlg);
+}

@@ -1,0 +1,389 @@
+// The container tests' control; see testcontrol.h.
+#include "testcontrol.h"
+
+// {6C1E44B0-2F0D-4D9B-8E51-7A3C90D4E612}, as TESTCTL_CLSID_TEXT in viewertestres.h.
+const CLSID CLSID_TestControl = { 0x6c1e44b0, 0x2f0d, 0x4d9b, { 0x8e, 0x51, 0x7a, 0x3c, 0x90, 0xd4, 0xe6, 0x12 } };
+const IID DIID_TestControlEvents = { 0x6c1e44b0, 0x2f0d, 0x4d9b, { 0x8e, 0x51, 0x7a, 0x3c, 0x90, 0xd4, 0xe6, 0x13 } };
+// The uuids of testcontrol.idl.
+const IID IID_ITestVtableEvents = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x02 } };
+const IID IID_ITestDualEvents = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x03 } };
+const IID DIID_DTestEvents = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x04 } };
+const CLSID CLSID_TestVtableSource = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x05 } };
+const CLSID CLSID_TestDualSource = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x06 } };
+const CLSID CLSID_TestDispSource = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x07 } };
+
+CTestCtlSetup g_testCtlSetup;
+
+namespace {
+
+CTestCtl* s_pLast = nullptr;
+LONG s_cLive = 0;
+
+CTestArg Arg(VARTYPE vt, LONGLONG n, double d, const wchar_t* psz)
+{
+    CTestArg arg;
+    arg.m_vt = vt;
+    arg.m_n = n;
+    arg.m_d = d;
+    arg.m_str = psz ? psz : L"";
+    return arg;
+}
+
+// Makes the control; the class object lives as long as its registration.
+class CTestCtlFactory : public IClassFactory
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (pOuter)
+            return CLASS_E_NOAGGREGATION;
+        CTestCtl* pCtl = new CTestCtl;
+        HRESULT hr = pCtl->QueryInterface(riid, ppv);
+        pCtl->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+CTestCtlFactory s_factory;
+
+} // namespace
+
+CTestArg TestUI4(ULONG n) { return Arg(VT_UI4, n, 0, nullptr); }
+CTestArg TestI2(SHORT n) { return Arg(VT_I2, n, 0, nullptr); }
+CTestArg TestI4(LONG n) { return Arg(VT_I4, n, 0, nullptr); }
+CTestArg TestR8(double d) { return Arg(VT_R8, 0, d, nullptr); }
+CTestArg TestText(const wchar_t* psz) { return Arg(VT_BSTR, 0, 0, psz); }
+CTestArg TestTextByRef(const wchar_t* psz) { return Arg(VT_BSTR | VT_BYREF, 0, 0, psz); }
+
+CTestCtlClass::CTestCtlClass()
+{
+    m_hr = ::CoRegisterClassObject(CLSID_TestControl, &s_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                   &m_dwRegister);
+}
+
+CTestCtlClass::~CTestCtlClass()
+{
+    if (SUCCEEDED(m_hr))
+        ::CoRevokeClassObject(m_dwRegister);
+}
+
+CTestCtl::CTestCtl() : m_setup(g_testCtlSetup)
+{
+    s_pLast = this;
+    ++s_cLive;
+}
+
+CTestCtl::~CTestCtl()
+{
+    InPlaceDeactivate();
+    if (m_pSink)
+        m_pSink->Release();
+    if (m_pSite)
+        m_pSite->Release();
+    if (s_pLast == this)
+        s_pLast = nullptr;
+    --s_cLive;
+}
+
+CTestCtl* CTestCtl::Last() { return s_pLast; }
+LONG CTestCtl::LiveCount() { return s_cLive; }
+
+STDMETHODIMP CTestCtl::QueryInterface(REFIID riid, void** ppv)
+{
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IOleObject)
+        *ppv = static_cast<IOleObject*>(this);
+    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject)
+        *ppv = static_cast<IOleInPlaceObject*>(this);
+    else if (riid == IID_IPersist || riid == IID_IPersistStreamInit)
+        *ppv = static_cast<IPersistStreamInit*>(this);
+    else if (riid == IID_IDispatch)
+        *ppv = static_cast<IDispatch*>(this);
+    else if (riid == IID_IConnectionPointContainer)
+        *ppv = static_cast<IConnectionPointContainer*>(this);
+    else if (riid == IID_IProvideClassInfo)
+        *ppv = static_cast<IProvideClassInfo2*>(this);
+    else if (riid == IID_IProvideClassInfo2 && !Has(TCB_CLASSINFO_ONLY))
+        *ppv = static_cast<IProvideClassInfo2*>(this);
+    if (!*ppv)
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CTestCtl::AddRef() { return ::InterlockedIncrement(&m_cRef); }
+
+STDMETHODIMP_(ULONG) CTestCtl::Release()
+{
+    LONG cRef = ::InterlockedDecrement(&m_cRef);
+    if (cRef == 0)
+        delete this;
+    return ULONG(cRef);
+}
+
+STDMETHODIMP CTestCtl::SetClientSite(IOleClientSite* pClientSite)
+{
+    m_calls.push_back(pClientSite ? "SetClientSite" : "SetClientSite(NULL)");
+    if (!pClientSite && Has(TCB_KEEP_SITE))
+        return S_OK;
+    if (!pClientSite)
+        InPlaceDeactivate();
+    if (pClientSite)
+        pClientSite->AddRef();
+    if (m_pSite)
+        m_pSite->Release();
+    m_pSite = pClientSite;
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::GetClientSite(IOleClientSite** ppClientSite)
+{
+    *ppClientSite = m_pSite;
+    if (m_pSite)
+        m_pSite->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::Close(DWORD)
+{
+    m_calls.push_back("Close");
+    InPlaceDeactivate();
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT lprcPosRect)
+{
+    m_calls.push_back("DoVerb " + std::to_string(iVerb));
+    if (Has(TCB_FAIL_DOVERB))
+        return E_FAIL;
+    return InPlaceActivate(lprcPosRect);
+}
+
+STDMETHODIMP CTestCtl::GetMiscStatus(DWORD, DWORD* pdwStatus)
+{
+    *pdwStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
+                 (Has(TCB_INVISIBLE) ? OLEMISC_INVISIBLEATRUNTIME : 0);
+    return S_OK;
+}
+
+// As a real control that can work windowless: it asks for the windowless
+// site, takes a window when that is declined, and needs the Ex site for that.
+HRESULT CTestCtl::InPlaceActivate(LPCRECT lprcPosRect)
+{
+    if (m_pInPlaceSite)
+        return S_OK;
+    if (!m_pSite)
+        return E_UNEXPECTED;
+    IOleInPlaceSite* pSite = nullptr;
+    HRESULT hr = m_pSite->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&pSite));
+    if (FAILED(hr))
+        return hr;
+    if (Has(TCB_ASKS_WINDOWLESS)) {
+        IOleInPlaceSiteWindowless* pWindowless = nullptr;
+        hr = m_pSite->QueryInterface(IID_IOleInPlaceSiteWindowless, reinterpret_cast<void**>(&pWindowless));
+        m_calls.push_back(SUCCEEDED(hr) ? "IOleInPlaceSiteWindowless" : "no IOleInPlaceSiteWindowless");
+        if (SUCCEEDED(hr)) {
+            hr = pWindowless->CanWindowlessActivate();
+            pWindowless->Release();
+            m_calls.push_back(hr == S_OK ? "windowless" : "windowed");
+        }
+        IOleInPlaceSiteEx* pEx = nullptr;
+        if (FAILED(hr) || hr == S_OK ||   // no windowless site, or windowless (which this one can't draw)
+            FAILED(m_pSite->QueryInterface(IID_IOleInPlaceSiteEx, reinterpret_cast<void**>(&pEx)))) {
+            pSite->Release();
+            return E_NOINTERFACE;
+        }
+        BOOL fNoRedraw = TRUE;
+        hr = pEx->OnInPlaceActivateEx(&fNoRedraw, 0);
+        pEx->Release();
+        m_calls.push_back("OnInPlaceActivateEx");
+    } else {
+        hr = pSite->CanInPlaceActivate() == S_OK ? pSite->OnInPlaceActivate() : E_FAIL;
+    }
+    HWND hWndParent = nullptr;
+    if (SUCCEEDED(hr))
+        hr = pSite->GetWindow(&hWndParent);
+    IOleInPlaceFrame* pFrame = nullptr;
+    IOleInPlaceUIWindow* pDoc = nullptr;
+    RECT rcPos = {}, rcClip = {};
+    OLEINPLACEFRAMEINFO info = { sizeof info, FALSE, nullptr, nullptr, 0 };
+    if (SUCCEEDED(hr))
+        hr = pSite->GetWindowContext(&pFrame, &pDoc, &rcPos, &rcClip, &info);
+    if (pFrame)
+        pFrame->Release();
+    if (pDoc)
+        pDoc->Release();
+    if (FAILED(hr)) {
+        pSite->Release();
+        return hr;
+    }
+    const RECT rc = lprcPosRect ? *lprcPosRect : rcPos;
+    if (!Has(TCB_NO_WINDOW)) {
+        m_hWnd = ::CreateWindowExW(0, L"STATIC", L"test control", WS_CHILD | WS_VISIBLE, rc.left, rc.top,
+                                   rc.right - rc.left, rc.bottom - rc.top, hWndParent, nullptr, nullptr, nullptr);
+    }
+    m_pInPlaceSite = pSite;
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::GetWindow(HWND* phwnd)
+{
+    *phwnd = m_hWnd;
+    return m_hWnd || Has(TCB_NO_WINDOW) ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CTestCtl::InPlaceDeactivate()
+{
+    if (m_hWnd) {
+        ::DestroyWindow(m_hWnd);
+        m_hWnd = nullptr;
+    }
+    if (m_pInPlaceSite) {
+        IOleInPlaceSite* pSite = m_pInPlaceSite;
+        m_pInPlaceSite = nullptr;
+        pSite->OnInPlaceDeactivate();
+        pSite->Release();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::SetObjectRects(LPCRECT lprcPosRect, LPCRECT)
+{
+    if (m_hWnd)
+        ::MoveWindow(m_hWnd, lprcPosRect->left, lprcPosRect->top, lprcPosRect->right - lprcPosRect->left,
+                     lprcPosRect->bottom - lprcPosRect->top, TRUE);
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::Invoke(DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS*, VARIANT* pVarResult,
+                              EXCEPINFO*, UINT*)
+{
+    if (dispid != DISPID_TESTCTL_RAISE || !(wFlags & DISPATCH_METHOD))
+        return DISP_E_MEMBERNOTFOUND;
+    AddRef();   // a handler may release the control
+    const std::vector<CTestEvent> events = m_eventsToRaise;
+    for (const CTestEvent& event : events)
+        Fire(event);
+    if (pVarResult) {
+        V_VT(pVarResult) = VT_I2;
+        V_I2(pVarResult) = SHORT(events.size());
+    }
+    Release();
+    return S_OK;
+}
+
+void CTestCtl::Fire(const CTestEvent& event)
+{
+    if (!m_pSink)
+        return;
+    const UINT cArgs = UINT(event.m_args.size());
+    std::vector<VARIANTARG> vars(cArgs);
+    std::vector<BSTR> texts(cArgs, nullptr);   // what BSTR arguments by reference point at
+    for (UINT i = 0; i < cArgs; ++i) {
+        const CTestArg& arg = event.m_args[i];
+        VARIANTARG& var = vars[cArgs - 1 - i];   // last-first
+        ::VariantInit(&var);
+        V_VT(&var) = arg.m_vt;
+        switch (arg.m_vt & ~VT_BYREF) {
+        case VT_UI4: V_UI4(&var) = ULONG(arg.m_n); break;
+        case VT_I2: V_I2(&var) = SHORT(arg.m_n); break;
+        case VT_I4: V_I4(&var) = LONG(arg.m_n); break;
+        case VT_R8: V_R8(&var) = arg.m_d; break;
+        case VT_BSTR:
+            texts[i] = ::SysAllocString(arg.m_str.c_str());
+            if (arg.m_vt & VT_BYREF)
+                V_BSTRREF(&var) = &texts[i];
+            else
+                V_BSTR(&var) = texts[i];
+            break;
+        }
+    }
+    IDispatch* pSink = static_cast<IDispatch*>(m_pSink);
+    pSink->AddRef();
+    DISPPARAMS params = { cArgs ? vars.data() : nullptr, nullptr, cArgs, 0 };
+    m_sinkResults.push_back(pSink->Invoke(event.m_dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                          nullptr, nullptr, nullptr));
+    pSink->Release();
+    for (BSTR bstr : texts)
+        ::SysFreeString(bstr);
+}
+
+STDMETHODIMP CTestCtl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP)
+{
+    *ppCP = nullptr;
+    if (riid != m_setup.m_iidSource)
+        return CONNECT_E_NOCONNECTION;
+    *ppCP = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::GetConnectionPointContainer(IConnectionPointContainer** ppCPC)
+{
+    *ppCPC = static_cast<IConnectionPointContainer*>(this);
+    AddRef();
+    return S_OK;
+}
+
+// Asks the sink for the source interface itself, as real controls do.
+STDMETHODIMP CTestCtl::Advise(IUnknown* pUnkSink, DWORD* pdwCookie)
+{
+    *pdwCookie = 0;
+    if (m_pSink)
+        return CONNECT_E_ADVISELIMIT;
+    IUnknown* pSink = nullptr;
+    HRESULT hr = pUnkSink->QueryInterface(m_setup.m_iidSource, reinterpret_cast<void**>(&pSink));
+    m_calls.push_back(SUCCEEDED(hr) ? "Advise" : "Advise refused");
+    if (FAILED(hr))
+        return CONNECT_E_CANNOTCONNECT;
+    m_pSink = pSink;
+    m_bAdvised = true;
+    *pdwCookie = 1;
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::Unadvise(DWORD dwCookie)
+{
+    m_calls.push_back("Unadvise");
+    if (dwCookie != 1 || !m_bAdvised)
+        return CONNECT_E_NOCONNECTION;
+    m_bAdvised = false;
+    if (!Has(TCB_KEEP_SINK) && m_pSink) {
+        m_pSink->Release();
+        m_pSink = nullptr;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::GetClassInfo(ITypeInfo** ppTI)
+{
+    *ppTI = nullptr;
+    if (!Has(TCB_CLASSINFO_ONLY))
+        return E_NOTIMPL;
+    // The test program carries the library as resource TYPELIB 1.
+    wchar_t szPath[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    ITypeLib* pLib = nullptr;
+    HRESULT hr = ::LoadTypeLibEx(szPath, REGKIND_NONE, &pLib);
+    if (FAILED(hr))
+        return hr;
+    hr = pLib->GetTypeInfoOfGuid(m_setup.m_clsidClassInfo, ppTI);
+    pLib->Release();
+    return hr;
+}
+
+STDMETHODIMP CTestCtl::GetGUID(DWORD dwGuidKind, GUID* pGUID)
+{
+    if (dwGuidKind != GUIDKIND_DEFAULT_SOURCE_DISP_IID)
+        return E_INVALIDARG;
+    *pGUID = m_setup.m_iidSource;
+    return S_OK;
+}

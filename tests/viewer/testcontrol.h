@@ -1,0 +1,180 @@
+// A small ActiveX control for the container's tests, made in the test process
+// and registered there for the suite (CoRegisterClassObject), so it needs no
+// registry. Each instance takes the behaviour set in g_testCtlSetup when it is
+// made: an undemanding windowed control by default, or one that asks for the
+// windowless sites first, one invisible at run time, or one of several that
+// misbehave. It journals what it asks of its site and what its sinks answer.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <string>
+#include <vector>
+
+// The class the test dialog templates name (TESTCTL_CLSID_TEXT in viewertestres.h).
+extern const CLSID CLSID_TestControl;
+// The events the control raises by default (IProvideClassInfo2 names it).
+extern const IID DIID_TestControlEvents;
+// The test type library's coclasses (testcontrol.idl): their default sources
+// are a vtable, a dual and a dispatch interface.
+extern const CLSID CLSID_TestVtableSource;
+extern const CLSID CLSID_TestDualSource;
+extern const CLSID CLSID_TestDispSource;
+extern const IID IID_ITestVtableEvents;
+extern const IID IID_ITestDualEvents;
+extern const IID DIID_DTestEvents;
+
+enum TestCtlBehaviour : DWORD
+{
+    TCB_ASKS_WINDOWLESS = 0x01, // asks for IOleInPlaceSiteWindowless, then IOleInPlaceSiteEx, to activate
+    TCB_INVISIBLE = 0x02,       // OLEMISC_INVISIBLEATRUNTIME
+    TCB_FAIL_DOVERB = 0x04,     // DoVerb fails
+    TCB_NO_WINDOW = 0x08,       // activates, but GetWindow gives S_OK and no window
+    TCB_KEEP_SINK = 0x10,       // Unadvise keeps the sink and goes on calling it
+    TCB_KEEP_SITE = 0x20,       // SetClientSite(NULL) is ignored: the site is kept
+    TCB_CLASSINFO_ONLY = 0x40,  // no IProvideClassInfo2: the source is read from m_clsidClassInfo's coclass
+};
+
+struct CTestCtlSetup
+{
+    DWORD m_dwBehaviour = 0;
+    IID m_iidSource = DIID_TestControlEvents; // the interface its connection point serves
+    CLSID m_clsidClassInfo = CLSID_NULL;      // with TCB_CLASSINFO_ONLY
+};
+extern CTestCtlSetup g_testCtlSetup;
+
+// One argument of an event, in call order.
+struct CTestArg
+{
+    VARTYPE m_vt;            // with VT_BYREF for a BSTR by reference
+    LONGLONG m_n = 0;
+    double m_d = 0.0;
+    std::wstring m_str;
+};
+CTestArg TestUI4(ULONG n);
+CTestArg TestI2(SHORT n);
+CTestArg TestI4(LONG n);
+CTestArg TestR8(double d);
+CTestArg TestText(const wchar_t* psz);
+CTestArg TestTextByRef(const wchar_t* psz);
+
+struct CTestEvent
+{
+    DISPID m_dispid;
+    std::vector<CTestArg> m_args;
+};
+
+// Its one dispatch method: Raise() raises m_eventsToRaise and returns (VT_I2)
+// how many it raised.
+const DISPID DISPID_TESTCTL_RAISE = 1;
+
+class CTestCtl final : public IOleObject,
+                       public IOleInPlaceObject,
+                       public IPersistStreamInit,
+                       public IDispatch,
+                       public IConnectionPointContainer,
+                       public IConnectionPoint,
+                       public IProvideClassInfo2
+{
+public:
+    CTestCtl();
+
+    // The control made last, and how many are alive.
+    static CTestCtl* Last();
+    static LONG LiveCount();
+
+    // Raises one event to every connected sink, recording each sink's answer.
+    void Fire(const CTestEvent& event);
+
+    std::vector<std::string> m_calls;   // what it asked of its site, in order
+    std::vector<HRESULT> m_sinkResults; // the answers of its sinks' Invoke
+    std::vector<CTestEvent> m_eventsToRaise;
+    IOleClientSite* m_pSite = nullptr;
+    IUnknown* m_pSink = nullptr;        // the connected sink (as asked for by the source IID)
+    HWND m_hWnd = nullptr;
+    LONG RefCount() const { return m_cRef; }
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IOleObject
+    STDMETHODIMP SetClientSite(IOleClientSite* pClientSite) override;
+    STDMETHODIMP GetClientSite(IOleClientSite** ppClientSite) override;
+    STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP Close(DWORD dwSaveOption) override;
+    STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** ppmk) override { *ppmk = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetClipboardData(DWORD, IDataObject** ppData) override { *ppData = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT lprcPosRect) override;
+    STDMETHODIMP EnumVerbs(IEnumOLEVERB** ppEnum) override { *ppEnum = nullptr; return OLEOBJ_E_NOVERBS; }
+    STDMETHODIMP Update() override { return S_OK; }
+    STDMETHODIMP IsUpToDate() override { return S_OK; }
+    STDMETHODIMP GetUserClassID(CLSID* pClsid) override { *pClsid = CLSID_TestControl; return S_OK; }
+    STDMETHODIMP GetUserType(DWORD, LPOLESTR* psz) override { *psz = nullptr; return OLE_S_USEREG; }
+    STDMETHODIMP SetExtent(DWORD, SIZEL*) override { return S_OK; }
+    STDMETHODIMP GetExtent(DWORD, SIZEL* psizel) override { psizel->cx = psizel->cy = 2540; return S_OK; }
+    STDMETHODIMP Advise(IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumAdvise(IEnumSTATDATA** ppEnum) override { *ppEnum = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP GetMiscStatus(DWORD, DWORD* pdwStatus) override;
+    STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+    // IOleInPlaceObject
+    STDMETHODIMP GetWindow(HWND* phwnd) override;
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP InPlaceDeactivate() override;
+    STDMETHODIMP UIDeactivate() override { return S_OK; }
+    STDMETHODIMP SetObjectRects(LPCRECT lprcPosRect, LPCRECT) override;
+    STDMETHODIMP ReactivateAndUndo() override { return INPLACE_E_NOTUNDOABLE; }
+    // IPersistStreamInit
+    STDMETHODIMP GetClassID(CLSID* pClsid) override { *pClsid = CLSID_TestControl; return S_OK; }
+    STDMETHODIMP IsDirty() override { return S_FALSE; }
+    STDMETHODIMP Load(LPSTREAM) override { return S_OK; }
+    STDMETHODIMP Save(LPSTREAM, BOOL) override { return S_OK; }
+    STDMETHODIMP GetSizeMax(ULARGE_INTEGER* pcb) override { pcb->QuadPart = 0; return S_OK; }
+    STDMETHODIMP InitNew() override { return S_OK; }
+    // IDispatch
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override { *pctinfo = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override { *ppTInfo = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                        EXCEPINFO*, UINT*) override;
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override { *ppEnum = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+    // IConnectionPoint
+    STDMETHODIMP GetConnectionInterface(IID* piid) override { *piid = m_setup.m_iidSource; return S_OK; }
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+    STDMETHODIMP Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+    // Serves IOleObject::Unadvise too (same signature); the container calls only this one.
+    STDMETHODIMP Unadvise(DWORD dwCookie) override;
+    STDMETHODIMP EnumConnections(IEnumConnections** ppEnum) override { *ppEnum = nullptr; return E_NOTIMPL; }
+    // IProvideClassInfo2
+    STDMETHODIMP GetClassInfo(ITypeInfo** ppTI) override;
+    STDMETHODIMP GetGUID(DWORD dwGuidKind, GUID* pGUID) override;
+
+private:
+    ~CTestCtl();
+    HRESULT InPlaceActivate(LPCRECT lprcPosRect);
+    bool Has(DWORD dwBehaviour) const { return (m_setup.m_dwBehaviour & dwBehaviour) != 0; }
+
+    LONG m_cRef = 1;
+    CTestCtlSetup m_setup;
+    IOleInPlaceSite* m_pInPlaceSite = nullptr;
+    bool m_bAdvised = false;
+};
+
+// Registers the test control's class in this process while it lives.
+class CTestCtlClass
+{
+public:
+    CTestCtlClass();
+    ~CTestCtlClass();
+    HRESULT m_hr;
+
+private:
+    DWORD m_dwRegister = 0;
+};
