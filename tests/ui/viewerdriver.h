@@ -49,6 +49,7 @@ public:
     HWND FindProcessWindow(const std::wstring& caption, const std::wstring& className = L"", HWND hExcept = NULL) const;
     HWND MainWindow() const { return m_hMain; }
     DWORD ProcessId() const { return m_pi.dwProcessId; }
+    HANDLE Process() const { return m_pi.hProcess; }
     const std::wstring& Folder() const { return m_folder; }
 
 private:
