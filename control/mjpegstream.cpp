@@ -18,6 +18,8 @@ const DWORD CONNECT_WAIT_MS = 3000;
 // A camera quiet for longer than one wait is reconnected at once; after this
 // long without a byte it counts as sending nothing.
 const ULONGLONG SILENCE_LIMIT_MS = 5000;
+// Some HTTP clients report a read that timed out as the socket's own error.
+const DWORD ERROR_SOCKET_TIMED_OUT = 10060;
 const DWORD FIRST_PAUSE_MS = 1000;
 const DWORD LONGEST_PAUSE_MS = 30000;
 const DWORD READ_CHUNK = 64 * 1024;
@@ -156,6 +158,8 @@ void CMjpegStream::Stop()
         SetEvent(m_evStop);
     EnterCriticalSection(&m_cs);
     m_hWndNotify = nullptr;
+    if (m_pPending)
+        ++m_counts.m_nDropped;
     m_pPending.reset();
     LeaveCriticalSection(&m_cs);
 }
@@ -202,6 +206,8 @@ void CMjpegStream::SetStatus(const std::wstring& strStatus)
     EnterCriticalSection(&m_cs);
     if (m_strStatus != strStatus) {
         m_strStatus = strStatus;
+        if (m_pPending)
+            ++m_counts.m_nDropped;
         m_pPending.reset();
         NotifyLocked();
     }
@@ -214,8 +220,12 @@ void CMjpegStream::Run()
     // No proxy: cameras are reached directly.
     HINTERNET hSession = WinHttpOpen(L"DorsaViewerStandIn/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY,
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    if (hSession)
+    if (hSession) {
         WinHttpSetTimeouts(hSession, CONNECT_WAIT_MS, CONNECT_WAIT_MS, CONNECT_WAIT_MS, RECEIVE_WAIT_MS);
+        // Waiting for the answer's headers has a bound of its own.
+        DWORD dwWait = RECEIVE_WAIT_MS;
+        WinHttpSetOption(hSession, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &dwWait, sizeof dwWait);
+    }
     DWORD dwPause = FIRST_PAUSE_MS;
     m_nLastDataTick = GetTickCount64();
     while (!StopRequested()) {
@@ -250,6 +260,7 @@ CMjpegStream::Outcome CMjpegStream::FailureOf(DWORD dwError, bool bResponseStart
         return ENDED_STOPPED;
     switch (dwError) {
     case ERROR_WINHTTP_TIMEOUT:
+    case ERROR_SOCKET_TIMED_OUT:
         if (GetTickCount64() - m_nLastDataTick < SILENCE_LIMIT_MS)
             return ENDED_QUIET;
         *pstrFailure = bResponseStarted ? L"Camera " + m_strAddress + L" sends nothing."
@@ -310,6 +321,9 @@ CMjpegStream::Outcome CMjpegStream::Connect(HINTERNET hSession, std::wstring* ps
             outcome = FailureOf(GetLastError(), false, pstrFailure);
             break;
         }
+        // A stream's connection is never reused: closing the request must close it.
+        DWORD dwFeature = WINHTTP_DISABLE_KEEP_ALIVE;
+        WinHttpSetOption(hRequest, WINHTTP_OPTION_DISABLE_FEATURE, &dwFeature, sizeof dwFeature);
         const std::wstring strHeader =
             strAuthorization.empty() ? std::wstring() : L"Authorization: " + FromAscii(strAuthorization);
         if (!WinHttpSendRequest(hRequest, strHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : strHeader.c_str(),
@@ -391,6 +405,11 @@ void CMjpegStream::OnPart(std::vector<unsigned char>& body, CJpegDecoder& decode
     const bool bDecoded = decoder.Decode(body.data(), body.size(), m_cxView, m_cyView, pFrame.get());
     QueryPerformanceCounter(&nEnd);
     EnterCriticalSection(&m_cs);
+    // Counted only while the session lasts, so its counts add up when it ends.
+    if (StopRequested()) {
+        LeaveCriticalSection(&m_cs);
+        return;
+    }
     ++m_counts.m_nReceived;
     if (!bDecoded) {
         ++m_counts.m_nUndecodable;
@@ -399,7 +418,7 @@ void CMjpegStream::OnPart(std::vector<unsigned char>& body, CJpegDecoder& decode
             m_counts.m_decodeMs.push_back(1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
                                           static_cast<double>(nFreq.QuadPart));
         if (m_pPending)
-            ++m_counts.m_nReplaced;
+            ++m_counts.m_nDropped;
         m_pPending = std::move(pFrame);
         m_strStatus.clear();
         NotifyLocked();

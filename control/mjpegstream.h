@@ -36,7 +36,7 @@ public:
     {
         ULONGLONG m_nReceived = 0;    // JPEG parts that arrived
         ULONGLONG m_nUndecodable = 0; // parts that were no picture
-        ULONGLONG m_nReplaced = 0;    // pictures dropped for a newer one
+        ULONGLONG m_nDropped = 0;     // pictures replaced by a newer one, or never taken
         ULONGLONG m_nConnections = 0;
         std::vector<double> m_decodeMs; // the latest decode times
     };

@@ -245,8 +245,10 @@ size_t CMultipartParser::FeedBody(const unsigned char* pb, size_t cb, const Part
     }
     const size_t nUsed = nEnd - nOld; // the rest belongs to the next part
     m_body.resize(nStop);
-    if (m_state == BODY_SCAN)
+    if (m_state == BODY_SCAN && nStop <= MAX_PART)
         Deliver(onPart);
+    else if (m_state == BODY_SCAN)
+        ++m_nSkipped; // it ended in the same piece that took it over the bound
     m_body.clear();
     m_nScanFrom = 0;
     m_state = HEADERS;

@@ -11,6 +11,9 @@
 //   Events raised: <n> for session <id>
 //                                 the session's TimeStamp count, when
 //                                 StopStream ends it or the control closes
+//   Picture says: <text> for session <id>
+//                                 a camera stream's status changed (what
+//                                 its picture says in place of frames)
 //   Frames: received <n>, shown <n>, dropped <n>, undecodable <n> for session <id>
 //   Frame times: decode median <ms> p99 <ms>, draw median <ms> p99 <ms> for session <id>
 //                                 after that, for a session streamed from a
@@ -1264,7 +1267,7 @@ void CViewerCtl::EndSession(const std::wstring& strId, CSession& session)
     const std::string strSession = " for session " + standin::ToUtf8(strId.c_str());
     standin::Journal("Frames: received " + std::to_string(counts.m_nReceived) + ", shown " +
                      std::to_string(session.m_nFramesShown) + ", dropped " +
-                     std::to_string(counts.m_nReplaced + session.m_nFramesDropped) + ", undecodable " +
+                     std::to_string(counts.m_nDropped + session.m_nFramesDropped) + ", undecodable " +
                      std::to_string(counts.m_nUndecodable) + strSession);
     standin::Journal("Frame times: decode " + MedianAndP99(counts.m_decodeMs) + ", draw " +
                      MedianAndP99(session.m_drawMs) + strSession);
@@ -1288,6 +1291,7 @@ void CViewerCtl::OnStreamNotify()
         std::unique_ptr<CMjpegStream::CFrame> pFrame = session.m_pStream->TakeFrame();
         const bool bShown = strId == m_strLastPlayed && session.m_bPlaying && m_hWnd;
         if (!pFrame) {
+            JournalStatus(strId, session);
             if (bShown)
                 InvalidateRect(m_hWnd, nullptr, FALSE); // the status changed
             continue;
@@ -1318,6 +1322,18 @@ void CViewerCtl::OnStreamNotify()
         FireTimeStamp(strId, TimeText(session.m_pFrame->m_stReceived));
     }
     Release();
+}
+
+// Journals what the picture of a streamed session says, when that changed.
+void CViewerCtl::JournalStatus(const std::wstring& strId, CSession& session)
+{
+    std::wstring strStatus = session.m_pStream->Status();
+    if (strStatus.empty() || strStatus == session.m_strStatusSeen)
+        return;
+    session.m_strStatusSeen = strStatus;
+    std::replace(strStatus.begin(), strStatus.end(), L'\n', L' ');
+    standin::Journal("Picture says: " + standin::ToUtf8(strStatus.c_str()) + " for session " +
+                     standin::ToUtf8(strId.c_str()));
 }
 
 // Called when the control window's size changes: pictures are decoded to fit it.

@@ -149,6 +149,7 @@ private:
         ULONGLONG m_nFramesShown = 0;
         ULONGLONG m_nFramesDropped = 0;   // arrived while the session did not play
         std::vector<double> m_drawMs;     // the latest draw times
+        std::wstring m_strStatusSeen;     // the stream's status last journalled
     };
 
     ~CViewerCtl();
@@ -165,6 +166,7 @@ private:
     void StartCameraStream(CSession& session);
     void EndSession(const std::wstring& strId, CSession& session);
     void OnStreamNotify();
+    void JournalStatus(const std::wstring& strId, CSession& session);
     void ShowFrame(HDC hdc, const RECT& rc, const CSession& session);
     void DrawStreamPicture(HDC hdc, const RECT& rc, const CSession& session);
     void OnSize();

@@ -1,4 +1,6 @@
 // The simulated camera: a small HTTP server on 127.0.0.1.
+#include <winsock2.h>
+
 #include "simcamera.h"
 
 #include "framepainter.h"
@@ -171,7 +173,7 @@ void CSimCamera::AcceptLoop()
     }
 }
 
-bool CSimCamera::SendAll(SOCKET s, const char* pb, size_t cb)
+bool CSimCamera::SendAll(Socket s, const char* pb, size_t cb)
 {
     while (cb > 0 && !m_bStop) {
         int nSent = send(s, pb, static_cast<int>(cb > 65536 ? 65536 : cb), 0);
@@ -184,7 +186,7 @@ bool CSimCamera::SendAll(SOCKET s, const char* pb, size_t cb)
 }
 
 // Keeps the connection open without sending until the client or the camera ends it.
-bool CSimCamera::HoldUntilClosed(SOCKET s)
+bool CSimCamera::HoldUntilClosed(Socket s)
 {
     char buffer[512];
     while (!m_bStop) {
@@ -214,7 +216,7 @@ bool CSimCamera::Authorized(const std::string& strRequest, const std::string& st
            httpauth::ChallengeParam(strParams, "response") == strExpected;
 }
 
-void CSimCamera::Serve(SOCKET s)
+void CSimCamera::Serve(Socket s)
 {
     // The request: up to its blank line, bounded in size and time.
     std::string strRequest;
@@ -265,7 +267,7 @@ void CSimCamera::Serve(SOCKET s)
     --m_nOpen;
 }
 
-void CSimCamera::Stream(SOCKET s, UINT nChannel)
+void CSimCamera::Stream(Socket s, UINT nChannel)
 {
     const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {

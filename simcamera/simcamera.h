@@ -5,7 +5,6 @@
 // ways a real camera does, for tests.
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>
@@ -64,27 +63,29 @@ public:
 private:
     static const size_t SENT_RING = 4096;
 
+    // Sockets are kept as UINT_PTR so users of this header need no Winsock.
+    typedef UINT_PTR Socket;
+
     bool Listen();
     void AcceptLoop();
-    void Serve(SOCKET s);
+    void Serve(Socket s);
     bool Authorized(const std::string& strRequest, const std::string& strPath) const;
-    void Stream(SOCKET s, UINT nChannel);
-    bool HoldUntilClosed(SOCKET s);
-    bool SendAll(SOCKET s, const char* pb, size_t cb);
+    void Stream(Socket s, UINT nChannel);
+    bool HoldUntilClosed(Socket s);
+    bool SendAll(Socket s, const char* pb, size_t cb);
     Fault CurrentFault() const { return m_fault.load(); }
 
     COptions m_options;
     std::string m_strNonce;
     USHORT m_nPort = 0;
-    std::atomic<SOCKET> m_listen;
+    std::atomic<Socket> m_listen;
     std::atomic<Fault> m_fault;
     std::atomic<bool> m_bStop;
     HANDLE m_evWake;
     std::thread m_acceptThread;
-    std::mutex m_mutex; // guards m_threads and m_sockets
+    std::mutex m_mutex; // guards m_threads
     std::vector<std::thread> m_threads;
-    std::vector<SOCKET> m_sockets;
-    std::atomic<ULONG> m_nConnections;
+        std::atomic<ULONG> m_nConnections;
     std::atomic<ULONG> m_nOpen;
     std::atomic<ULONG> m_nRefusals;
     std::atomic<ULONG> m_nFramesSent;
