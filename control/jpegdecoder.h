@@ -18,8 +18,9 @@ struct CDecodedFrame
 class CJpegDecoder
 {
 public:
-    // Pictures larger than this on either side are refused, not decoded.
+    // Pictures larger than this (a side, or in all) are refused, not decoded.
     static const UINT MAX_SIDE = 8192;
+    static const ULONGLONG MAX_PIXELS = 16 * 1024 * 1024;
 
     CJpegDecoder();
     ~CJpegDecoder();
@@ -31,7 +32,10 @@ public:
     bool Decode(const BYTE* pb, size_t cb, UINT cxFit, UINT cyFit, CDecodedFrame* pFrame);
 
 private:
+    void ScaleInto(UINT cxSource, UINT cySource, UINT cbStride, UINT cx, UINT cy, CDecodedFrame* pFrame);
+
     IWICImagingFactory* m_pFactory;
+    std::vector<BYTE> m_source; // the decoded picture, kept for the next one
 };
 
 // The largest size of cx x cy that fits cxFit x cyFit with the same aspect.

@@ -104,27 +104,49 @@ std::wstring CMjpegStream::ShownAddress(const std::wstring& strUrl)
 std::shared_ptr<CMjpegStream> CMjpegStream::Start(const CTarget& target, HWND hWndNotify, UINT uMsg)
 {
     std::shared_ptr<CMjpegStream> pStream(new CMjpegStream(target, hWndNotify, uMsg));
-    // The thread keeps this DLL loaded for as long as it runs its code.
+    if (!pStream->StartThread(pStream, &CMjpegStream::DecodeLoop) || !pStream->StartThread(pStream, &CMjpegStream::Run)) {
+        pStream->SetStatus(L"The stand-in could not start a thread for camera " + pStream->m_strAddress + L".");
+        pStream->m_bStop = true;
+        SetEvent(pStream->m_evStop);
+    }
+    return pStream;
+}
+
+namespace {
+
+// What a stream thread starts with: its stream, its work, and the reference
+// on this DLL that keeps the code loaded for as long as the thread runs it.
+struct CThreadStart
+{
+    std::shared_ptr<CMjpegStream> m_pStream;
+    void (CMjpegStream::*m_body)();
+    HMODULE m_hModule;
+};
+
+} // namespace
+
+bool CMjpegStream::StartThread(const std::shared_ptr<CMjpegStream>& pSelf, ThreadBody body)
+{
     HMODULE hModule = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCWSTR>(&CMjpegStream::ThreadProc), &hModule);
-    auto pParam = new std::pair<std::shared_ptr<CMjpegStream>, HMODULE>(pStream, hModule);
-    HANDLE hThread = CreateThread(nullptr, 0, ThreadProc, pParam, 0, nullptr);
+    CThreadStart* pStart = new CThreadStart{ pSelf, body, hModule };
+    HANDLE hThread = CreateThread(nullptr, 0, ThreadProc, pStart, 0, nullptr);
     if (hThread == nullptr) {
-        delete pParam;
+        delete pStart;
         if (hModule)
             FreeLibrary(hModule);
-        pStream->SetStatus(L"The stand-in could not start a thread for camera " + pStream->m_strAddress + L".");
-        return pStream;
+        return false;
     }
     CloseHandle(hThread);
-    return pStream;
+    return true;
 }
 
 CMjpegStream::CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg)
     : m_target(target), m_strAddress(ShownAddress(target.m_strUrl)),
-      m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_bStop(false), m_cxView(0), m_cyView(0),
-      m_nLastDataTick(0), m_hWndNotify(hWndNotify), m_uMsg(uMsg), m_bNotifyPending(false),
+      m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_evPart(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_bStop(false), m_cxView(0), m_cyView(0),
+      m_nLastDataTick(0), m_hWndNotify(hWndNotify), m_uMsg(uMsg), m_bNotifyPending(false), m_bDecoding(false), m_nStatusSerial(0),
       m_strStatus(L"Connecting to camera " + m_strAddress + L"...")
 {
     InitializeCriticalSection(&m_cs);
@@ -134,17 +156,20 @@ CMjpegStream::~CMjpegStream()
 {
     if (m_evStop)
         CloseHandle(m_evStop);
+    if (m_evPart)
+        CloseHandle(m_evPart);
     DeleteCriticalSection(&m_cs);
 }
 
 DWORD WINAPI CMjpegStream::ThreadProc(LPVOID pParam)
 {
-    auto pPair = static_cast<std::pair<std::shared_ptr<CMjpegStream>, HMODULE>*>(pParam);
-    HMODULE hModule = pPair->second;
+    CThreadStart* pStart = static_cast<CThreadStart*>(pParam);
+    HMODULE hModule = pStart->m_hModule;
     {
-        std::shared_ptr<CMjpegStream> pStream = pPair->first;
-        delete pPair;
-        pStream->Run();
+        std::shared_ptr<CMjpegStream> pStream = pStart->m_pStream;
+        const ThreadBody body = pStart->m_body;
+        delete pStart;
+        (pStream.get()->*body)();
     }
     if (hModule)
         FreeLibraryAndExitThread(hModule, 0);
@@ -156,10 +181,12 @@ void CMjpegStream::Stop()
     m_bStop = true;
     if (m_evStop)
         SetEvent(m_evStop);
+    // What is still on its way is dropped now, so the counts add up at once.
     EnterCriticalSection(&m_cs);
     m_hWndNotify = nullptr;
-    if (m_pPending)
-        ++m_counts.m_nDropped;
+    m_counts.m_nDropped += (m_pPart ? 1 : 0) + (m_bDecoding ? 1 : 0) + (m_pPending ? 1 : 0);
+    m_bDecoding = false;
+    m_pPart.reset();
     m_pPending.reset();
     LeaveCriticalSection(&m_cs);
 }
@@ -206,8 +233,10 @@ void CMjpegStream::SetStatus(const std::wstring& strStatus)
     EnterCriticalSection(&m_cs);
     if (m_strStatus != strStatus) {
         m_strStatus = strStatus;
-        if (m_pPending)
-            ++m_counts.m_nDropped;
+        // Pictures from before the change must not cover what it says.
+        ++m_nStatusSerial;
+        m_counts.m_nDropped += (m_pPart ? 1 : 0) + (m_pPending ? 1 : 0);
+        m_pPart.reset();
         m_pPending.reset();
         NotifyLocked();
     }
@@ -371,10 +400,9 @@ CMjpegStream::Outcome CMjpegStream::Connect(HINTERNET hSession, std::wstring* ps
 CMjpegStream::Outcome CMjpegStream::ReadStream(HINTERNET hRequest, const std::string& strBoundary,
                                                std::wstring* pstrFailure)
 {
-    CJpegDecoder decoder;
     CMultipartParser parser(strBoundary);
     std::vector<unsigned char> buffer(READ_CHUNK);
-    const CMultipartParser::PartHandler onPart = [&](std::vector<unsigned char>& body) { OnPart(body, decoder); };
+    const CMultipartParser::PartHandler onPart = [&](std::vector<unsigned char>& body) { OnPart(body); };
     for (;;) {
         if (StopRequested())
             return ENDED_STOPPED;
@@ -393,35 +421,69 @@ CMjpegStream::Outcome CMjpegStream::ReadStream(HINTERNET hRequest, const std::st
     }
 }
 
-void CMjpegStream::OnPart(std::vector<unsigned char>& body, CJpegDecoder& decoder)
+// Called on the reading thread for each JPEG part: it replaces any part
+// still waiting for the decoder.
+void CMjpegStream::OnPart(std::vector<unsigned char>& body)
 {
-    if (StopRequested())
-        return;
-    std::unique_ptr<CFrame> pFrame(new CFrame);
-    GetLocalTime(&pFrame->m_stReceived);
-    LARGE_INTEGER nFreq, nStart, nEnd;
-    QueryPerformanceFrequency(&nFreq);
-    QueryPerformanceCounter(&nStart);
-    const bool bDecoded = decoder.Decode(body.data(), body.size(), m_cxView, m_cyView, pFrame.get());
-    QueryPerformanceCounter(&nEnd);
+    std::unique_ptr<std::vector<unsigned char>> pPart(new std::vector<unsigned char>);
+    pPart->swap(body);
+    SYSTEMTIME stNow;
+    GetLocalTime(&stNow);
     EnterCriticalSection(&m_cs);
     // Counted only while the session lasts, so its counts add up when it ends.
-    if (StopRequested()) {
-        LeaveCriticalSection(&m_cs);
-        return;
-    }
-    ++m_counts.m_nReceived;
-    if (!bDecoded) {
-        ++m_counts.m_nUndecodable;
-    } else {
-        if (m_counts.m_decodeMs.size() < MAX_DECODE_SAMPLES)
-            m_counts.m_decodeMs.push_back(1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
-                                          static_cast<double>(nFreq.QuadPart));
-        if (m_pPending)
+    if (!StopRequested()) {
+        ++m_counts.m_nReceived;
+        if (m_pPart)
             ++m_counts.m_nDropped;
-        m_pPending = std::move(pFrame);
-        m_strStatus.clear();
-        NotifyLocked();
+        m_pPart = std::move(pPart);
+        m_stPart = stNow;
+        SetEvent(m_evPart);
     }
     LeaveCriticalSection(&m_cs);
+}
+
+// The decoding thread: the newest part each time, at the size it is shown.
+void CMjpegStream::DecodeLoop()
+{
+    const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        CJpegDecoder decoder;
+        const HANDLE handles[2] = { m_evStop, m_evPart };
+        while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+            EnterCriticalSection(&m_cs);
+            std::unique_ptr<std::vector<unsigned char>> pPart = std::move(m_pPart);
+            std::unique_ptr<CFrame> pFrame(new CFrame);
+            pFrame->m_stReceived = m_stPart;
+            const ULONG nSerial = m_nStatusSerial;
+            m_bDecoding = pPart != nullptr;
+            LeaveCriticalSection(&m_cs);
+            if (!pPart)
+                continue;
+            LARGE_INTEGER nFreq, nStart, nEnd;
+            QueryPerformanceFrequency(&nFreq);
+            QueryPerformanceCounter(&nStart);
+            const bool bDecoded = decoder.Decode(pPart->data(), pPart->size(), m_cxView, m_cyView, pFrame.get());
+            QueryPerformanceCounter(&nEnd);
+            EnterCriticalSection(&m_cs);
+            // A stop meanwhile has counted this part as dropped already.
+            if (m_bDecoding && !bDecoded) {
+                ++m_counts.m_nUndecodable;
+            } else if (m_bDecoding && nSerial != m_nStatusSerial) {
+                ++m_counts.m_nDropped;
+            } else if (m_bDecoding) {
+                if (m_counts.m_decodeMs.size() < MAX_DECODE_SAMPLES)
+                    m_counts.m_decodeMs.push_back(1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
+                                                  static_cast<double>(nFreq.QuadPart));
+                if (m_pPending)
+                    ++m_counts.m_nDropped;
+                m_pPending = std::move(pFrame);
+                m_strStatus.clear();
+                NotifyLocked();
+            }
+            m_bDecoding = false;
+            LeaveCriticalSection(&m_cs);
+        }
+    }
+    if (SUCCEEDED(hrCom))
+        CoUninitialize();
 }

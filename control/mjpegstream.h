@@ -1,9 +1,12 @@
 // CMjpegStream: one camera's Motion JPEG stream, fetched over HTTP with the
-// platform's HTTP client on a thread of its own. The thread connects,
-// authenticates, splits the stream into JPEG parts, decodes each at the size
-// it is shown, and hands the newest picture to the control's thread (older
-// ones not yet taken are dropped, never queued). On any failure it says why
-// in its status and connects again after a pause that grows from 1 s to 30 s.
+// platform's HTTP client on threads of its own. The reading thread connects,
+// authenticates and splits the stream into JPEG parts; the decoding thread
+// decodes the newest part at the size it is shown and hands the picture to
+// the control's thread. At each hand-over only the newest is kept: a part
+// not yet decoded, or a picture not yet taken, is dropped for a newer one,
+// never queued, so the network is read as fast as the camera sends. On any
+// failure the stream says why in its status and connects again after a
+// pause that grows from 1 s to 30 s.
 #pragma once
 
 #include "jpegdecoder.h"
@@ -73,12 +76,15 @@ private:
     enum Outcome { ENDED_STOPPED, ENDED_QUIET, ENDED_FAILED };
 
     CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg);
+    typedef void (CMjpegStream::*ThreadBody)();
+    bool StartThread(const std::shared_ptr<CMjpegStream>& pSelf, ThreadBody body);
     static DWORD WINAPI ThreadProc(LPVOID pParam);
     void Run();
+    void DecodeLoop();
     Outcome Connect(LPVOID hSession, std::wstring* pstrFailure);
     Outcome ReadStream(LPVOID hRequest, const std::string& strBoundary, std::wstring* pstrFailure);
     Outcome FailureOf(DWORD dwError, bool bResponseStarted, std::wstring* pstrFailure) const;
-    void OnPart(std::vector<unsigned char>& body, CJpegDecoder& decoder);
+    void OnPart(std::vector<unsigned char>& body);
     void SetStatus(const std::wstring& strStatus);
     void NotifyLocked();
     bool StopRequested() const { return m_bStop.load(); }
@@ -86,6 +92,7 @@ private:
     const CTarget m_target;
     const std::wstring m_strAddress;
     HANDLE m_evStop;
+    HANDLE m_evPart; // a part waits to be decoded
     std::atomic<bool> m_bStop;
     std::atomic<UINT> m_cxView;
     std::atomic<UINT> m_cyView;
@@ -95,6 +102,10 @@ private:
     HWND m_hWndNotify;
     UINT m_uMsg;
     bool m_bNotifyPending;
+    std::unique_ptr<std::vector<unsigned char>> m_pPart; // newest part not yet decoded
+    SYSTEMTIME m_stPart = {};                            // when it arrived
+    bool m_bDecoding;                                    // a part is being decoded
+    ULONG m_nStatusSerial;                               // changes with each status
     std::unique_ptr<CFrame> m_pPending;
     std::wstring m_strStatus;
     CCounts m_counts;

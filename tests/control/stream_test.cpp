@@ -4,6 +4,7 @@
 #include "ctltestsupport.h"
 
 #include "framepainter.h"
+#include "olehostsite.h"
 #include "simcamera.h"
 #include "viewerctlids.h"
 
@@ -12,52 +13,6 @@
 #include <regex>
 
 namespace {
-
-// The least a container gives for in-place activation: its window.
-class CHostSite : public IOleClientSite, public IOleInPlaceSite
-{
-public:
-    explicit CHostSite(HWND hwnd) : m_hwnd(hwnd) {}
-    virtual ~CHostSite() = default;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
-            *ppv = static_cast<IOleClientSite*>(this);
-        else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
-            *ppv = static_cast<IOleInPlaceSite*>(this);
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // lives on the test's stack
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** ppmk) override { *ppmk = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP GetContainer(IOleContainer** ppc) override { *ppc = nullptr; return E_NOINTERFACE; }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-    STDMETHODIMP GetWindow(HWND* phwnd) override { *phwnd = m_hwnd; return S_OK; }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
-    STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
-    STDMETHODIMP OnUIActivate() override { return S_OK; }
-    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT, LPRECT,
-                                  LPOLEINPLACEFRAMEINFO) override
-    {
-        *ppFrame = nullptr;
-        *ppDoc = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
-    STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
-    STDMETHODIMP DiscardUndoState() override { return S_OK; }
-    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
-    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
-
-private:
-    HWND m_hwnd;
-};
 
 // Pumps messages until bDone(), looking every few milliseconds (the camera
 // changes without a message arriving).
@@ -89,7 +44,7 @@ protected:
                                        400, 320, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(nullptr, m_hwndParent);
         ShowWindow(m_hwndParent, SW_SHOWNOACTIVATE);
-        m_pSite = new CHostSite(m_hwndParent);
+        m_pSite = new COleHostSite(m_hwndParent);
         ASSERT_EQ(S_OK, CtlCreate(IID_IOleObject, reinterpret_cast<void**>(&m_pObject)));
         ASSERT_EQ(S_OK, m_pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pDisp)));
         ASSERT_EQ(S_OK, m_pObject->SetClientSite(m_pSite));
@@ -203,7 +158,7 @@ protected:
     CRecordingSink m_sink;
     HWND m_hwndParent = nullptr;
     HWND m_hwndControl = nullptr;
-    CHostSite* m_pSite = nullptr;
+    COleHostSite* m_pSite = nullptr;
     IOleObject* m_pObject = nullptr;
     IDispatch* m_pDisp = nullptr;
     IConnectionPoint* m_pPoint = nullptr;
