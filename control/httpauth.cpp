@@ -1,6 +1,8 @@
 // HTTP Basic and Digest authorization values.
 #include "httpauth.h"
 
+#include "asciitext.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -8,15 +10,9 @@
 
 namespace httpauth {
 
-namespace {
+using asciitext::Lower;
 
-std::string Lower(std::string str)
-{
-    for (char& ch : str)
-        if (ch >= 'A' && ch <= 'Z')
-            ch = static_cast<char>(ch - 'A' + 'a');
-    return str;
-}
+namespace {
 
 // A fresh client nonce: 16 random bytes as hex.
 std::string NewCnonce(HCRYPTPROV hProv)

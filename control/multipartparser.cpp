@@ -1,27 +1,15 @@
 // The multipart parser: a small state machine over lines and bodies.
 #include "multipartparser.h"
 
+#include "asciitext.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-std::string Lower(std::string str)
-{
-    for (char& ch : str)
-        if (ch >= 'A' && ch <= 'Z')
-            ch = static_cast<char>(ch - 'A' + 'a');
-    return str;
-}
-
-std::string Trim(const std::string& str)
-{
-    const char* pszBlank = " \t\r\n";
-    size_t nStart = str.find_first_not_of(pszBlank);
-    if (nStart == std::string::npos)
-        return std::string();
-    return str.substr(nStart, str.find_last_not_of(pszBlank) - nStart + 1);
-}
+using asciitext::Lower;
+using asciitext::Trim;
 
 std::string WithoutLeadingDashes(const std::string& str)
 {

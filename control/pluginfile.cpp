@@ -1,11 +1,15 @@
 // Reading mjpeg-http.plugin.
 #include "pluginfile.h"
 
+#include "asciitext.h"
+
 #include <windows.h>
 
 const wchar_t CPluginFile::s_szFileName[] = L"mjpeg-http.plugin";
 
 namespace {
+
+using asciitext::Trim;
 
 // A plug-in is a few lines; anything bigger is not one.
 const DWORD MAX_FILE_BYTES = 64 * 1024;
@@ -20,15 +24,6 @@ std::wstring FromUtf8(const std::string& str)
     std::wstring strWide(cch, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &strWide[0], cch);
     return strWide;
-}
-
-std::string Trim(const std::string& str)
-{
-    const char* pszBlank = " \t\r\n";
-    size_t nStart = str.find_first_not_of(pszBlank);
-    if (nStart == std::string::npos)
-        return std::string();
-    return str.substr(nStart, str.find_last_not_of(pszBlank) - nStart + 1);
 }
 
 void ReplaceAll(std::wstring& str, const std::wstring& strWhat, const std::wstring& strWith)

@@ -97,8 +97,9 @@ protected:
         CloseHandle(hFile);
     }
 
-    void StartCamera(CSimCamera::Fault fault = CSimCamera::FAULT_NONE, const std::string& strUser = "",
-                     const std::string& strPassword = "", bool bDigest = false)
+    // Starts camera at 25 frames/s on a free port of 127.0.0.1.
+    static void StartCamera(CSimCamera& camera, CSimCamera::Fault fault = CSimCamera::FAULT_NONE,
+                            const std::string& strUser = "", const std::string& strPassword = "", bool bDigest = false)
     {
         CSimCamera::COptions options;
         options.m_nFps = 25;
@@ -106,7 +107,12 @@ protected:
         options.m_strUser = strUser;
         options.m_strPassword = strPassword;
         options.m_bDigest = bDigest;
-        ASSERT_TRUE(m_camera.Start(options));
+        ASSERT_TRUE(camera.Start(options));
+    }
+    void StartCamera(CSimCamera::Fault fault = CSimCamera::FAULT_NONE, const std::string& strUser = "",
+                     const std::string& strPassword = "", bool bDigest = false)
+    {
+        StartCamera(m_camera, fault, strUser, strPassword, bDigest);
     }
 
     // SetPluginPath, StartStream and PlayForward as the program calls them,
@@ -264,11 +270,7 @@ TEST_F(StreamTest, WrongPasswordIsRefusedAndNeverShown)
 {
     for (bool bDigest : { false, true }) {
         CSimCamera camera;
-        CSimCamera::COptions options;
-        options.m_strUser = "viewer";
-        options.m_strPassword = "right";
-        options.m_bDigest = bDigest;
-        ASSERT_TRUE(camera.Start(options));
+        StartCamera(camera, CSimCamera::FAULT_NONE, "viewer", "right", bDigest);
         WritePlugin("/video{channel}.mjpg", "viewer", "Wr0ngPassw0rd");
         const std::wstring strSession = Connect(camera.Port());
         const std::string strAddress = "127.0.0.1:" + std::to_string(camera.Port());
@@ -339,9 +341,7 @@ TEST_F(StreamTest, GarbageAndOversizedPartsAreSkipped)
     for (CSimCamera::Fault fault : { CSimCamera::FAULT_GARBAGE, CSimCamera::FAULT_OVERSIZED }) {
         m_sink.m_events.clear();
         CSimCamera camera;
-        CSimCamera::COptions options;
-        options.m_fault = fault;
-        ASSERT_TRUE(camera.Start(options));
+        StartCamera(camera, fault);
         WritePlugin();
         const std::wstring strSession = Connect(camera.Port());
         EXPECT_TRUE(WaitForEvents(5)) << fault;
@@ -365,9 +365,7 @@ TEST_F(StreamTest, StopStreamEndsTheConnectionWithinASecondWhileTheCameraStalls)
 {
     for (CSimCamera::Fault fault : { CSimCamera::FAULT_STALL, CSimCamera::FAULT_SILENT }) {
         CSimCamera camera;
-        CSimCamera::COptions options;
-        options.m_fault = fault;
-        ASSERT_TRUE(camera.Start(options));
+        StartCamera(camera, fault);
         WritePlugin();
         const std::wstring strSession = Connect(camera.Port());
         ASSERT_TRUE(PollUntil([&] { return camera.OpenConnections() > 0; }, 5000)) << fault;

@@ -19,17 +19,16 @@ class CameraUiTest : public ::testing::Test
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(RegisterViewerControl(true)); }
 
-    void StartCamera(CSimCamera::Fault fault)
+    // Starts the camera at 25 pictures a second and the viewer, puts the
+    // plug-in in the run's folder, and connects to 127.0.0.1 at the camera's port.
+    void LaunchAndConnect(ViewerDriver& driver, CSimCamera::Fault fault)
     {
         CSimCamera::COptions options;
         options.m_nFps = 25;
         options.m_fault = fault;
         ASSERT_TRUE(m_camera.Start(options));
-    }
-
-    // The plug-in in the run's folder, and Connect to 127.0.0.1 at the camera's port.
-    void Connect(ViewerDriver& driver)
-    {
+        ASSERT_TRUE(driver.Start());
+        ASSERT_NE(nullptr, driver.WaitForMainWindow());
         const std::string strPlugin = "url=http://{ip}:{port}/video{channel}.mjpg\r\n";
         FILE* pFile = _wfopen((driver.Folder() + L"\\mjpeg-http.plugin").c_str(), L"wb");
         ASSERT_NE(nullptr, pFile);
@@ -74,11 +73,8 @@ std::vector<std::wstring> StartingWith(const std::vector<std::wstring>& lines, c
 
 TEST_F(CameraUiTest, TenSecondsOfTheCameraLogOneLinePerPicture)
 {
-    StartCamera(CSimCamera::FAULT_NONE);
     ViewerDriver driver;
-    ASSERT_TRUE(driver.Start());
-    ASSERT_NE(nullptr, driver.WaitForMainWindow());
-    Connect(driver);
+    LaunchAndConnect(driver, CSimCamera::FAULT_NONE);
     ASSERT_GE(driver.WaitForLogLines(kTimeStampEvent, 1), 1);
     const ULONG nSentBefore = m_camera.FramesSent();
     ::Sleep(10000);
@@ -130,11 +126,8 @@ TEST_F(CameraUiTest, TenSecondsOfTheCameraLogOneLinePerPicture)
 
 TEST_F(CameraUiTest, ClosingWhileTheCameraStallsExitsPromptly)
 {
-    StartCamera(CSimCamera::FAULT_SILENT);
     ViewerDriver driver;
-    ASSERT_TRUE(driver.Start());
-    ASSERT_NE(nullptr, driver.WaitForMainWindow());
-    Connect(driver);
+    LaunchAndConnect(driver, CSimCamera::FAULT_SILENT);
     ASSERT_EQ(1, driver.WaitForLogLines(L"Call to DorsaAPICOMViewer::PlayForward", 1));
     for (int i = 0; i < 100 && m_camera.OpenConnections() == 0; ++i)
         ::Sleep(20);
