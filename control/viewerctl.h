@@ -9,7 +9,11 @@
 #include <olectl.h>
 #include <ocidl.h>
 
+#include "mjpegstream.h"
+#include "pluginfile.h"
+
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -138,6 +142,14 @@ private:
         ULONGLONG m_nPlayStartTick = 0;   // GetTickCount64 when playing began
         ULONGLONG m_nStreamStartTime = 0; // local FILETIME of the stream then
         ULONGLONG m_nEventsRaised = 0;    // TimeStamps raised for this session
+        // A camera's stream, when a plug-in names one; else the simulated picture.
+        std::shared_ptr<CMjpegStream> m_pStream;
+        std::shared_ptr<CMjpegStream::CFrame> m_pFrame; // the picture shown last
+        std::wstring m_strProblem;        // what stops the plug-in from streaming
+        ULONGLONG m_nFramesShown = 0;
+        ULONGLONG m_nFramesDropped = 0;   // arrived while the session did not play
+        std::vector<double> m_drawMs;     // the latest draw times
+        std::wstring m_strStatusSeen;     // the stream's status last journalled
     };
 
     ~CViewerCtl();
@@ -151,6 +163,13 @@ private:
     void FireTimeStamp(const std::wstring& strSession, const std::wstring& strTimeStamp);
     std::wstring StreamTimeText(const CSession& session) const;
     const CSession* ShownSession(std::wstring* pstrId) const;
+    void StartCameraStream(CSession& session);
+    void EndSession(const std::wstring& strId, CSession& session);
+    void OnStreamNotify();
+    void JournalStatus(const std::wstring& strId, CSession& session);
+    void ShowFrame(HDC hdc, const RECT& rc, const CSession& session);
+    void DrawStreamPicture(HDC hdc, const RECT& rc, const CSession& session);
+    void OnSize();
 
     HRESULT CallSetPluginPath(DISPPARAMS* pDispParams, VARIANT* pResult, UINT* puArgErr);
     HRESULT CallStartStream(DISPPARAMS* pDispParams, VARIANT* pResult, UINT* puArgErr);
@@ -174,4 +193,5 @@ private:
     std::vector<std::pair<DWORD, IDispatch*>> m_sinks;
     std::map<std::wstring, CSession> m_sessions;
     std::wstring m_strLastPlayed; // the session the picture shows
+    CPluginFile m_plugin;         // read by SetPluginPath
 };

@@ -1,15 +1,18 @@
 #!/bin/bash
-# Sets up, builds the 64-bit viewer and the stand-in viewer control, registers
-# the control in the build's own Wine prefix and starts the viewer there.
-# The log file is written to build/win64/run/. Without a display the viewer
-# runs in a virtual X server for DVV_RUN_SECONDS (default 15) seconds, a
-# screenshot is saved as build/win64/run/screenshot.png, and the viewer is
-# closed as a user would close it (so its log ends with the closing line).
+# Sets up, builds the 64-bit viewer, the stand-in viewer control and the
+# simulated camera, registers the control in the build's own Wine prefix,
+# installs the mjpeg-http plug-in in the viewer's default plug-in folder there,
+# starts the simulated camera on 127.0.0.1:${DVV_CAMERA_PORT:-8080} and then the
+# viewer. Log files go to build/win64/run/. Without a display everything runs
+# in a virtual X server: the viewer is connected to the camera as a user would
+# (address 127.0.0.1, the camera's port, Connect), watched for DVV_RUN_SECONDS
+# (default 15) seconds, a screenshot is saved as build/win64/run/screenshot.png,
+# and the viewer is closed as a user would close it.
 set -e
 cd "$(dirname "$0")/.."
 tools/setup.sh
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target DorsaVantixViewer dorsaviewerctl
+cmake --build --preset win64 --target DorsaVantixViewer dorsaviewerctl simcamera viewerpilot
 
 export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
@@ -20,7 +23,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 exe="$PWD/build/win64/app/DorsaVantixViewer.exe"
 dll="$PWD/build/win64/control/dorsaviewerctl.dll"
+camera="$PWD/build/win64/simcamera/simcamera.exe"
+pilot="$PWD/build/win64/tests/ui/viewerpilot.exe"
+port="${DVV_CAMERA_PORT:-8080}"
 "$WINE" regsvr32 /s "$("$WINE" winepath -w "$dll" 2>/dev/null)"
+# The plug-in, where the viewer's Plugin Directory starts.
+plugins="$WINEPREFIX/drive_c/Program Files/Dorsa/API/Libs/Debug"
+mkdir -p "$plugins"
+printf '# The simulated camera (tools/run-viewer.sh)\nurl=http://{ip}:{port}/video{channel}.mjpg\n' \
+  > "$plugins/mjpeg-http.plugin"
 # Let this Wine session end: the viewer's must start where its display is.
 /usr/lib/wine/wineserver -w
 
@@ -28,17 +39,26 @@ run="$PWD/build/win64/run"
 mkdir -p "$run"
 cd "$run"
 echo "Log files go to $run"
+echo "Simulated camera: type 127.0.0.1 as Camera IP Address, $port as Port, 1 as Channel, then Connect."
 if [ -n "$DISPLAY" ]; then
-  exec "$WINE" "$exe"
+  "$WINE" "$camera" --port "$port" &
+  trap '"$WINE" taskkill /im simcamera.exe >/dev/null 2>&1 || true' EXIT
+  "$WINE" "$exe"
+  exit 0
 fi
 
-export WINE exe
+export WINE exe camera pilot port
 exec xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
   openbox >/dev/null 2>&1 &
-  "$WINE" "$exe" &
-  viewer=$!
+  "$WINE" "$camera" --port "$port" &
+  sleep 2
+  "$WINE" "$pilot" "$("$WINE" winepath -w "$PWD" 2>/dev/null)" "$port" || rc=$?
   sleep "${DVV_RUN_SECONDS:-15}"
   import -window root screenshot.png && echo "Screenshot: $PWD/screenshot.png"
   "$WINE" taskkill /im DorsaVantixViewer.exe >/dev/null 2>&1 || true
-  wait $viewer || true
-  /usr/lib/wine/wineserver -k || true'
+  # Its closing line ends the log when it has gone.
+  for i in $(seq 50); do
+    grep -q "Main window closed" "$(ls -t Dorsa*.log | head -1)" 2>/dev/null && break; sleep 0.2
+  done
+  /usr/lib/wine/wineserver -k || true
+  exit ${rc:-0}'

@@ -53,7 +53,8 @@ static void RemoveFolder(const std::wstring& folder)
     ::RemoveDirectoryW(folder.c_str());
 }
 
-ViewerDriver::ViewerDriver(const ViewerEnv& env) : m_env(env), m_folder(MakeFolder())
+ViewerDriver::ViewerDriver(const ViewerEnv& env, const std::wstring& folder)
+    : m_env(env), m_bOwnFolder(folder.empty()), m_folder(folder.empty() ? MakeFolder() : folder)
 {
     if (!m_env.count(L"DORSA_STANDIN_JOURNAL"))
         m_env[L"DORSA_STANDIN_JOURNAL"] = m_folder + L"\\journal.txt";
@@ -70,7 +71,7 @@ ViewerDriver::~ViewerDriver()
         ::CloseHandle(m_pi.hThread);
     }
     // DVV_KEEP_UI_FOLDERS keeps the run's folder (log, journal) for a look.
-    if (!::GetEnvironmentVariableW(L"DVV_KEEP_UI_FOLDERS", NULL, 0))
+    if (m_bOwnFolder && !::GetEnvironmentVariableW(L"DVV_KEEP_UI_FOLDERS", NULL, 0))
         RemoveFolder(m_folder);
 }
 
@@ -171,6 +172,15 @@ std::wstring ViewerDriver::GetText(int nID) const
 void ViewerDriver::Click(int nID) { ::PostMessageW(Control(nID), BM_CLICK, 0, 0); }
 
 void ViewerDriver::Close() { ::PostMessageW(m_hMain, WM_CLOSE, 0, 0); }
+
+void ViewerDriver::Detach()
+{
+    if (m_pi.hProcess) {
+        ::CloseHandle(m_pi.hProcess);
+        ::CloseHandle(m_pi.hThread);
+    }
+    m_pi = PROCESS_INFORMATION();
+}
 
 DWORD ViewerDriver::WaitForExit(DWORD dwTimeoutMs)
 {

@@ -15,7 +15,8 @@ class ViewerDriver
 public:
     // One run of the viewer in a fresh working folder; extra environment
     // variables go to the viewer (and so to the stand-in control it hosts).
-    explicit ViewerDriver(const ViewerEnv& env = ViewerEnv());
+    // With a folder given, the run works there and the folder is kept.
+    explicit ViewerDriver(const ViewerEnv& env = ViewerEnv(), const std::wstring& folder = std::wstring());
     ~ViewerDriver();
 
     bool Start();
@@ -29,6 +30,8 @@ public:
     // Clicks a button without waiting for its handler to finish.
     void Click(int nID);
     void Close();
+    // Lets the viewer run on after this object is gone.
+    void Detach();
     // Waits for the process to end; its exit code, or STILL_ACTIVE on time-out.
     DWORD WaitForExit(DWORD dwTimeoutMs = 20000);
 
@@ -54,6 +57,7 @@ public:
 
 private:
     ViewerEnv m_env;
+    bool m_bOwnFolder;
     std::wstring m_folder;
     PROCESS_INFORMATION m_pi = {};
     HWND m_hMain = NULL;

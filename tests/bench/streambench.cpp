@@ -1,0 +1,276 @@
+// streambench: figures for the stand-in playing a camera's stream. The
+// simulated camera runs in this process on 127.0.0.1 at 30 frames/s; the
+// control, hosted in a 640x480 window, plays it for a while at 640x480 and at
+// 1280x720. Printed: pictures shown per second, decode and draw time per
+// picture (from the control's journal), and the time from a picture leaving
+// the camera to the TimeStamp the control raises right after drawing it
+// (median and 99th percentile). The frame number is read back from the
+// picture itself: the camera draws it as a row of black and white blocks.
+#include "framepainter.h"
+#include "jpegdecoder.h"
+#include "olehostsite.h"
+#include "simcamera.h"
+#include "viewerctlids.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT WINDOW_CX = 640;
+const UINT WINDOW_CY = 480;
+const UINT FPS = 30;
+const DWORD WARM_UP_MS = 2000;
+const DWORD MEASURE_MS = 10000;
+
+LONGLONG Now()
+{
+    LARGE_INTEGER n;
+    QueryPerformanceCounter(&n);
+    return n.QuadPart;
+}
+
+double Ms(LONGLONG nTicks)
+{
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return 1000.0 * static_cast<double>(nTicks) / static_cast<double>(f.QuadPart);
+}
+
+void Pump(DWORD nMs)
+{
+    const ULONGLONG nEnd = GetTickCount64() + nMs;
+    while (GetTickCount64() < nEnd) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+}
+
+// Receives each TimeStamp and reads the shown picture's frame number back.
+class CBenchSink : public IDispatch
+{
+public:
+    CBenchSink(HWND hwnd, const CSimCamera& camera, UINT cxFrame, UINT cyFrame)
+        : m_hwnd(hwnd), m_camera(camera), m_fit(FitSize(cxFrame, cyFrame, WINDOW_CX, WINDOW_CY)) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__DDorsaAPICOMViewerEvents
+                   ? static_cast<IDispatch*>(this) : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* pn) override { *pn = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        const LONGLONG nShown = Now();
+        if (!m_bMeasuring)
+            return S_OK;
+        ++m_nEvents;
+        const LONGLONG nSent = m_camera.SentAt(ReadFrameNumber());
+        if (nSent > 0 && nSent <= nShown)
+            m_latencies.push_back(Ms(nShown - nSent));
+        return S_OK;
+    }
+
+    bool m_bMeasuring = false;
+    ULONG m_nEvents = 0;
+    std::vector<double> m_latencies;
+
+private:
+    ULONG ReadFrameNumber() const
+    {
+        HDC hdc = GetDC(m_hwnd);
+        const int x0 = (static_cast<int>(WINDOW_CX) - m_fit.cx) / 2;
+        const int y0 = (static_cast<int>(WINDOW_CY) - m_fit.cy) / 2;
+        const int y = y0 + m_fit.cy - m_fit.cy / 32;
+        ULONG nFrame = 0;
+        for (int nBit = 0; nBit < SIMCAM_CODE_BITS; ++nBit) {
+            const COLORREF colour = GetPixel(hdc, x0 + (2 * nBit + 1) * m_fit.cx / (2 * SIMCAM_CODE_BITS), y);
+            nFrame = (nFrame << 1) | (GetGValue(colour) > 128 ? 1 : 0);
+        }
+        ReleaseDC(m_hwnd, hdc);
+        return nFrame;
+    }
+
+    HWND m_hwnd;
+    const CSimCamera& m_camera;
+    SIZE m_fit;
+};
+
+std::string MedianAndP99(std::vector<double> samples)
+{
+    if (samples.empty())
+        return "-";
+    std::sort(samples.begin(), samples.end());
+    char sz[64];
+    snprintf(sz, sizeof sz, "%.1f / %.1f", samples[samples.size() / 2],
+             samples[std::min(samples.size() - 1, samples.size() * 99 / 100)]);
+    return sz;
+}
+
+std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
+{
+    std::string strData;
+    FILE* pFile = _wfopen(strPath.c_str(), L"rb");
+    if (pFile) {
+        char buffer[4096];
+        size_t cb;
+        while ((cb = fread(buffer, 1, sizeof buffer, pFile)) > 0)
+            strData.append(buffer, cb);
+        fclose(pFile);
+    }
+    size_t nPos = strData.rfind(pszPrefix);
+    return nPos == std::string::npos ? std::string() : strData.substr(nPos, strData.find('\n', nPos) - nPos);
+}
+
+HRESULT CreateControl(IOleObject** ppObject)
+{
+    HMODULE hModule = LoadLibraryW(L"dorsaviewerctl.dll");
+    auto pfn = hModule ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+                             reinterpret_cast<void*>(GetProcAddress(hModule, "DllGetClassObject")))
+                       : nullptr;
+    IClassFactory* pFactory = nullptr;
+    HRESULT hr = pfn ? pfn(CLSID_DorsaAPICOMViewer, IID_IClassFactory, reinterpret_cast<void**>(&pFactory)) : E_FAIL;
+    if (SUCCEEDED(hr)) {
+        hr = pFactory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(ppObject));
+        pFactory->Release();
+    }
+    return hr;
+}
+
+VARIANT Call(IDispatch* pDisp, DISPID dispid, std::vector<VARIANT> args)
+{
+    std::reverse(args.begin(), args.end());
+    DISPPARAMS params = { args.data(), nullptr, static_cast<UINT>(args.size()), 0 };
+    VARIANT result;
+    VariantInit(&result);
+    pDisp->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+    for (VARIANT& arg : args)
+        VariantClear(&arg);
+    return result;
+}
+
+VARIANT Text(const std::wstring& str)
+{
+    VARIANT var;
+    V_VT(&var) = VT_BSTR;
+    V_BSTR(&var) = SysAllocString(str.c_str());
+    return var;
+}
+
+void RunOne(UINT cx, UINT cy, const std::wstring& strFolder)
+{
+    CSimCamera camera;
+    CSimCamera::COptions options;
+    options.m_cx = cx;
+    options.m_cy = cy;
+    options.m_nFps = FPS;
+    if (!camera.Start(options)) {
+        printf("%ux%u: the camera could not start\n", cx, cy);
+        return;
+    }
+    const std::wstring strJournal = strFolder + L"\\journal-" + std::to_wstring(cx) + L".txt";
+    SetEnvironmentVariableW(L"DORSA_STANDIN_JOURNAL", strJournal.c_str());
+    RECT rcFrame = { 0, 0, static_cast<LONG>(WINDOW_CX), static_cast<LONG>(WINDOW_CY) };
+    AdjustWindowRect(&rcFrame, WS_OVERLAPPEDWINDOW, FALSE);
+    HWND hwndParent = CreateWindowExW(0, L"STATIC", L"streambench", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20,
+                                      rcFrame.right - rcFrame.left, rcFrame.bottom - rcFrame.top, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
+    ShowWindow(hwndParent, SW_SHOWNOACTIVATE);
+    COleHostSite site(hwndParent);
+    IOleObject* pObject = nullptr;
+    IDispatch* pDisp = nullptr;
+    IConnectionPointContainer* pContainer = nullptr;
+    IConnectionPoint* pPoint = nullptr;
+    HWND hwndControl = nullptr;
+    const RECT rcItem = { 0, 0, static_cast<LONG>(WINDOW_CX), static_cast<LONG>(WINDOW_CY) };
+    if (FAILED(CreateControl(&pObject)) || FAILED(pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDisp))) ||
+        FAILED(pObject->SetClientSite(&site)) ||
+        FAILED(pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, hwndParent, &rcItem)) ||
+        FAILED(pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer))) ||
+        FAILED(pContainer->FindConnectionPoint(DIID__DDorsaAPICOMViewerEvents, &pPoint))) {
+        printf("%ux%u: the control could not be hosted (is dorsaviewerctl.dll beside streambench.exe?)\n", cx, cy);
+        return;
+    }
+    IOleInPlaceObject* pInPlace = nullptr;
+    pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&pInPlace));
+    pInPlace->GetWindow(&hwndControl);
+    pInPlace->Release();
+    CBenchSink sink(hwndControl, camera, cx, cy);
+    DWORD dwCookie = 0;
+    pPoint->Advise(static_cast<IDispatch*>(&sink), &dwCookie);
+
+    Call(pDisp, DISPID_DORSA_SETPLUGINPATH, { Text(strFolder) });
+    VARIANT varSession = Call(pDisp, DISPID_DORSA_STARTSTREAM,
+                              { Text(L"NOW"), Text(L"INFINITE"), Text(L"127.0.0.1"), Text(std::to_wstring(camera.Port())),
+                                Text(L"1"), Text(L""), Text(L""), Text(L"") });
+    const std::wstring strSession = V_VT(&varSession) == VT_BSTR && V_BSTR(&varSession) ? V_BSTR(&varSession) : L"";
+    VariantClear(&varSession);
+    VARIANT varSpeed;
+    V_VT(&varSpeed) = VT_R4;
+    V_R4(&varSpeed) = 1.0f;
+    Call(pDisp, DISPID_DORSA_PLAYFORWARD, { Text(strSession), varSpeed });
+    Pump(WARM_UP_MS);
+    const ULONG nSentBefore = camera.FramesSent();
+    sink.m_bMeasuring = true;
+    const LONGLONG nStart = Now();
+    Pump(MEASURE_MS);
+    sink.m_bMeasuring = false;
+    const double dSeconds = Ms(Now() - nStart) / 1000.0;
+    const ULONG nSent = camera.FramesSent() - nSentBefore;
+    Call(pDisp, DISPID_DORSA_STOPSTREAM, { Text(strSession) });
+
+    std::string strTimes = FindLine(strJournal, "Frame times: ");
+    double dDecodeMedian = 0, dDecodeP99 = 0, dDrawMedian = 0, dDrawP99 = 0;
+    sscanf(strTimes.c_str(), "Frame times: decode median %lf p99 %lf, draw median %lf p99 %lf", &dDecodeMedian,
+           &dDecodeP99, &dDrawMedian, &dDrawP99);
+    printf("%4ux%-4u  sent %5.1f/s  shown %5.1f/s  decode %5.1f / %5.1f ms  draw %4.1f / %4.1f ms  latency %s ms\n",
+           cx, cy, nSent / dSeconds, sink.m_nEvents / dSeconds, dDecodeMedian, dDecodeP99, dDrawMedian, dDrawP99,
+           MedianAndP99(sink.m_latencies).c_str());
+    fflush(stdout);
+
+    pPoint->Unadvise(dwCookie);
+    pPoint->Release();
+    pContainer->Release();
+    pObject->Close(OLECLOSE_NOSAVE);
+    pObject->SetClientSite(nullptr);
+    pDisp->Release();
+    pObject->Release();
+    DestroyWindow(hwndParent);
+    camera.Stop();
+}
+
+} // namespace
+
+int main()
+{
+    OleInitialize(nullptr);
+    wchar_t szTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, szTemp);
+    const std::wstring strFolder = std::wstring(szTemp) + L"streambench-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(strFolder.c_str(), nullptr);
+    const std::wstring strPlugin = strFolder + L"\\mjpeg-http.plugin";
+    FILE* pFile = _wfopen(strPlugin.c_str(), L"wb");
+    if (pFile) {
+        fputs("url=http://{ip}:{port}/video{channel}.mjpg\n", pFile);
+        fclose(pFile);
+    }
+    printf("Camera at %u frames/s on 127.0.0.1; control window %ux%u; %lu s measured after %lu s.\n", FPS, WINDOW_CX,
+           WINDOW_CY, MEASURE_MS / 1000, WARM_UP_MS / 1000);
+    printf("Times are median / 99th percentile; latency is camera send to picture drawn.\n");
+    RunOne(640, 480, strFolder);
+    RunOne(1280, 720, strFolder);
+    DeleteFileW(strPlugin.c_str());
+    DeleteFileW((strFolder + L"\\journal-640.txt").c_str());
+    DeleteFileW((strFolder + L"\\journal-1280.txt").c_str());
+    RemoveDirectoryW(strFolder.c_str());
+    OleUninitialize();
+    return 0;
+}

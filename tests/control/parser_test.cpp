@@ -1,0 +1,297 @@
+// The stand-in's handling of what a camera sends, without a network: the
+// multipart parser (whole, in pieces, and fed thousands of random, truncated
+// and damaged inputs), the JPEG decoder on bad input, the plug-in file, and
+// the HTTP authorization values.
+#include "framepainter.h"
+#include "httpauth.h"
+#include "jpegdecoder.h"
+#include "multipartparser.h"
+#include "pluginfile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+Bytes BytesOf(const std::string& str)
+{
+    return Bytes(str.begin(), str.end());
+}
+
+// A stream of parts with the given boundary, each with or without its length.
+std::string StreamOf(const std::vector<std::string>& bodies, const std::string& strDelimiter, bool bWithLength)
+{
+    std::string str = "\r\n";
+    for (const std::string& strBody : bodies) {
+        str += strDelimiter + "\r\nContent-Type: image/jpeg\r\n";
+        if (bWithLength)
+            str += "Content-Length: " + std::to_string(strBody.size()) + "\r\n";
+        str += "\r\n" + strBody + "\r\n";
+    }
+    return str + strDelimiter + "--\r\n";
+}
+
+// Feeds str in pieces of the given sizes (cycled) and returns the parts.
+std::vector<Bytes> Parse(CMultipartParser& parser, const std::string& str, const std::vector<size_t>& pieces)
+{
+    std::vector<Bytes> parts;
+    const CMultipartParser::PartHandler onPart = [&](Bytes& body) { parts.push_back(body); };
+    size_t nPos = 0;
+    for (size_t n = 0; nPos < str.size(); ++n) {
+        const size_t cb = std::min(pieces[n % pieces.size()], str.size() - nPos);
+        parser.Feed(reinterpret_cast<const unsigned char*>(str.data()) + nPos, cb, onPart);
+        nPos += cb;
+    }
+    return parts;
+}
+
+// Bodies that tempt a careless parser: near-boundaries, line ends, dashes.
+const std::vector<std::string> s_bodies = {
+    std::string("\xFF\xD8 first\r\n--notit\r\n--simcam\r\n\xFF\xD9", 27),
+    "second\n-\n--\n",
+    "",
+    std::string(70000, 'x') + "\r\n-- simcamframe",
+};
+
+class ParserTest : public ::testing::TestWithParam<bool>
+{
+};
+
+} // namespace
+
+TEST_P(ParserTest, EveryPartArrivesWholeHoweverTheBytesAreSplit)
+{
+    const std::string str = StreamOf(s_bodies, "--simcamframe", GetParam());
+    const std::vector<std::vector<size_t>> splits = { { str.size() }, { 1 }, { 2, 3, 5, 7, 4096 }, { 65536 } };
+    for (const std::vector<size_t>& pieces : splits) {
+        CMultipartParser parser("simcamframe");
+        const std::vector<Bytes> parts = Parse(parser, str, pieces);
+        ASSERT_EQ(s_bodies.size(), parts.size()) << pieces[0];
+        for (size_t n = 0; n < parts.size(); ++n)
+            EXPECT_EQ(BytesOf(s_bodies[n]), parts[n]) << "part " << n << ", pieces from " << pieces[0];
+        EXPECT_EQ(0u, parser.PartsMalformed());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutLength, ParserTest, ::testing::Bool());
+
+TEST(MultipartParser, BoundaryComesFromTheContentType)
+{
+    std::string strBoundary;
+    EXPECT_TRUE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=myframe", &strBoundary));
+    EXPECT_EQ("myframe", strBoundary);
+    EXPECT_TRUE(CMultipartParser::BoundaryOf("Multipart/X-Mixed-Replace;Boundary=\"my frame\"; x=1", &strBoundary));
+    EXPECT_EQ("my frame", strBoundary);
+    EXPECT_TRUE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=--ipcam", &strBoundary));
+    EXPECT_EQ("--ipcam", strBoundary);
+    EXPECT_FALSE(CMultipartParser::BoundaryOf("text/html", &strBoundary));
+    EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace", &strBoundary));
+    EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=--", &strBoundary));
+    EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=\"open", &strBoundary));
+    EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=" + std::string(71, 'b'),
+                                              &strBoundary));
+}
+
+TEST(MultipartParser, DashesRepeatedInTheBoundaryAreTolerated)
+{
+    // Declared "--ipcam", delimited by "--ipcam" (or by the proper "----ipcam").
+    for (const char* pszDelimiter : { "--ipcam", "----ipcam" }) {
+        CMultipartParser parser("--ipcam");
+        const std::vector<Bytes> parts = Parse(parser, StreamOf({ "one", "two" }, pszDelimiter, false), { 3 });
+        ASSERT_EQ(2u, parts.size()) << pszDelimiter;
+        EXPECT_EQ(BytesOf("two"), parts[1]);
+    }
+}
+
+TEST(MultipartParser, OversizedPartsAreSkippedAsTheyPassNotBuffered)
+{
+    const std::string strBig(CMultipartParser::MAX_PART + 1, 'o');
+    for (bool bWithLength : { true, false }) {
+        CMultipartParser parser("b");
+        const std::string str = StreamOf({ "before", strBig, "after" }, "--b", bWithLength);
+        std::vector<Bytes> parts;
+        size_t nMostHeld = 0;
+        const size_t cbChunk = 65536;
+        for (size_t nPos = 0; nPos < str.size(); nPos += cbChunk) {
+            parser.Feed(reinterpret_cast<const unsigned char*>(str.data()) + nPos, std::min(cbChunk, str.size() - nPos),
+                        [&](Bytes& body) { parts.push_back(body); });
+            nMostHeld = std::max(nMostHeld, parser.BufferedBytes());
+        }
+        ASSERT_EQ(2u, parts.size()) << bWithLength;
+        EXPECT_EQ(BytesOf("after"), parts[1]);
+        EXPECT_EQ(1u, parser.PartsSkipped());
+        if (bWithLength)
+            EXPECT_LT(nMostHeld, 1024u); // a stated size is skipped without holding any of it
+        else
+            EXPECT_LE(nMostHeld, CMultipartParser::MAX_PART + cbChunk);
+    }
+}
+
+TEST(MultipartParser, PartsOfOtherTypesAndMalformedHeadersAreDropped)
+{
+    std::string str = "--b\r\nContent-Type: text/plain\r\n\r\nnot a picture\r\n";
+    str += "--b\r\nX-Long: " + std::string(CMultipartParser::MAX_LINE, 'h') + "\r\n\r\nlost\r\n";
+    str += "--b\r\n";
+    for (size_t n = 0; n <= CMultipartParser::MAX_HEADERS; ++n)
+        str += "X-Header: " + std::to_string(n) + "\r\n";
+    str += "\r\nlost too\r\n--b\r\nContent-Length: 12345678901234567890\r\n\r\nno length\r\n";
+    str += "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 4\r\n\r\nkept\r\n--b--\r\n";
+    CMultipartParser parser("b");
+    const std::vector<Bytes> parts = Parse(parser, str, { 100 });
+    ASSERT_EQ(2u, parts.size());
+    EXPECT_EQ(BytesOf("no length"), parts[0]); // a length that is no number is ignored
+    EXPECT_EQ(BytesOf("kept"), parts[1]);
+    EXPECT_EQ(1u, parser.PartsSkipped());
+    EXPECT_EQ(2u, parser.PartsMalformed());
+}
+
+TEST(MultipartParser, RandomTruncatedAndDamagedInputsNeverCrashOrGrow)
+{
+    HRESULT hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::string strJpeg;
+    {
+        CFramePainter painter(160, 120, 1);
+        strJpeg = painter.Paint(7);
+    }
+    ASSERT_GT(strJpeg.size(), 100u);
+    const std::string strValid = StreamOf({ strJpeg, strJpeg, "tail" }, "--simcamframe", true) +
+                                 StreamOf({ strJpeg, "x" }, "--simcamframe", false);
+    static const char* const s_fragments[] = { "--simcamframe\r\n", "\r\n", "Content-Length: ", "999999999\r\n",
+                                               "Content-Type: image/jpeg\r\n", "\n--", "-", "\xFF\xD8\xFF" };
+    std::mt19937 random(20261207);
+    CJpegDecoder decoder;
+    size_t nParts = 0, nDecoded = 0;
+    for (int nRound = 0; nRound < 4000; ++nRound) {
+        std::string str;
+        switch (nRound % 4) {
+        case 0: // random bytes
+            str.resize(random() % 5000);
+            for (char& ch : str)
+                ch = static_cast<char>(random());
+            break;
+        case 1: // random bytes and pieces of the real thing
+            for (int n = random() % 200; n > 0; --n)
+                str += random() % 3 ? std::string(s_fragments[random() % 8]) : std::string(1, static_cast<char>(random()));
+            break;
+        case 2: // a valid stream cut short
+            str = strValid.substr(0, random() % strValid.size());
+            break;
+        default: // a valid stream with bytes changed
+            str = strValid;
+            for (int n = 1 + random() % 20; n > 0; --n)
+                str[random() % str.size()] = static_cast<char>(random());
+            break;
+        }
+        CMultipartParser parser("simcamframe");
+        size_t nPos = 0;
+        while (nPos < str.size()) {
+            const size_t cb = std::min<size_t>(1 + random() % 3000, str.size() - nPos);
+            parser.Feed(reinterpret_cast<const unsigned char*>(str.data()) + nPos, cb, [&](Bytes& body) {
+                ++nParts;
+                // Only some parts are decoded: each decoder call costs a little.
+                CDecodedFrame frame;
+                if (nParts % 8 == 0 && decoder.Decode(body.data(), body.size(), 80, 60, &frame)) {
+                    ++nDecoded;
+                    EXPECT_EQ(frame.m_bits.size(), static_cast<size_t>(frame.m_cx) * frame.m_cy * 4);
+                }
+            });
+            nPos += cb;
+            ASSERT_LE(parser.BufferedBytes(), CMultipartParser::MAX_LINE + 3000 + strValid.size()) << nRound;
+        }
+    }
+    EXPECT_GT(nParts, 1000u); // the damaged streams still gave parts
+    EXPECT_GT(nDecoded, 0u);
+    if (SUCCEEDED(hrCom))
+        CoUninitialize();
+}
+
+TEST(JpegDecoder, DecodesToFitAndRefusesWhatIsNoJpeg)
+{
+    HRESULT hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::string strJpeg;
+    {
+        CFramePainter painter(320, 180, 1);
+        strJpeg = painter.Paint(1);
+    }
+    CJpegDecoder decoder;
+    CDecodedFrame frame;
+    const BYTE* pb = reinterpret_cast<const BYTE*>(strJpeg.data());
+    ASSERT_TRUE(decoder.Decode(pb, strJpeg.size(), 0, 0, &frame));
+    EXPECT_EQ(320u, frame.m_cx);
+    EXPECT_EQ(180u, frame.m_cy);
+    ASSERT_TRUE(decoder.Decode(pb, strJpeg.size(), 200, 200, &frame)); // width decides
+    EXPECT_EQ(200u, frame.m_cx);
+    EXPECT_EQ(113u, frame.m_cy);
+    EXPECT_EQ(frame.m_bits.size(), 200u * 113u * 4u);
+    // The mark colour survives decoding: pixel (10, 10) is BGRX.
+    EXPECT_NEAR(GetGValue(SIMCAM_MARK_COLOUR), frame.m_bits[(10 * 200 + 10) * 4 + 1], 40);
+
+    const std::string strPng = "\x89PNG\r\n\x1a\n" + std::string(100, '\0');
+    EXPECT_FALSE(decoder.Decode(reinterpret_cast<const BYTE*>(strPng.data()), strPng.size(), 0, 0, &frame));
+    EXPECT_FALSE(decoder.Decode(pb, strJpeg.size() / 3, 0, 0, &frame)); // cut short
+    EXPECT_FALSE(decoder.Decode(pb, 3, 0, 0, &frame));
+    if (SUCCEEDED(hrCom))
+        CoUninitialize();
+}
+
+TEST(JpegDecoder, FitKeepsTheAspect)
+{
+    EXPECT_EQ(320, FitSize(1280, 720, 320, 240).cx);
+    EXPECT_EQ(180, FitSize(1280, 720, 320, 240).cy);
+    EXPECT_EQ(240, FitSize(480, 640, 320, 240).cy);
+    EXPECT_EQ(180, FitSize(480, 640, 320, 240).cx);
+    EXPECT_EQ(1, FitSize(4000, 1, 10, 10).cy);
+}
+
+// ---- The plug-in file
+
+TEST(PluginFile, ReadsKeysSkipsCommentsAndFillsTheTemplate)
+{
+    const CPluginFile plugin = CPluginFile::Parse(
+        "\xEF\xBB\xBF# a camera\r\n  url = http://{ip}:{port}/video{channel}.mjpg?c={channel}\r\n"
+        "\r\nuser=Jos\xC3\xA9\r\npassword=p#ss=word \r\nunknown=ignored\nnot a pair\n");
+    EXPECT_TRUE(plugin.IsPresent());
+    EXPECT_EQ(L"", plugin.Problem());
+    EXPECT_EQ(L"http://10.1.2.3:8080/video2.mjpg?c=2", plugin.UrlFor(L"10.1.2.3", L"8080", L"2"));
+    EXPECT_EQ(L"Jos\x00E9", plugin.User());
+    EXPECT_EQ(L"p#ss=word", plugin.Password());
+}
+
+TEST(PluginFile, WithoutAUrlItSaysSo)
+{
+    const CPluginFile plugin = CPluginFile::Parse("# url=http://{ip}/\nuser=x\n");
+    EXPECT_TRUE(plugin.IsPresent());
+    EXPECT_NE(std::wstring::npos, plugin.Problem().find(L"no url= line"));
+    EXPECT_FALSE(CPluginFile::Load(L"C:\\no\\such\\folder").IsPresent());
+}
+
+// ---- Authorization values
+
+TEST(HttpAuth, DigestAndBasicMatchTheirPublishedExamples)
+{
+    // The worked example of RFC 2617, section 3.5.
+    EXPECT_EQ("6629fae49393a05397450978507c4ef1",
+              httpauth::DigestResponse("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
+                                       "dcd98b7102dd2f0e8b11d0f600bfb0c093", "00000001", "0a4f113b", "auth"));
+    EXPECT_EQ("Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==", httpauth::BasicAuthorization("Aladdin", "open sesame"));
+}
+
+TEST(HttpAuth, ChallengeParametersAndWhatIsAnswered)
+{
+    const std::string strChallenge = "realm=\"a, \\\"b\\\"\", qop=\"auth-int,auth\", nonce=abc , algorithm=MD5";
+    EXPECT_EQ("a, \"b\"", httpauth::ChallengeParam(strChallenge, "realm"));
+    EXPECT_EQ("abc", httpauth::ChallengeParam(strChallenge, "nonce"));
+    EXPECT_EQ("", httpauth::ChallengeParam(strChallenge, "opaque"));
+    const std::string strAnswer = httpauth::DigestAuthorization(strChallenge, "u", "p", "GET", "/v");
+    EXPECT_EQ(0u, strAnswer.find("Digest username=\"u\", realm=\"a, \"b\"\", nonce=\"abc\", uri=\"/v\", response=\""));
+    EXPECT_NE(std::string::npos, strAnswer.find(", qop=auth, nc=00000001, cnonce=\""));
+    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\", nonce=\"n\", algorithm=SHA-256", "u", "p", "GET", "/"));
+    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\", nonce=\"n\", qop=\"auth-int\"", "u", "p", "GET", "/"));
+    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\"", "u", "p", "GET", "/"));
+}

@@ -1,0 +1,140 @@
+// The real viewer with the mjpeg-http plug-in, watching the simulated camera
+// on 127.0.0.1: one log line per picture, then Disconnect and the closing line.
+#include "viewerdriver.h"
+
+#include "simcamera.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const wchar_t kTimeStampEvent[] = L"CDorsaVantixViewerDlg::OnDorsaViewerTimeStamp() values updated: SessionID=\"";
+const wchar_t kStartStreamResult[] = L"Call to DorsaAPICOMViewer::StartStream returned session ID: ";
+
+class CameraUiTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(RegisterViewerControl(true)); }
+
+    // Starts the camera at 25 pictures a second and the viewer, puts the
+    // plug-in in the run's folder, and connects to 127.0.0.1 at the camera's port.
+    void LaunchAndConnect(ViewerDriver& driver, CSimCamera::Fault fault)
+    {
+        CSimCamera::COptions options;
+        options.m_nFps = 25;
+        options.m_fault = fault;
+        ASSERT_TRUE(m_camera.Start(options));
+        ASSERT_TRUE(driver.Start());
+        ASSERT_NE(nullptr, driver.WaitForMainWindow());
+        const std::string strPlugin = "url=http://{ip}:{port}/video{channel}.mjpg\r\n";
+        FILE* pFile = _wfopen((driver.Folder() + L"\\mjpeg-http.plugin").c_str(), L"wb");
+        ASSERT_NE(nullptr, pFile);
+        fwrite(strPlugin.data(), 1, strPlugin.size(), pFile);
+        fclose(pFile);
+        driver.SetText(1003, driver.Folder());
+        driver.SetAddress(127, 0, 0, 1);
+        driver.SetText(1004, std::to_wstring(m_camera.Port()));
+        driver.Click(1008);
+    }
+
+    CSimCamera m_camera;
+};
+
+// Waits until the log popup's text holds text: the logging thread has caught up.
+bool WaitForPopupText(const ViewerDriver& driver, const std::wstring& text, DWORD dwTimeoutMs = 60000)
+{
+    const ULONGLONG nDeadline = ::GetTickCount64() + dwTimeoutMs;
+    do {
+        HWND hEdit = ::GetDlgItem(driver.FindProcessWindow(L"Starting Dorsa Vantix Viewer..."), 1001);
+        const LRESULT cch = hEdit ? ::SendMessageW(hEdit, WM_GETTEXTLENGTH, 0, 0) : 0;
+        std::wstring shown(static_cast<size_t>(cch) + 1, L'\0');
+        if (cch > 0)
+            ::SendMessageW(hEdit, WM_GETTEXT, shown.size(), reinterpret_cast<LPARAM>(&shown[0]));
+        if (shown.find(text) != std::wstring::npos)
+            return true;
+        ::Sleep(100);
+    } while (::GetTickCount64() < nDeadline);
+    return false;
+}
+
+std::vector<std::wstring> StartingWith(const std::vector<std::wstring>& lines, const std::wstring& prefix)
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring& line : lines)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(line);
+    return found;
+}
+
+} // namespace
+
+TEST_F(CameraUiTest, TenSecondsOfTheCameraLogOneLinePerPicture)
+{
+    ViewerDriver driver;
+    LaunchAndConnect(driver, CSimCamera::FAULT_NONE);
+    ASSERT_GE(driver.WaitForLogLines(kTimeStampEvent, 1), 1);
+    const ULONG nSentBefore = m_camera.FramesSent();
+    ::Sleep(10000);
+    TakeScreenshot(L"viewer-camera");
+    const ULONG nSentDuring = m_camera.FramesSent() - nSentBefore;
+    driver.Click(1009);
+    ASSERT_EQ(1, driver.WaitForLogLines(L"Call to DorsaAPICOMViewer::StopStream", 1));
+    // The popup shows each line more slowly than pictures come; the program
+    // waits only 5 s for its logging thread at the end, so let it catch up.
+    EXPECT_TRUE(WaitForPopupText(driver, L"StopStream(...) returned: 0"));
+    driver.Close();
+    EXPECT_EQ(0u, driver.WaitForExit());
+    const std::vector<std::wstring> lines = driver.LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(L"Main window closed with response id: 2 (0x2)", lines.back());
+
+    const std::vector<std::wstring> results = StartingWith(lines, kStartStreamResult);
+    ASSERT_EQ(1u, results.size());
+    const std::wstring session = results[0].substr(wcslen(kStartStreamResult));
+    const std::vector<std::wstring> events = StartingWith(lines, kTimeStampEvent);
+    // 25 pictures a second for ten seconds: about 250 lines, each a picture
+    // (a picture that comes while the last one is still being drawn is dropped).
+    EXPECT_GE(nSentDuring, 225u);
+    EXPECT_GE(events.size(), 200u) << nSentDuring << " pictures sent in the ten seconds";
+    EXPECT_LE(events.size(), m_camera.FramesSent());
+    std::wstring previous;
+    for (const std::wstring& event : events) {
+        ASSERT_EQ(0u, event.find(kTimeStampEvent + session + L"\", TimeStamp=\"")) << event;
+        const std::wstring stamp = event.substr(event.size() - 24, 23);
+        EXPECT_LT(previous, stamp) << event;
+        previous = stamp;
+    }
+    // Disconnect comes after the last picture's line, then the dialog's end.
+    auto itStop = std::find(lines.begin(), lines.end(), L"Calling DorsaAPICOMViewer::StopStream(\"" + session + L"\")");
+    ASSERT_NE(lines.end(), itStop);
+    EXPECT_EQ(L"Call to DorsaAPICOMViewer::StopStream(...) returned: 0", *(itStop + 1));
+    EXPECT_TRUE(StartingWith(std::vector<std::wstring>(itStop, lines.end()), kTimeStampEvent).empty());
+
+    // The control drew each picture it raised an event for.
+    const std::vector<std::string> journal = driver.Journal();
+    const std::string sessionA(session.begin(), session.end());
+    auto itFrames = std::find_if(journal.begin(), journal.end(),
+                                 [](const std::string& line) { return line.compare(0, 8, "Frames: ") == 0; });
+    ASSERT_NE(journal.end(), itFrames);
+    unsigned nReceived = 0, nShown = 0;
+    ASSERT_EQ(2, sscanf(itFrames->c_str(), "Frames: received %u, shown %u", &nReceived, &nShown)) << *itFrames;
+    EXPECT_EQ(events.size(), nShown);
+}
+
+TEST_F(CameraUiTest, ClosingWhileTheCameraStallsExitsPromptly)
+{
+    ViewerDriver driver;
+    LaunchAndConnect(driver, CSimCamera::FAULT_SILENT);
+    ASSERT_EQ(1, driver.WaitForLogLines(L"Call to DorsaAPICOMViewer::PlayForward", 1));
+    for (int i = 0; i < 100 && m_camera.OpenConnections() == 0; ++i)
+        ::Sleep(20);
+    ASSERT_GT(m_camera.OpenConnections(), 0u);
+    const ULONGLONG nStart = ::GetTickCount64();
+    driver.Close();
+    EXPECT_EQ(0u, driver.WaitForExit(10000));
+    EXPECT_LT(::GetTickCount64() - nStart, 5000u);
+    EXPECT_EQ(L"Main window closed with response id: 2 (0x2)", driver.LogLines().back());
+}

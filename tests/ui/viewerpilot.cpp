@@ -1,0 +1,31 @@
+// viewerpilot: how tools/run-viewer.sh connects the viewer to the simulated
+// camera when there is no display, as a user would: start the viewer in a
+// folder, type 127.0.0.1 and the camera's port, press Connect, and wait for
+// the first picture. The viewer is left running; the script takes its
+// screenshot and closes it.
+//   viewerpilot <working folder> <camera port>
+#include "viewerdriver.h"
+
+#include <cstdio>
+#include <string>
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 3) {
+        fwprintf(stderr, L"usage: viewerpilot <working folder> <camera port>\n");
+        return 2;
+    }
+    const std::wstring folder = argv[1];
+    ViewerDriver driver(ViewerEnv{ { L"DORSA_STANDIN_JOURNAL", folder + L"\\journal.txt" } }, folder);
+    if (!driver.Start() || driver.WaitForMainWindow() == NULL) {
+        fwprintf(stderr, L"viewerpilot: the viewer did not start\n");
+        return 1;
+    }
+    driver.SetAddress(127, 0, 0, 1);
+    driver.SetText(1004, argv[2]);
+    driver.Click(1008);
+    const bool bPictures = driver.WaitForLogLines(L"CDorsaVantixViewerDlg::OnDorsaViewerTimeStamp()", 1, 20000) > 0;
+    driver.Detach();
+    wprintf(L"viewerpilot: connected, %ls\n", bPictures ? L"pictures arrive" : L"no picture has arrived");
+    return bPictures ? 0 : 1;
+}
