@@ -289,6 +289,11 @@ public:
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
     CWnd* GetParent() const;
     void Invalidate(BOOL bErase = TRUE);
+    BOOL RedrawWindow(LPCRECT lpRectUpdate = NULL, HRGN hrgnUpdate = NULL,
+                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE)
+    {
+        return ::RedrawWindow(m_hWnd, lpRectUpdate, hrgnUpdate, flags);
+    }
     // The window menu; bRevert restores the system's default one.
     CMenu* GetSystemMenu(BOOL bRevert) const;
 

@@ -93,7 +93,12 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
         m_strLog.Delete(0, nCut);
     }
 
-    m_editLog.SendMessage(WM_SETREDRAW, FALSE);
+    // The control is hidden, without a repaint, while its text changes: its
+    // scrolling to the new end and back to the start then costs nothing and
+    // leaves nothing on the screen (under Wine, with redraw merely switched
+    // off, each scroll took tens of milliseconds and showed).
+    const UINT kQuietly = SWP_NOREDRAW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
+    ::SetWindowPos(m_editLog.m_hWnd, NULL, 0, 0, 0, 0, SWP_HIDEWINDOW | kQuietly);
     if (nCut >= nOldLength) {
         // Nothing old stays: the newest lines replace the text at once.
         m_editLog.SetWindowText(m_strLog);
@@ -111,8 +116,10 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
     // The view starts at the first line, as after re-setting the whole text.
     m_editLog.SetSel(0, 0);
     m_editLog.SendMessage(WM_HSCROLL, SB_LEFT);
-    m_editLog.SendMessage(WM_SETREDRAW, TRUE);
-    m_editLog.Invalidate();
+    ::SetWindowPos(m_editLog.m_hWnd, NULL, 0, 0, 0, 0, SWP_SHOWWINDOW | kQuietly);
+    // Painted now, scroll bars too, rather than when the thread has nothing
+    // else to do, which a busy logging thread may not have for a long time.
+    m_editLog.RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
     return 0;
 }
 
