@@ -3,6 +3,7 @@
 
 #include "httpauth.h"
 #include "multipartparser.h"
+#include "standinswitches.h"
 
 #include <winhttp.h>
 
@@ -26,16 +27,8 @@ const DWORD READ_CHUNK = 64 * 1024;
 const size_t MAX_HEADER_CHARS = 8 * 1024;
 const size_t MAX_DECODE_SAMPLES = 10000;
 
-std::string ToUtf8(const std::wstring& str)
-{
-    if (str.empty())
-        return std::string();
-    int cb = WideCharToMultiByte(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr, 0, nullptr, nullptr);
-    std::string strUtf8(cb > 0 ? cb : 0, '\0');
-    if (cb > 0)
-        WideCharToMultiByte(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &strUtf8[0], cb, nullptr, nullptr);
-    return strUtf8;
-}
+// UTF-8 form of a wide text, as the HTTP headers and the digest want it.
+std::string ToUtf8(const std::wstring& str) { return standin::ToUtf8(str.c_str(), static_cast<int>(str.size())); }
 
 std::wstring FromAscii(const std::string& str)
 {

@@ -281,19 +281,14 @@ void PerLineCost(int nLines)
 
     // As it makes them now: stamps by one formatter, lines appended to a piece.
     CString strChunk;
-    double dStamps = 0;
-#ifdef DVV_BENCH_FORMATTER
-    {
-        CTimestampFormatter stamps;
-        t0 = Now();
-        for (const auto& entry : entries) {
-            if (strChunk.GetLength() >= kChunkChars)
-                strChunk.Empty();
-            stamps.AppendDateTimeMs(strChunk, entry.m_ftTime);
-        }
-        dStamps = perLine(Now() - t0);
+    CTimestampFormatter stamps;
+    t0 = Now();
+    for (const auto& entry : entries) {
+        if (strChunk.GetLength() >= kChunkChars)
+            strChunk.Empty();
+        stamps.AppendDateTimeMs(strChunk, entry.m_ftTime);
     }
-#endif
+    const double dStamps = perLine(Now() - t0);
     std::string bytes;
     HANDLE hFile = ::CreateFileW(L"bench-write.log", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     LONGLONG nLinesTicks = 0, nNarrowTicks = 0, nWriteTicks = 0;
@@ -331,16 +326,13 @@ void PerLineCost(int nLines)
 
     printf("Per drained line (%d lines, average):\n", nLines);
     printf("  time stamp, FormatTimestamp each line:      %7.0f ns\n", dFormatTimestamp);
-#ifdef DVV_BENCH_FORMATTER
     printf("  time stamp, one formatter per drain:        %7.0f ns\n", dStamps);
-#endif
     printf("  line text, CString::Format \"[%%s]: %%s\\n\":  %7.0f ns\n", dFormatLine);
     printf("  line text, appended to a 64K piece:         %7.0f ns (with a clock reading each line)\n",
            perLine(nLinesTicks));
     printf("  narrowing to 8-bit text with CR LF:         %7.0f ns\n", perLine(nNarrowTicks));
     printf("  writing to the system, 64K at a time:       %7.0f ns\n", perLine(nWriteTicks));
     printf("  freeing the drained entries:                %7.0f ns\n", dFree);
-    (void)dStamps;
 }
 
 void PopupAppendCost()
