@@ -19,10 +19,28 @@ CShellManager::~CShellManager()
         afxShellManager = NULL;
 }
 
+static BOOL CALLBACK FindTreeView(HWND hWnd, LPARAM lParam)
+{
+    WCHAR szClass[32] = L"";
+    ::GetClassNameW(hWnd, szClass, 32);
+    if (lstrcmpiW(szClass, WC_TREEVIEWW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
 static int CALLBACK SelectInitialFolder(HWND hWnd, UINT uMsg, LPARAM, LPARAM lpData)
 {
-    if (uMsg == BFFM_INITIALIZED && lpData)
-        ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, lpData);
+    if (uMsg != BFFM_INITIALIZED || !lpData)
+        return 0;
+    ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, lpData);
+    // The picker lays out its folder tree after this, which can leave the
+    // selected folder out of view, the tree showing the Desktop: it is
+    // brought into view once that is done.
+    HWND hTree = NULL;
+    ::EnumChildWindows(hWnd, &FindTreeView, reinterpret_cast<LPARAM>(&hTree));
+    if (hTree)
+        ::PostMessageW(hTree, TVM_ENSUREVISIBLE, 0, ::SendMessageW(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0));
     return 0;
 }
 

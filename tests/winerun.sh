@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs one Windows program under Wine for CTest: winerun.sh PREFIX PROGRAM [ARGS...]
-# Uses the build tree's own Wine prefix, created once under a lock; with no
+# Uses the build tree's own Wine prefix (tools/wine-prefix.sh makes it); with no
 # display it wraps itself in a virtual X server (tools/build-and-test.sh
 # provides one for the whole run, so this is only the fallback).
 set -e
@@ -9,16 +9,7 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      "$WINE" wineboot -i >/dev/null 2>&1 || true
-      /usr/lib/wine/wineserver -w
-    fi
-  ) 9>"$WINEPREFIX.lock"
-fi
+"$(dirname "$0")/../tools/wine-prefix.sh"
 
 if [ -z "$DISPLAY" ]; then
   exec xvfb-run -a -s "-screen 0 1920x1080x24" "$0" "$WINEPREFIX" "$@"

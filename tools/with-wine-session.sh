@@ -5,18 +5,7 @@
 set -e
 build="$(cd "$1" && pwd)"; shift
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Creating the Wine prefix $WINEPREFIX (once)..."
-  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w
-fi
-# A crashing program must end, not wait in Wine's debugger: a test then fails
-# instead of hanging until its time-out.
-if [ ! -f "$WINEPREFIX/.no-crash-debugger" ]; then
-  /usr/lib/wine/wine64 reg add "HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug" \
-    /v Debugger /t REG_SZ /d "" /f >/dev/null 2>&1 && touch "$WINEPREFIX/.no-crash-debugger"
-  /usr/lib/wine/wineserver -w
-fi
+"$(dirname "$0")/wine-prefix.sh"
 
 if [ -z "$DISPLAY" ] && [ -z "$DVV_IN_XVFB" ]; then
   export DVV_IN_XVFB=1
