@@ -34,13 +34,15 @@ static int CALLBACK SelectInitialFolder(HWND hWnd, UINT uMsg, LPARAM, LPARAM lpD
     if (uMsg != BFFM_INITIALIZED || !lpData)
         return 0;
     ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, lpData);
-    // The picker lays out its folder tree after this, which can leave the
-    // selected folder out of view, the tree showing the Desktop: it is
-    // brought into view once that is done.
+    // The selected folder may lie below the tree's view, which then shows
+    // only the Desktop: the folder around it is put at the top of the view,
+    // once the picker has laid out the tree (it may still shrink it).
     HWND hTree = NULL;
     ::EnumChildWindows(hWnd, &FindTreeView, reinterpret_cast<LPARAM>(&hTree));
-    if (hTree)
-        ::PostMessageW(hTree, TVM_ENSUREVISIBLE, 0, ::SendMessageW(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    const LPARAM hSelected = hTree ? ::SendMessageW(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0) : 0;
+    const LPARAM hParent = hSelected ? ::SendMessageW(hTree, TVM_GETNEXTITEM, TVGN_PARENT, hSelected) : 0;
+    if (hSelected)
+        ::PostMessageW(hTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, hParent ? hParent : hSelected);
     return 0;
 }
 

@@ -9,6 +9,27 @@ const int kKeepChars = CLoggingDlg::kMaxChars / 10 * 9;
 
 int CountLineEnds(LPCWSTR psz, int nLength) { return int(std::count(psz, psz + nLength, L'\n')); }
 
+SCROLLINFO ScrollInfoOf(HWND hWnd, int nBar)
+{
+    SCROLLINFO si = {};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL;
+    ::GetScrollInfo(hWnd, nBar, &si);
+    return si;
+}
+
+// Redraws a scroll bar that changed while its window was hidden, as it
+// redraws when it changes in view: only its track and thumb.
+void ReplayScrollChange(HWND hWnd, int nBar, SCROLLINFO before)
+{
+    SCROLLINFO now = ScrollInfoOf(hWnd, nBar);
+    if (now.nMin == before.nMin && now.nMax == before.nMax && now.nPage == before.nPage && now.nPos == before.nPos)
+        return;
+    before.fMask = now.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
+    ::SetScrollInfo(hWnd, nBar, &before, FALSE);
+    ::SetScrollInfo(hWnd, nBar, &now, TRUE);
+}
+
 } // namespace
 
 IMPLEMENT_DYNAMIC(CLoggingDlg, CDialogEx)
@@ -96,7 +117,13 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
     // The control is hidden, without a repaint, while its text changes: its
     // scrolling to the new end and back to the start then costs nothing and
     // leaves nothing on the screen (under Wine, with redraw merely switched
-    // off, each scroll took tens of milliseconds and showed).
+    // off, each scroll took tens of milliseconds and showed). Its old
+    // picture stays on the screen meanwhile.
+    // Hiding drops what the control had still to paint: that is painted
+    // first, as the system would have when the thread was next idle.
+    RedrawWindow(NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    const SCROLLINFO siVert = ScrollInfoOf(m_editLog.m_hWnd, SB_VERT);
+    const SCROLLINFO siHorz = ScrollInfoOf(m_editLog.m_hWnd, SB_HORZ);
     const UINT kQuietly = SWP_NOREDRAW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
     ::SetWindowPos(m_editLog.m_hWnd, NULL, 0, 0, 0, 0, SWP_HIDEWINDOW | kQuietly);
     if (nCut >= nOldLength) {
@@ -117,10 +144,40 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
     m_editLog.SetSel(0, 0);
     m_editLog.SendMessage(WM_HSCROLL, SB_LEFT);
     ::SetWindowPos(m_editLog.m_hWnd, NULL, 0, 0, 0, 0, SWP_SHOWWINDOW | kQuietly);
-    // Painted now, scroll bars too, rather than when the thread has nothing
-    // else to do, which a busy logging thread may not have for a long time.
-    m_editLog.RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+    RepaintAfterAppend(nCut > 0 ? 0 : nOldLength);
+    ReplayScrollChange(m_editLog.m_hWnd, SB_VERT, siVert);
+    ReplayScrollChange(m_editLog.m_hWnd, SB_HORZ, siHorz);
     return 0;
+}
+
+void CLoggingDlg::RepaintAfterAppend(int nFirstChanged)
+{
+    if (!m_editLog.IsWindowVisible())
+        return;
+    CRect rcText;
+    m_editLog.GetClientRect(&rcText);
+    // With the view at the first line, lines appended below it change
+    // nothing in the text shown. What changed is painted now (a busy
+    // logging thread may not be idle for a long time), off screen, and
+    // copied in one go: another thread of the process may put this window
+    // on the screen at any moment, and must never find it half drawn.
+    const LRESULT nPos = nFirstChanged == 0 ? 0 : m_editLog.SendMessage(EM_POSFROMCHAR, WPARAM(nFirstChanged));
+    if (nPos != -1 && short(HIWORD(nPos)) < rcText.bottom && rcText.Width() > 0 && rcText.Height() > 0) {
+        HDC hdc = ::GetDC(m_editLog.m_hWnd);
+        HDC hdcMem = ::CreateCompatibleDC(hdc);
+        HBITMAP hbm = ::CreateCompatibleBitmap(hdc, rcText.Width(), rcText.Height());
+        if (hdcMem && hbm) {
+            HGDIOBJ hOld = ::SelectObject(hdcMem, hbm);
+            m_editLog.SendMessage(WM_PRINTCLIENT, WPARAM(hdcMem), PRF_CLIENT);
+            ::BitBlt(hdc, 0, 0, rcText.Width(), rcText.Height(), hdcMem, 0, 0, SRCCOPY);
+            ::SelectObject(hdcMem, hOld);
+        }
+        if (hbm)
+            ::DeleteObject(hbm);
+        if (hdcMem)
+            ::DeleteDC(hdcMem);
+        ::ReleaseDC(m_editLog.m_hWnd, hdc);
+    }
 }
 
 void CLoggingDlg::OnSize(UINT nType, int cx, int cy)

@@ -41,6 +41,9 @@ private:
     // Where m_strLog must start for it to keep within the bounds: 0, or
     // just after a line feed and never past the start of its last line.
     int TrimmedStart() const;
+    // Paints what an append changed in the view: from the character at
+    // nFirstChanged on, and the scroll bars.
+    void RepaintAfterAppend(int nFirstChanged);
 
     DECLARE_MESSAGE_MAP()
 };
