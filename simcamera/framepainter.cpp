@@ -1,6 +1,6 @@
-// The simulated camera's picture: a textured scene painted once, a panned
-// window of it with GDI's text on top in a 24-bit DIB section, then
-// libjpeg-turbo's encoder.
+// The simulated camera's picture: a textured scene painted once, a view of
+// it with GDI's text on top in a 24-bit DIB section, then libjpeg-turbo's
+// encoder, for the whole picture or only its rows that change.
 #include "framepainter.h"
 
 #include <algorithm>
@@ -12,6 +12,17 @@
 #include <jpeglib.h>
 
 namespace {
+
+// The view sways across the scene and back, one view per picture.
+const UINT VIEWS = 16;
+// Pixel rows per row of blocks: the encoder's default sampling halves the
+// colour both ways, so its blocks are 16 pixels high.
+const UINT BLOCK_ROWS = 16;
+// JPEG markers that end a row of blocks: RST0 to RST7, then EOI.
+const unsigned char MARKER_RST0 = 0xD0;
+const unsigned char MARKER_RST7 = 0xD7;
+const unsigned char MARKER_EOI = 0xD9;
+const unsigned char MARKER_SOS = 0xDA;
 
 // A repeatable pseudo-random number for a point of the scene.
 UINT Hash(UINT x, UINT y, UINT nSeed)
@@ -54,8 +65,9 @@ void OnEncoderError(j_common_ptr pInfo)
 } // namespace
 
 CFramePainter::CFramePainter(UINT cx, UINT cy, UINT nChannel)
-    : m_cx(cx), m_cy(cy), m_nChannel(nChannel), m_cbStride((cx * 3 + 3) & ~3u), m_cxScene(cx + cx / 4),
-      m_hdc(CreateCompatibleDC(nullptr)), m_hbm(nullptr), m_hbmOld(nullptr), m_pBits(nullptr), m_hFont(nullptr)
+    : m_cx(cx), m_cy(cy), m_nChannel(nChannel), m_cbStride((cx * 3 + 3) & ~3u),
+      m_cxScene(cx + (VIEWS - 1) * std::max(1u, cx / 480)), m_views(VIEWS), m_hdc(CreateCompatibleDC(nullptr)),
+      m_hbm(nullptr), m_hbmOld(nullptr), m_pBits(nullptr), m_hFont(nullptr)
 {
     BITMAPINFO bmi = {};
     bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
@@ -69,10 +81,25 @@ CFramePainter::CFramePainter(UINT cx, UINT cy, UINT nChannel)
     m_pBits = static_cast<BYTE*>(pvBits);
     if (m_hbm)
         m_hbmOld = SelectObject(m_hdc, m_hbm);
-    m_hFont = CreateFontW(-static_cast<int>(cy / 10), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    // The first line of text fits the width of a 4:3 picture too.
+    m_hFont = CreateFontW(-static_cast<int>(std::min(cy / 12, cx / 22)), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
-    if (m_pBits)
-        PaintScene();
+    if (m_pBits == nullptr)
+        return;
+    PaintScene();
+    // The rows that change: the first line of text (frame number and time,
+    // with its shadow) and the code blocks, each widened to whole rows of blocks.
+    HGDIOBJ hFontOld = SelectObject(m_hdc, m_hFont);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(m_hdc, &metrics);
+    SelectObject(m_hdc, hFontOld);
+    const UINT yText = cy / 20;
+    const UINT yTextEnd = yText + static_cast<UINT>(metrics.tmHeight) + cy / 300 + 1;
+    const UINT yCode = cy - std::max(1u, cy / 16);
+    for (UINT y = 0; y < cy; y += BLOCK_ROWS) {
+        const UINT yEnd = std::min(cy, y + BLOCK_ROWS);
+        m_liveBlocks.push_back((y < yTextEnd && yEnd > yText) || yEnd > yCode);
+    }
 }
 
 CFramePainter::~CFramePainter()
@@ -92,7 +119,38 @@ std::string CFramePainter::Paint(ULONG nFrame)
     if (m_pBits == nullptr)
         return std::string();
     Draw(nFrame);
-    return Encode();
+    CPieces& view = m_views[ViewOf(nFrame)];
+    CPieces live;
+    std::vector<BYTE*> rows;
+    for (UINT y = 0; y < m_cy; ++y)
+        if (view.m_rows.empty() || m_liveBlocks[y / BLOCK_ROWS])
+            rows.push_back(m_pBits + static_cast<size_t>(y) * m_cbStride);
+    if (view.m_rows.empty()) {
+        // The view's first picture: encoded whole, and kept.
+        if (!Encode(rows, &view) || view.m_rows.size() != m_liveBlocks.size()) {
+            view = CPieces();
+            return std::string();
+        }
+    } else if (!Encode(rows, &live)) {
+        return std::string();
+    }
+    // The view's rows, with this picture's rows where they change, each
+    // followed by its restart marker (numbered 0 to 7 in turn), then the end.
+    std::string strJpeg = view.m_strHead;
+    size_t nLive = 0;
+    for (size_t nRow = 0; nRow < m_liveBlocks.size(); ++nRow) {
+        const bool bLive = !live.m_rows.empty() && m_liveBlocks[nRow] && nLive < live.m_rows.size();
+        strJpeg += bLive ? live.m_rows[nLive++] : view.m_rows[nRow];
+        strJpeg += '\xFF';
+        strJpeg += static_cast<char>(nRow + 1 < m_liveBlocks.size() ? MARKER_RST0 + nRow % 8 : MARKER_EOI);
+    }
+    return strJpeg;
+}
+
+UINT CFramePainter::ViewOf(ULONG nFrame) const
+{
+    const UINT nStep = static_cast<UINT>(nFrame % (2 * (VIEWS - 1)));
+    return nStep < VIEWS ? nStep : 2 * (VIEWS - 1) - nStep;
 }
 
 // The scene, once: sky with clouds, a row of buildings with lit and dark
@@ -168,13 +226,7 @@ void CFramePainter::Draw(ULONG nFrame)
 {
     const int cx = static_cast<int>(m_cx);
     const int cy = static_cast<int>(m_cy);
-    // The view pans across the scene and back, a few pixels per picture.
-    const UINT nTravel = std::max(1u, m_cxScene - m_cx);
-    const UINT nStep = std::max(1u, m_cx / 400);
-    UINT nPan = static_cast<UINT>((static_cast<ULONGLONG>(nFrame) * nStep) % (2 * nTravel));
-    if (nPan > nTravel)
-        nPan = 2 * nTravel - nPan;
-    nPan = std::min(nPan, m_cxScene - m_cx);
+    const UINT nPan = ViewOf(nFrame) * ((m_cxScene - m_cx) / (VIEWS - 1));
     for (UINT y = 0; y < m_cy; ++y)
         memcpy(m_pBits + static_cast<size_t>(y) * m_cbStride,
                m_scene.data() + (static_cast<size_t>(y) * m_cxScene + nPan) * 3, static_cast<size_t>(m_cx) * 3);
@@ -187,7 +239,7 @@ void CFramePainter::Draw(ULONG nFrame)
     SYSTEMTIME st;
     GetLocalTime(&st);
     wchar_t szText[128];
-    swprintf(szText, 128, L"Frame %lu\n%02u:%02u:%02u.%03u\nChannel %u", nFrame, st.wHour, st.wMinute,
+    swprintf(szText, 128, L"Frame %lu  %02u:%02u:%02u.%03u\nChannel %u", nFrame, st.wHour, st.wMinute,
              st.wSecond, st.wMilliseconds, m_nChannel);
     HGDIOBJ hFontOld = SelectObject(m_hdc, m_hFont);
     SetBkMode(m_hdc, TRANSPARENT);
@@ -211,34 +263,67 @@ void CFramePainter::Draw(ULONG nFrame)
     GdiFlush();
 }
 
-std::string CFramePainter::Encode()
+// Encodes the given pixel rows as one picture, a restart marker after each
+// row of blocks, and takes it apart.
+bool CFramePainter::Encode(const std::vector<BYTE*>& rows, CPieces* pPieces) const
 {
-    std::string strJpeg;
     jpeg_compress_struct info;
     CEncoderErrors errors;
     info.err = jpeg_std_error(&errors.m_mgr);
     errors.m_mgr.error_exit = OnEncoderError;
     unsigned char* pbJpeg = nullptr;
     unsigned long cbJpeg = 0;
+    bool bEncoded = false;
     // Nothing with a destructor is made between here and a long jump back.
     if (setjmp(errors.m_jump) == 0) {
         jpeg_create_compress(&info);
         jpeg_mem_dest(&info, &pbJpeg, &cbJpeg);
         info.image_width = m_cx;
-        info.image_height = m_cy;
+        info.image_height = static_cast<JDIMENSION>(rows.size());
         info.input_components = 3;
         info.in_color_space = JCS_EXT_BGR;
         jpeg_set_defaults(&info);
         jpeg_set_quality(&info, JPEG_QUALITY, TRUE);
+        info.restart_in_rows = 1;
         jpeg_start_compress(&info, TRUE);
-        while (info.next_scanline < m_cy) {
-            JSAMPROW row = m_pBits + static_cast<size_t>(info.next_scanline) * m_cbStride;
-            jpeg_write_scanlines(&info, &row, 1);
-        }
+        jpeg_write_scanlines(&info, const_cast<JSAMPARRAY>(rows.data()), static_cast<JDIMENSION>(rows.size()));
         jpeg_finish_compress(&info);
-        strJpeg.assign(reinterpret_cast<const char*>(pbJpeg), cbJpeg);
+        bEncoded = true;
     }
     jpeg_destroy_compress(&info);
+    const bool bSplit = bEncoded && Split(pbJpeg, cbJpeg, pPieces);
     free(pbJpeg);
-    return strJpeg;
+    return bSplit;
+}
+
+bool CFramePainter::Split(const unsigned char* pb, size_t cb, CPieces* pPieces)
+{
+    // The markers up to and including the start of scan, each with its length.
+    size_t nPos = 2;
+    for (;;) {
+        if (nPos + 4 > cb || pb[nPos] != 0xFF)
+            return false;
+        const unsigned char chMarker = pb[nPos + 1];
+        nPos += 2 + (static_cast<size_t>(pb[nPos + 2]) << 8 | pb[nPos + 3]);
+        if (chMarker == MARKER_SOS)
+            break;
+    }
+    if (nPos > cb)
+        return false;
+    pPieces->m_strHead.assign(reinterpret_cast<const char*>(pb), nPos);
+    pPieces->m_rows.clear();
+    // In the entropy-coded data a 0xFF byte is followed by 0 or by a marker.
+    for (size_t nStart = nPos; nPos + 1 < cb; ++nPos) {
+        if (pb[nPos] != 0xFF || pb[nPos + 1] == 0)
+            continue;
+        const unsigned char chMarker = pb[nPos + 1];
+        if ((chMarker < MARKER_RST0 || chMarker > MARKER_RST7) && chMarker != MARKER_EOI)
+            return false;
+        pPieces->m_rows.emplace_back(reinterpret_cast<const char*>(pb) + nStart, nPos - nStart);
+        if (chMarker == MARKER_EOI)
+            return true;
+        nStart = nPos + 2;
+        ++nPos;
+    }
+    return false;
 }

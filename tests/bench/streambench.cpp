@@ -6,7 +6,8 @@
 // then per size pictures shown per second, decode and draw time per picture
 // (from the control's journal), and the time from a picture leaving the
 // camera to the TimeStamp the control raises right after drawing it (median
-// and 99th percentile). The frame number is read back from the picture
+// and 99th percentile), and the CPU the process (camera and control) used,
+// 100% being one core. The frame number is read back from the picture
 // itself: the camera draws it as a row of black and white blocks.
 //
 //   streambench [LABEL=CONTROL.DLL ...]
@@ -30,7 +31,7 @@ const UINT WINDOW_CY = 480;
 const UINT FPS = 30;
 const DWORD WARM_UP_MS = 2000;
 const DWORD MEASURE_MS = 10000;
-const ULONG PAINT_SAMPLES = 30;
+const ULONG PAINT_SAMPLES = 90;
 const SIZE SIZES[] = { { 640, 480 }, { 1280, 720 }, { 1920, 1080 } };
 
 // A control DLL to measure, under the name it is printed with.
@@ -52,6 +53,16 @@ double Ms(LONGLONG nTicks)
     LARGE_INTEGER f;
     QueryPerformanceFrequency(&f);
     return 1000.0 * static_cast<double>(nTicks) / static_cast<double>(f.QuadPart);
+}
+
+// The CPU time this process (camera and control) has used, in ms.
+double ProcessCpuMs()
+{
+    FILETIME ftCreation, ftExit, ftKernel, ftUser;
+    GetProcessTimes(GetCurrentProcess(), &ftCreation, &ftExit, &ftKernel, &ftUser);
+    const ULONGLONG nTicks = (static_cast<ULONGLONG>(ftKernel.dwHighDateTime) << 32 | ftKernel.dwLowDateTime) +
+                             (static_cast<ULONGLONG>(ftUser.dwHighDateTime) << 32 | ftUser.dwLowDateTime);
+    return static_cast<double>(nTicks) / 10000.0;
 }
 
 void Pump(DWORD nMs)
@@ -268,10 +279,12 @@ void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFol
     Pump(WARM_UP_MS);
     const ULONG nSentBefore = camera.FramesSent();
     sink.m_bMeasuring = true;
+    const double dCpuBefore = ProcessCpuMs();
     const LONGLONG nStart = Now();
     Pump(MEASURE_MS);
     sink.m_bMeasuring = false;
     const double dSeconds = Ms(Now() - nStart) / 1000.0;
+    const double dCpuPercent = (ProcessCpuMs() - dCpuBefore) / dSeconds / 10.0;
     const ULONG nSent = camera.FramesSent() - nSentBefore;
     Call(pDisp, DISPID_DORSA_STOPSTREAM, { Text(strSession) });
 
@@ -280,9 +293,10 @@ void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFol
     sscanf(strTimes.c_str(), "Frame times: decode median %lf p99 %lf, draw median %lf p99 %lf", &dDecodeMedian,
            &dDecodeP99, &dDrawMedian, &dDrawP99);
     printf("%-8s %4ux%-4u  sent %5.1f/s  shown %5.1f/s  decode %5.1f / %5.1f ms  draw %4.1f / %4.1f ms"
-           "  decode+draw medians %5.1f ms  latency %s ms\n",
+           "  decode+draw medians %5.1f ms  latency %s ms  cpu %3.0f%%\n",
            Narrow(dll.m_strLabel).c_str(), cx, cy, nSent / dSeconds, sink.m_nEvents / dSeconds, dDecodeMedian,
-           dDecodeP99, dDrawMedian, dDrawP99, dDecodeMedian + dDrawMedian, MedianAndP99(sink.m_latencies).c_str());
+           dDecodeP99, dDrawMedian, dDrawP99, dDecodeMedian + dDrawMedian, MedianAndP99(sink.m_latencies).c_str(),
+           dCpuPercent);
     fflush(stdout);
 
     pPoint->Unadvise(dwCookie);
@@ -326,7 +340,7 @@ int wmain(int argc, wchar_t** argv)
     }
     printf("Camera at %u frames/s on 127.0.0.1; control window %ux%u; %lu s measured after %lu s.\n", FPS, WINDOW_CX,
            WINDOW_CY, MEASURE_MS / 1000, WARM_UP_MS / 1000);
-    printf("Times are median / 99th percentile; latency is camera send to picture drawn.\n");
+    printf("Times are median / 99th percentile; latency is camera send to picture drawn; cpu is the whole process's.\n");
     PrintCameraPictures();
     fflush(stdout);
     for (const SIZE& size : SIZES)
