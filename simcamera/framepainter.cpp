@@ -66,7 +66,8 @@ void OnEncoderError(j_common_ptr pInfo)
 
 CFramePainter::CFramePainter(UINT cx, UINT cy, UINT nChannel)
     : m_cx(cx), m_cy(cy), m_nChannel(nChannel), m_cbStride((cx * 3 + 3) & ~3u),
-      m_cxScene(cx + (VIEWS - 1) * std::max(1u, cx / 480)), m_views(VIEWS), m_hdc(CreateCompatibleDC(nullptr)),
+      m_cxScene(cx + (VIEWS - 1) * std::max(1u, cx / 480)), m_nLiveBlocks(0), m_views(VIEWS),
+      m_hdc(CreateCompatibleDC(nullptr)),
       m_hbm(nullptr), m_hbmOld(nullptr), m_pBits(nullptr), m_hFont(nullptr)
 {
     BITMAPINFO bmi = {};
@@ -82,8 +83,9 @@ CFramePainter::CFramePainter(UINT cx, UINT cy, UINT nChannel)
     if (m_hbm)
         m_hbmOld = SelectObject(m_hdc, m_hbm);
     // The first line of text fits the width of a 4:3 picture too.
-    m_hFont = CreateFontW(-static_cast<int>(std::min(cy / 12, cx / 22)), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+    m_hFont = CreateFontW(-static_cast<int>(std::min(cy / 12, cx / 22)), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                          L"Tahoma");
     if (m_pBits == nullptr)
         return;
     PaintScene();
@@ -100,6 +102,7 @@ CFramePainter::CFramePainter(UINT cx, UINT cy, UINT nChannel)
         const UINT yEnd = std::min(cy, y + BLOCK_ROWS);
         m_liveBlocks.push_back((y < yTextEnd && yEnd > yText) || yEnd > yCode);
     }
+    m_nLiveBlocks = static_cast<size_t>(std::count(m_liveBlocks.begin(), m_liveBlocks.end(), true));
 }
 
 CFramePainter::~CFramePainter()
@@ -131,7 +134,7 @@ std::string CFramePainter::Paint(ULONG nFrame)
             view = CPieces();
             return std::string();
         }
-    } else if (!Encode(rows, &live)) {
+    } else if (!Encode(rows, &live) || live.m_rows.size() != m_nLiveBlocks) {
         return std::string();
     }
     // The view's rows, with this picture's rows where they change, each
@@ -139,7 +142,7 @@ std::string CFramePainter::Paint(ULONG nFrame)
     std::string strJpeg = view.m_strHead;
     size_t nLive = 0;
     for (size_t nRow = 0; nRow < m_liveBlocks.size(); ++nRow) {
-        const bool bLive = !live.m_rows.empty() && m_liveBlocks[nRow] && nLive < live.m_rows.size();
+        const bool bLive = !live.m_rows.empty() && m_liveBlocks[nRow];
         strJpeg += bLive ? live.m_rows[nLive++] : view.m_rows[nRow];
         strJpeg += '\xFF';
         strJpeg += static_cast<char>(nRow + 1 < m_liveBlocks.size() ? MARKER_RST0 + nRow % 8 : MARKER_EOI);

@@ -57,6 +57,7 @@ private:
     UINT m_cxScene;  // the scene is wider than the picture: the view sways across it
     std::vector<BYTE> m_scene; // 24-bit BGR rows of m_cxScene pixels
     std::vector<bool> m_liveBlocks; // per row of blocks: whether it changes with each picture
+    size_t m_nLiveBlocks;
     std::vector<CPieces> m_views; // per view, its first picture's pieces (empty until made)
     HDC m_hdc;
     HBITMAP m_hbm;

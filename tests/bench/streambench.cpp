@@ -250,7 +250,8 @@ void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFol
     IConnectionPoint* pPoint = nullptr;
     HWND hwndControl = nullptr;
     const RECT rcItem = { 0, 0, static_cast<LONG>(WINDOW_CX), static_cast<LONG>(WINDOW_CY) };
-    if (FAILED(CreateControl(dll.m_strPath, &pObject)) || FAILED(pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDisp))) ||
+    if (FAILED(CreateControl(dll.m_strPath, &pObject)) ||
+        FAILED(pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDisp))) ||
         FAILED(pObject->SetClientSite(&site)) ||
         FAILED(pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, hwndParent, &rcItem)) ||
         FAILED(pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer))) ||
@@ -340,7 +341,8 @@ int wmain(int argc, wchar_t** argv)
     }
     printf("Camera at %u frames/s on 127.0.0.1; control window %ux%u; %lu s measured after %lu s.\n", FPS, WINDOW_CX,
            WINDOW_CY, MEASURE_MS / 1000, WARM_UP_MS / 1000);
-    printf("Times are median / 99th percentile; latency is camera send to picture drawn; cpu is the whole process's.\n");
+    printf("Times are median / 99th percentile; latency is camera send to picture drawn;"
+           " cpu is the whole process's.\n");
     PrintCameraPictures();
     fflush(stdout);
     for (const SIZE& size : SIZES)
