@@ -165,7 +165,7 @@ BOOL AfxGetControlState(LPCVOID lpDlgInit, DWORD dwSize, UINT nID, AFX_OCC_CONTR
 {
     *pState = AFX_OCC_CONTROL_STATE();
     CDlgInitReader reader(lpDlgInit, dwSize);
-    AFX_DLGINIT_RECORD record;
+    AFX_DLGINIT_RECORD record = {};
     while (reader.Next(&record)) {
         if (record.m_nIDC != nID || !AfxIsOccInitMessage(record.m_nMsg))
             continue;
@@ -193,5 +193,6 @@ BOOL AfxGetControlState(LPCVOID lpDlgInit, DWORD dwSize, UINT nID, AFX_OCC_CONTR
         pState->m_cbData = cbData;
         return TRUE;
     }
-    return !reader.m_bTruncated;
+    // A damaged record is the last: the control's state, or no record of it.
+    return !(reader.m_bTruncated && record.m_nIDC == nID && AfxIsOccInitMessage(record.m_nMsg));
 }

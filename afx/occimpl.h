@@ -20,7 +20,8 @@ class CDlgInitReader
 public:
     CDlgInitReader(LPCVOID lpData, DWORD dwSize);
     // The next record; FALSE at the end: a zero id, no room for another
-    // record, or a record whose data runs past the end (m_bTruncated).
+    // record, or a record whose data runs past the end (m_bTruncated, with
+    // *pRecord its id and message).
     BOOL Next(AFX_DLGINIT_RECORD* pRecord);
     BOOL m_bTruncated;
 
@@ -40,7 +41,6 @@ struct AFX_OCC_CONTROL_STATE
     CString m_strLicKey;   // for a licensed control; empty otherwise
 };
 
-// Finds control nID's state in the init data. FALSE when it can't be read:
-// its record's licence key runs past the record, or the data is damaged
-// before any record of it.
+// Finds control nID's state in the init data. FALSE when its record can't be
+// read: its data or its licence key runs past the end.
 BOOL AfxGetControlState(LPCVOID lpDlgInit, DWORD dwSize, UINT nID, AFX_OCC_CONTROL_STATE* pState);

@@ -773,6 +773,8 @@ TEST_F(HostedControlTest, EventRaisedWhileTheControlActivatesReachesItsHandlerAf
 
 TEST_F(HostedControlTest, StateInEachFormReachesTheControlAndStateItCantTakeFailsIt)
 {
+    std::vector<BYTE> cutShort = InitData(WM_OCC_LOADFROMSTREAM, Bytes("kept in a stream"));
+    cutShort.resize(cutShort.size() - sizeof(WORD) - 4);   // the end: no closing id, and 4 bytes of the state
     const struct
     {
         DWORD m_dwBehaviour;
@@ -784,24 +786,25 @@ TEST_F(HostedControlTest, StateInEachFormReachesTheControlAndStateItCantTakeFail
         { TCB_STORAGE, {}, "InitNew storage" },
         { TCB_PROPERTY_BAG, {}, "InitNew" },
         { 0, InitData(WM_OCC_LOADFROMSTREAM, Bytes("kept in a stream")), "Load stream kept in a stream" },
-        // A storage for a control that loads streams only, and a licence key
-        // longer than its record: neither is replaced by a new start.
+        // A storage for a control that loads streams only, a licence key longer
+        // than its record, a record cut short: none is replaced by a new start.
         { 0, InitData(WM_OCC_LOADFROMSTORAGE, StorageImage("kept in a storage")), nullptr },
         { 0, InitData(WM_OCC_LOADFROMSTREAM_EX, LicensedState(L"key", Bytes("state"), 400)), nullptr },
+        { 0, cutShort, nullptr },
     };
     for (const auto& c : cases) {
         g_testCtlSetup.m_dwBehaviour = c.m_dwBehaviour;
         CHostTestDlg dlg;
         const BOOL bCreated = dlg.CreateWithInitData(IDD_HOSTTEST, c.m_initData);
         EXPECT_EQ(c.m_pszExpected != nullptr, bCreated != FALSE) << "case " << (&c - cases);
-        if (bCreated) {
+        if (bCreated && c.m_pszExpected) {
             const std::vector<std::string>& calls = CTestCtl::Last()->m_calls;
             EXPECT_TRUE(Contains(calls, c.m_pszExpected)) << ::testing::PrintToString(calls);
             EXPECT_EQ(1, std::count_if(calls.begin(), calls.end(), [](const std::string& str) {
                           return str.compare(0, 4, "Load") == 0 || str.compare(0, 7, "InitNew") == 0;
                       }));
-            dlg.DestroyWindow();
         }
+        dlg.DestroyWindow();
         EXPECT_EQ(0, CTestCtl::LiveCount());
     }
 }
@@ -832,11 +835,11 @@ TEST_F(HostedControlTest, LicensedControlIsMadeWithTheKeyItsRecordCarries)
         CHostTestDlg dlg;
         const BOOL bCreated = dlg.CreateWithInitData(IDD_HOSTTEST_LICENSED, c.m_initData);
         EXPECT_EQ(c.m_pszExpected != nullptr, bCreated != FALSE) << "case " << (&c - cases);
-        if (bCreated) {
+        if (bCreated && c.m_pszExpected) {
             EXPECT_TRUE(Contains(CTestCtl::Last()->m_calls, c.m_pszExpected))
                 << ::testing::PrintToString(CTestCtl::Last()->m_calls);
-            dlg.DestroyWindow();
         }
+        dlg.DestroyWindow();
         EXPECT_EQ(0, CTestCtl::LiveCount());
     }
 }
