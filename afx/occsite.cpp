@@ -36,14 +36,33 @@ SIZE PixelsPerInch(HWND hWnd)
     return size;
 }
 
-// Calls fn with the control's IOleControl, when it has one.
-template <class F> void WithOleControl(IUnknown* pObject, F fn)
+// Calls fn with the object's interface riid; FALSE when it has none.
+template <class T, class F> bool WithInterface(IUnknown* pObject, REFIID riid, F fn)
 {
-    IOleControl* pControl = NULL;
-    if (pObject && SUCCEEDED(pObject->QueryInterface(IID_IOleControl, reinterpret_cast<void**>(&pControl)))) {
-        fn(pControl);
-        pControl->Release();
+    T* p = NULL;
+    if (!pObject || FAILED(pObject->QueryInterface(riid, reinterpret_cast<void**>(&p))))
+        return false;
+    fn(p);
+    p->Release();
+    return true;
+}
+
+// Starts a control that persists in a storage anew, in a new storage in
+// memory that it keeps to save into.
+HRESULT InitNewStorage(IPersistStorage* pPersist)
+{
+    ILockBytes* pBytes = NULL;
+    IStorage* pStorage = NULL;
+    HRESULT hr = ::CreateILockBytesOnHGlobal(NULL, TRUE, &pBytes);
+    if (SUCCEEDED(hr))
+        hr = ::StgCreateDocfileOnILockBytes(pBytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &pStorage);
+    if (SUCCEEDED(hr)) {
+        hr = pPersist->InitNew(pStorage);
+        pStorage->Release();
     }
+    if (pBytes)
+        pBytes->Release();
+    return hr;
 }
 
 // Keeps the site alive across a call into the control, which may release it.
@@ -139,60 +158,30 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
 }
 
 // The state saved in pStorage or pStream, or (with neither) a new start,
-// through whichever way the control persists.
+// through whichever way the control persists. State in a form the control
+// can't load fails it (E_NOINTERFACE): it is never replaced by a new start.
 HRESULT COleControlSite::LoadState(IStream* pStream, IStorage* pStorage)
 {
-    HRESULT hr;
+    HRESULT hr = E_NOINTERFACE;
     if (pStorage) {
-        IPersistStorage* pPersist = NULL;
-        if (FAILED(hr = m_pObject->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(&pPersist)))) {
-            TRACE("Error: control %u can't load the storage it was saved in.\n", m_nID);
-            return hr;
-        }
-        hr = pPersist->Load(pStorage);
-        pPersist->Release();
+        WithInterface<IPersistStorage>(m_pObject, IID_IPersistStorage,
+                                       [&](IPersistStorage* p) { hr = p->Load(pStorage); });
         return hr;
     }
-    IPersistStreamInit* pPersistInit = NULL;
-    if (SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&pPersistInit)))) {
-        hr = pStream ? pPersistInit->Load(pStream) : pPersistInit->InitNew();
-        pPersistInit->Release();
+    if (WithInterface<IPersistStreamInit>(m_pObject, IID_IPersistStreamInit, [&](IPersistStreamInit* p) {
+            hr = pStream ? p->Load(pStream) : p->InitNew();
+        }))
         return hr;
-    }
     if (pStream) {
-        IPersistStream* pPersist = NULL;
-        if (FAILED(hr = m_pObject->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&pPersist)))) {
-            TRACE("Error: control %u can't load the stream it was saved in.\n", m_nID);
-            return hr;
-        }
-        hr = pPersist->Load(pStream);
-        pPersist->Release();
+        WithInterface<IPersistStream>(m_pObject, IID_IPersistStream,
+                                      [&](IPersistStream* p) { hr = p->Load(pStream); });
         return hr;
     }
-    IPersistStorage* pPersistStorage = NULL;
-    if (SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(&pPersistStorage)))) {
-        // A new storage in memory, which the control keeps to save into.
-        ILockBytes* pBytes = NULL;
-        IStorage* pNew = NULL;
-        hr = ::CreateILockBytesOnHGlobal(NULL, TRUE, &pBytes);
-        if (SUCCEEDED(hr))
-            hr = ::StgCreateDocfileOnILockBytes(pBytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                                                &pNew);
-        if (SUCCEEDED(hr)) {
-            hr = pPersistStorage->InitNew(pNew);
-            pNew->Release();
-        }
-        if (pBytes)
-            pBytes->Release();
-        pPersistStorage->Release();
+    if (WithInterface<IPersistStorage>(m_pObject, IID_IPersistStorage,
+                                       [&](IPersistStorage* p) { hr = InitNewStorage(p); }) ||
+        WithInterface<IPersistPropertyBag>(m_pObject, IID_IPersistPropertyBag,
+                                           [&](IPersistPropertyBag* p) { hr = p->InitNew(); }))
         return hr;
-    }
-    IPersistPropertyBag* pPersistBag = NULL;
-    if (SUCCEEDED(m_pObject->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&pPersistBag)))) {
-        hr = pPersistBag->InitNew();
-        pPersistBag->Release();
-        return hr;
-    }
     return S_OK;   // nothing to load, nothing to initialise
 }
 
@@ -422,14 +411,15 @@ void COleControlSite::SetActiveObject(IOleInPlaceActiveObject* pActiveObject)
 void COleControlSite::FreezeEvents(BOOL bFreeze)
 {
     m_bEventsFrozen = bFreeze;
-    WithOleControl(m_pObject, [&](IOleControl* pControl) { pControl->FreezeEvents(bFreeze); });
+    WithInterface<IOleControl>(m_pObject, IID_IOleControl,
+                               [&](IOleControl* pControl) { pControl->FreezeEvents(bFreeze); });
 }
 
 void COleControlSite::GetControlInfo()
 {
     m_ctlInfo = CONTROLINFO();
     m_ctlInfo.cb = sizeof m_ctlInfo;
-    WithOleControl(m_pObject, [&](IOleControl* pControl) {
+    WithInterface<IOleControl>(m_pObject, IID_IOleControl, [&](IOleControl* pControl) {
         if (FAILED(pControl->GetControlInfo(&m_ctlInfo))) {
             m_ctlInfo = CONTROLINFO();
             m_ctlInfo.cb = sizeof m_ctlInfo;
@@ -452,7 +442,8 @@ void COleControlSite::SendMnemonic(LPMSG lpMsg)
     CSiteHold hold(this);
     if (!(m_dwMiscStatus & OLEMISC_NOUIACTIVATE))
         SetFocus(lpMsg);
-    WithOleControl(m_pObject, [&](IOleControl* pControl) { pControl->OnMnemonic(lpMsg); });
+    WithInterface<IOleControl>(m_pObject, IID_IOleControl,
+                               [&](IOleControl* pControl) { pControl->OnMnemonic(lpMsg); });
 }
 
 // --- IUnknown -----------------------------------------------------------------

@@ -230,7 +230,8 @@ std::vector<BYTE> StorageImage(const std::string& strText)
         pStg = nullptr;
         STATSTG stat = {};
         HGLOBAL hGlobal = nullptr;
-        if (SUCCEEDED(pBytes->Stat(&stat, STATFLAG_NONAME)) && SUCCEEDED(::GetHGlobalFromILockBytes(pBytes, &hGlobal))) {
+        if (SUCCEEDED(pBytes->Stat(&stat, STATFLAG_NONAME)) &&
+            SUCCEEDED(::GetHGlobalFromILockBytes(pBytes, &hGlobal))) {
             const BYTE* p = static_cast<const BYTE*>(::GlobalLock(hGlobal));
             bytes.assign(p, p + stat.cbSize.QuadPart);
             ::GlobalUnlock(hGlobal);
