@@ -175,7 +175,7 @@ public:
     // Focuses the control (unless it is never UI-active) and hands it the mnemonic.
     void SendMnemonic(LPMSG lpMsg);
     // Asks the control for its window again: a new one takes the item's id
-    // and bits and is the wrapper's; none (or a dead one) is no window.
+    // and bits and is the wrapper's; the old one is kept only while it lives.
     void AttachControlWindow();
     // Forgets the window, which is gone.
     void OnWindowDestroyed();

@@ -327,6 +327,7 @@ BOOL COccManager::IsDialogMessage(CWnd* pWndDlg, LPMSG lpMsg)
 
     // The focused control first: its active object takes what it wants.
     if (COleControlSite* pSite = pCtrlCont->m_pSiteFocus) {
+        const DWORD dwCtlFlags = pSite->m_ctlInfo.dwFlags;   // the site may go during the call
         if (IOleInPlaceActiveObject* pActiveObject = pSite->m_pActiveObject) {
             pActiveObject->AddRef();
             const HRESULT hr = pActiveObject->TranslateAccelerator(lpMsg);
@@ -336,16 +337,18 @@ BOOL COccManager::IsDialogMessage(CWnd* pWndDlg, LPMSG lpMsg)
         }
         // Enter and Escape go to a control that declared it eats them, not to the dialog.
         if ((uMsg == WM_KEYDOWN || uMsg == WM_KEYUP || uMsg == WM_CHAR) &&
-            ((lpMsg->wParam == VK_RETURN && (pSite->m_ctlInfo.dwFlags & CTRLINFO_EATS_RETURN)) ||
-             (lpMsg->wParam == VK_ESCAPE && (pSite->m_ctlInfo.dwFlags & CTRLINFO_EATS_ESCAPE))))
+            ((lpMsg->wParam == VK_RETURN && (dwCtlFlags & CTRLINFO_EATS_RETURN)) ||
+             (lpMsg->wParam == VK_ESCAPE && (dwCtlFlags & CTRLINFO_EATS_ESCAPE))))
             return FALSE;
     }
 
     // Then the mnemonics the controls declared: with Alt, or as a plain key
     // where the focus takes no characters.
-    if (uMsg == WM_SYSKEYDOWN || uMsg == WM_SYSCHAR ||
-        ((uMsg == WM_KEYDOWN || uMsg == WM_CHAR) && !FocusWantsChars(lpMsg))) {
-        for (COleControlSite* pSite : pCtrlCont->m_sites) {
+    const std::vector<COleControlSite*>& sites = pCtrlCont->m_sites;
+    if (std::any_of(sites.begin(), sites.end(), [](COleControlSite* p) { return p->m_ctlInfo.cAccel > 0; }) &&
+        (uMsg == WM_SYSKEYDOWN || uMsg == WM_SYSCHAR ||
+         ((uMsg == WM_KEYDOWN || uMsg == WM_CHAR) && !FocusWantsChars(lpMsg)))) {
+        for (COleControlSite* pSite : sites) {
             if (pSite->IsMatchingMnemonic(lpMsg)) {
                 pSite->SendMnemonic(lpMsg);
                 return TRUE;

@@ -36,6 +36,18 @@ SIZE PixelsPerInch(HWND hWnd)
     return size;
 }
 
+// A control's extent for a size in pixels, and back.
+SIZEL PixelsToHimetric(SIZE perInch, LONG cx, LONG cy)
+{
+    return { ::MulDiv(cx, kHimetricPerInch, perInch.cx), ::MulDiv(cy, kHimetricPerInch, perInch.cy) };
+}
+
+SIZE HimetricToPixels(SIZE perInch, SIZEL sizeExtent)
+{
+    return { ::MulDiv(sizeExtent.cx, perInch.cx, kHimetricPerInch),
+             ::MulDiv(sizeExtent.cy, perInch.cy, kHimetricPerInch) };
+}
+
 // Calls fn with the object's interface riid; FALSE when it has none.
 template <class T, class F> bool WithInterface(IUnknown* pObject, REFIID riid, F fn)
 {
@@ -122,9 +134,7 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
         return hr;
 
     // The extent in HIMETRIC, from the place in pixels of the container's screen.
-    const SIZE perInch = PixelsPerInch(hWndParent);
-    SIZEL sizeExtent = { ::MulDiv(rect.right - rect.left, kHimetricPerInch, perInch.cx),
-                         ::MulDiv(rect.bottom - rect.top, kHimetricPerInch, perInch.cy) };
+    SIZEL sizeExtent = PixelsToHimetric(PixelsPerInch(hWndParent), rect.right - rect.left, rect.bottom - rect.top);
     m_pOleObject->SetExtent(DVASPECT_CONTENT, &sizeExtent);
     GetControlInfo();
 
@@ -328,14 +338,16 @@ void COleControlSite::AttachControlWindow()
     HWND hWnd = NULL;
     if (!m_pInPlaceObject || FAILED(m_pInPlaceObject->GetWindow(&hWnd)) || !::IsWindow(hWnd))
         hWnd = NULL;
-    if (hWnd && hWnd != m_hWnd) {
-        // The control's window takes the item's id, so the dialog finds it,
-        // and the item's tab stop, group and enabled state.
-        ::SetWindowLongPtrW(hWnd, GWLP_ID, LONG_PTR(m_nID));
-        const DWORD dwTaken = WS_TABSTOP | WS_GROUP | WS_DISABLED;
-        const DWORD dwOwn = DWORD(::GetWindowLongW(hWnd, GWL_STYLE));
-        ::SetWindowLongW(hWnd, GWL_STYLE, LONG((dwOwn & ~dwTaken) | (m_dwStyle & dwTaken)));
+    if (!hWnd || hWnd == m_hWnd) {
+        HasWindow();   // a window that went is forgotten; a live one stays until it goes
+        return;
     }
+    // The control's window takes the item's id, so the dialog finds it, and
+    // the item's tab stop, group and enabled state.
+    ::SetWindowLongPtrW(hWnd, GWLP_ID, LONG_PTR(m_nID));
+    const DWORD dwTaken = WS_TABSTOP | WS_GROUP | WS_DISABLED;
+    const DWORD dwOwn = DWORD(::GetWindowLongW(hWnd, GWL_STYLE));
+    ::SetWindowLongW(hWnd, GWL_STYLE, LONG((dwOwn & ~dwTaken) | (m_dwStyle & dwTaken)));
     SetWindowHandle(hWnd);
 }
 
@@ -349,14 +361,15 @@ void COleControlSite::MoveWindow(int x, int y, int nWidth, int nHeight)
     // The size the control takes is the extent it answers; one that refuses
     // a new extent keeps its size and is only moved.
     const SIZE perInch = PixelsPerInch(ContainerWindow());
-    SIZEL size = { ::MulDiv(nWidth, kHimetricPerInch, perInch.cx), ::MulDiv(nHeight, kHimetricPerInch, perInch.cy) };
-    const bool bSized = m_pOleObject && SUCCEEDED(m_pOleObject->SetExtent(DVASPECT_CONTENT, &size));
+    SIZEL sizeExtent = PixelsToHimetric(perInch, nWidth, nHeight);
+    const bool bSized = m_pOleObject && SUCCEEDED(m_pOleObject->SetExtent(DVASPECT_CONTENT, &sizeExtent));
     if (!bSized) {
         nWidth = m_rect.right - m_rect.left;
         nHeight = m_rect.bottom - m_rect.top;
-    } else if (SUCCEEDED(m_pOleObject->GetExtent(DVASPECT_CONTENT, &size))) {
-        nWidth = ::MulDiv(size.cx, perInch.cx, kHimetricPerInch);
-        nHeight = ::MulDiv(size.cy, perInch.cy, kHimetricPerInch);
+    } else if (SUCCEEDED(m_pOleObject->GetExtent(DVASPECT_CONTENT, &sizeExtent))) {
+        const SIZE size = HimetricToPixels(perInch, sizeExtent);
+        nWidth = size.cx;
+        nHeight = size.cy;
     }
     m_rect = { x, y, x + nWidth, y + nHeight };
     // An inactive control finds the place in GetWindowContext when it is activated again.

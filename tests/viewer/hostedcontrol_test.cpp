@@ -179,22 +179,13 @@ CRect PlaceInWindowContext(IOleClientSite* pSite)
     return rcPos;
 }
 
-// Appends one init data record: control id, message, length, data.
-void AddInitRecord(std::vector<BYTE>& data, WORD nID, WORD nMsg, const std::vector<BYTE>& bytes)
-{
-    const DWORD cb = DWORD(bytes.size());
-    const BYTE* pHeader[] = { reinterpret_cast<const BYTE*>(&nID), reinterpret_cast<const BYTE*>(&nMsg) };
-    for (const BYTE* p : pHeader)
-        data.insert(data.end(), p, p + sizeof(WORD));
-    data.insert(data.end(), reinterpret_cast<const BYTE*>(&cb), reinterpret_cast<const BYTE*>(&cb) + sizeof cb);
-    data.insert(data.end(), bytes.begin(), bytes.end());
-}
-
-// Init data with one record for the test control, and the closing zero id.
+// Init data with one record for the test control (id, message, length,
+// data), and the closing zero id.
 std::vector<BYTE> InitData(WORD nMsg, const std::vector<BYTE>& bytes)
 {
-    std::vector<BYTE> data;
-    AddInitRecord(data, IDC_TESTCTL, nMsg, bytes);
+    const WORD header[] = { IDC_TESTCTL, nMsg, LOWORD(bytes.size()), HIWORD(bytes.size()) };
+    std::vector<BYTE> data(reinterpret_cast<const BYTE*>(header), reinterpret_cast<const BYTE*>(header + 4));
+    data.insert(data.end(), bytes.begin(), bytes.end());
     data.resize(data.size() + sizeof(WORD));
     return data;
 }
@@ -204,9 +195,9 @@ std::vector<BYTE> Bytes(const std::string& str) { return std::vector<BYTE>(str.b
 // A licensed form's record: the key's length in characters, the key, the state.
 std::vector<BYTE> LicensedState(const std::wstring& strKey, const std::vector<BYTE>& state, DWORD cchKey)
 {
-    std::vector<BYTE> bytes(reinterpret_cast<const BYTE*>(&cchKey), reinterpret_cast<const BYTE*>(&cchKey) + 4);
-    const BYTE* pKey = reinterpret_cast<const BYTE*>(strKey.data());
-    bytes.insert(bytes.end(), pKey, pKey + strKey.size() * sizeof(wchar_t));
+    std::vector<BYTE> bytes(sizeof cchKey + strKey.size() * sizeof(wchar_t));
+    memcpy(bytes.data(), &cchKey, sizeof cchKey);
+    memcpy(bytes.data() + sizeof cchKey, strKey.data(), strKey.size() * sizeof(wchar_t));
     bytes.insert(bytes.end(), state.begin(), state.end());
     return bytes;
 }
