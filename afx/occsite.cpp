@@ -413,6 +413,9 @@ void COleControlSite::SetFocus(LPMSG lpMsg)
 
 void COleControlSite::SetActiveObject(IOleInPlaceActiveObject* pActiveObject)
 {
+    // A control that keeps its site after it was let go is not held by it.
+    if (!m_pObject)
+        pActiveObject = NULL;
     if (pActiveObject)
         pActiveObject->AddRef();
     IOleInPlaceActiveObject* pOld = m_pActiveObject;
