@@ -127,7 +127,7 @@ protected:
         return strSession;
     }
 
-    bool WaitForEvents(size_t nCount, DWORD nTimeoutMs = 15000)
+    bool WaitForEvents(size_t nCount, DWORD nTimeoutMs = kEventWaitMs)
     {
         return PumpUntil([&] { return m_sink.m_events.size() >= nCount; }, nTimeoutMs);
     }
@@ -144,7 +144,7 @@ protected:
     }
 
     // Waits until the picture says something containing strText.
-    bool WaitForPictureSaying(const std::string& strText, DWORD nTimeoutMs = 15000)
+    bool WaitForPictureSaying(const std::string& strText, DWORD nTimeoutMs = kEventWaitMs)
     {
         return PollUntil(
             [&] {
