@@ -421,7 +421,7 @@ CString PlayAndCollectEvents(CViewerTestDlg& dlg)
 {
     CString strSession = dlg.m_viewer.StartStream(L"NOW", L"INFINITE", L"10.0.0.7", L"80", L"2", NULL, NULL, NULL);
     dlg.m_viewer.PlayForward(strSession, 1.0f);
-    PumpUntil([&] { return dlg.m_events.size() >= 2; }, 10000);
+    PumpUntil([&] { return dlg.m_events.size() >= 2; }, kEventWaitMs);
     return strSession;
 }
 
