@@ -67,6 +67,17 @@ void OnLibraryMessage(j_common_ptr pInfo, int nLevel)
 
 void OnLibraryOutput(j_common_ptr) {}
 
+// A progressive picture is read scan by scan over all of its pixels: one
+// with hundreds of scans would hold the decoder for seconds. Everyday
+// progressive pictures have about ten.
+const int MAX_SCANS = 64;
+
+void OnLibraryProgress(j_common_ptr pInfo)
+{
+    if (pInfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(pInfo)->input_scan_number > MAX_SCANS)
+        OnLibraryError(pInfo);
+}
+
 // The BGR of a pixel of cbPixel bytes, as 0x00RRGGBB.
 template <UINT cbPixel> UINT PixelAt(const BYTE* p)
 {
@@ -191,10 +202,13 @@ CJpegDecoder::Result CJpegDecoder::DecodeWithLibrary(const BYTE* pb, size_t cb, 
     errors.m_mgr.error_exit = OnLibraryError;
     errors.m_mgr.emit_message = OnLibraryMessage;
     errors.m_mgr.output_message = OnLibraryOutput;
+    jpeg_progress_mgr progress = {};
+    progress.progress_monitor = OnLibraryProgress;
     Result result = REFUSED;
     // Nothing with a destructor lives between here and a long jump back.
     if (setjmp(errors.m_jump) == 0) {
         jpeg_create_decompress(&info);
+        info.progress = &progress;
         result = ReadWithLibrary(&info, pb, cb, cxFit, cyFit, pFrame);
     }
     jpeg_destroy_decompress(&info);

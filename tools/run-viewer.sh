@@ -18,7 +18,7 @@ cmake --build --preset win64 --target DorsaVantixViewer dorsaviewerctl simcamera
 
 export WINEPREFIX="${DVV_WINEPREFIX:-$PWD/build/win64/wineprefix}" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
-tools/wine-prefix.sh
+tools/make-wine-prefix.sh "$WINEPREFIX"
 exe="$PWD/build/win64/app/DorsaVantixViewer.exe"
 dll="$PWD/build/win64/control/dorsaviewerctl.dll"
 camera="$PWD/build/win64/simcamera/simcamera.exe"

@@ -45,8 +45,9 @@ measure() {
     echo "$(( $(ticks "$task/stat") - before[$task] )) $(cat "$task/comm" 2>/dev/null) ${task##*/}"
   done | sort -rn | head -4 | awk -v hz="$hz" -v s="$seconds" '$1 > 0 { printf "    thread %-8s %-18s %5.1f%%\n", $3, $2, 100 * $1 / hz / s }'
   if [ -n "$DVV_CPU_PERF" ] && [ -f "$work/perf.data" ]; then
-    perf report -i "$work/perf.data" --no-children --sort dso --stdio 2>/dev/null | grep -v '^#' | grep -v '^$' | head -12
-    perf report -i "$work/perf.data" --no-children --sort dso,sym --stdio -g none 2>/dev/null | grep -v '^#' | grep -v '^$' | head -25
+    local report="perf report -i $work/perf.data --no-children --stdio -g none"
+    $report --sort tid,dso 2>/dev/null | grep -v '^#' | grep -v '^$' | head -16
+    $report --sort dso,sym 2>/dev/null | grep -v '^#' | grep -v '^$' | head -25
   fi
 }
 

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -34,6 +37,45 @@ UINT ColourAt(const CDecodedFrame& frame, UINT x, UINT y)
 bool Decode(CJpegDecoder& decoder, const std::string& strJpeg, UINT cxFit, UINT cyFit, CDecodedFrame* pFrame)
 {
     return decoder.Decode(reinterpret_cast<const BYTE*>(strJpeg.data()), strJpeg.size(), cxFit, cyFit, pFrame);
+}
+
+// A grey 64x64 progressive JPEG: with bManyScans, one scan for each DC and
+// for each AC coefficient of each component (192 scans, all valid), else the
+// library's usual progression (about ten).
+std::string ProgressiveJpeg(bool bManyScans)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* pbJpeg = nullptr;
+    unsigned long cbJpeg = 0;
+    jpeg_mem_dest(&info, &pbJpeg, &cbJpeg);
+    info.image_width = info.image_height = 64;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    std::vector<jpeg_scan_info> scans;
+    if (bManyScans) {
+        for (int c = 0; c < 3; ++c)
+            scans.push_back(jpeg_scan_info{ 1, { c }, 0, 0, 0, 0 });
+        for (int c = 0; c < 3; ++c)
+            for (int k = 1; k < 64; ++k)
+                scans.push_back(jpeg_scan_info{ 1, { c }, k, k, 0, 0 });
+        info.scan_info = scans.data();
+        info.num_scans = static_cast<int>(scans.size());
+    } else {
+        jpeg_simple_progression(&info);
+    }
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(64 * 3, 0x80);
+    for (JSAMPROW p = row.data(); info.next_scanline < info.image_height;)
+        jpeg_write_scanlines(&info, &p, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string strJpeg(reinterpret_cast<const char*>(pbJpeg), cbJpeg);
+    free(pbJpeg);
+    return strJpeg;
 }
 
 class PictureTest : public testing::Test
@@ -114,4 +156,15 @@ TEST_F(PictureTest, CameraPicturesAreWholeJpegsEachWithItsNumber)
                                frameWhole.m_bits.begin() + nMiddle))
             << nFrame;
     }
+}
+
+// A picture of hundreds of scans would hold the decoder for seconds at a
+// camera's sizes: it is refused, and an everyday progressive picture is not.
+TEST_F(PictureTest, APictureOfTooManyScansIsRefused)
+{
+    CJpegDecoder decoder(CJpegDecoder::ENGINE_LIBRARY);
+    CDecodedFrame frame;
+    EXPECT_TRUE(Decode(decoder, ProgressiveJpeg(false), 0, 0, &frame));
+    EXPECT_EQ(64u, frame.m_cx);
+    EXPECT_FALSE(Decode(decoder, ProgressiveJpeg(true), 0, 0, &frame));
 }

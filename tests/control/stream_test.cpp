@@ -127,7 +127,7 @@ protected:
         return strSession;
     }
 
-    bool WaitForEvents(size_t nCount, DWORD nTimeoutMs = 15000)
+    bool WaitForEvents(size_t nCount, DWORD nTimeoutMs = kEventWaitMs)
     {
         return PumpUntil([&] { return m_sink.m_events.size() >= nCount; }, nTimeoutMs);
     }
@@ -144,7 +144,7 @@ protected:
     }
 
     // Waits until the picture says something containing strText.
-    bool WaitForPictureSaying(const std::string& strText, DWORD nTimeoutMs = 15000)
+    bool WaitForPictureSaying(const std::string& strText, DWORD nTimeoutMs = kEventWaitMs)
     {
         return PollUntil(
             [&] {
@@ -225,8 +225,12 @@ TEST_F(StreamTest, PicturesWaitForPlayForwardAndAreNotQueued)
     ASSERT_FALSE(strSession.empty());
     PumpFor(600);
     EXPECT_TRUE(m_sink.m_events.empty());
-    // A busy thread: many pictures arrive while it does not look.
-    Sleep(800);
+    // A busy thread: many pictures arrive while it does not look (counted,
+    // not timed: an emulated PC makes them slowly).
+    const ULONG nAway = m_camera.FramesSent() + 15;
+    const ULONGLONG nDeadline = GetTickCount64() + 60000;
+    while (m_camera.FramesSent() < nAway && GetTickCount64() < nDeadline)
+        Sleep(50);
     ASSERT_EQ(0, PlayForward(m_pDisp, strSession, 1.0f).m_nValue);
     ASSERT_TRUE(WaitForEvents(3));
     // The pictures that came meanwhile were dropped, not kept for later.
