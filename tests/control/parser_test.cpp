@@ -57,6 +57,7 @@ const std::vector<std::string> s_bodies = {
     "second\n-\n--\n",
     "",
     std::string(70000, 'x') + "\r\n-- simcamframe",
+    "lines that only start with the boundary\r\n--simcamframe-2\r\n--simcamframe x\r\n--simcamframe--more",
 };
 
 class ParserTest : public ::testing::TestWithParam<bool>
@@ -90,6 +91,12 @@ TEST(MultipartParser, BoundaryComesFromTheContentType)
     EXPECT_EQ("my frame", strBoundary);
     EXPECT_TRUE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=--ipcam", &strBoundary));
     EXPECT_EQ("--ipcam", strBoundary);
+    // Parameters are parsed as such: a name only ending in "boundary", or the
+    // word inside another parameter's quoted value, is not the boundary.
+    EXPECT_TRUE(CMultipartParser::BoundaryOf(
+        "multipart/x-mixed-replace; xboundary=no; note=\"a;boundary=no\\\"\"; boundary=yes", &strBoundary));
+    EXPECT_EQ("yes", strBoundary);
+    EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; myboundary=no", &strBoundary));
     EXPECT_FALSE(CMultipartParser::BoundaryOf("text/html", &strBoundary));
     EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace", &strBoundary));
     EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=--", &strBoundary));
@@ -131,6 +138,14 @@ TEST(MultipartParser, OversizedPartsAreSkippedAsTheyPassNotBuffered)
         else
             EXPECT_LE(nMostHeld, CMultipartParser::MAX_PART + cbChunk);
     }
+    // A stated length beyond the bound is not believed: the part ends at the
+    // next delimiter, and the stream goes on.
+    CMultipartParser parser("b");
+    const std::string str = "--b\r\nContent-Length: 999999999999\r\n\r\nshort\r\n--b\r\n\r\nnext\r\n--b--\r\n";
+    const std::vector<Bytes> parts = Parse(parser, str, { 7 });
+    ASSERT_EQ(1u, parts.size());
+    EXPECT_EQ(BytesOf("next"), parts[0]);
+    EXPECT_EQ(1u, parser.PartsSkipped());
 }
 
 TEST(MultipartParser, PartsOfOtherTypesAndMalformedHeadersAreDropped)
