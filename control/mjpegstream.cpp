@@ -1,7 +1,7 @@
 // The stream thread: connect, authenticate, read, split, decode, hand over.
 #include "mjpegstream.h"
 
-#include "httpauth.h"
+#include "signin.h"
 #include "multipartparser.h"
 #include "standinswitches.h"
 
@@ -61,24 +61,17 @@ DWORD StatusCode(HINTERNET hRequest)
     return dwStatus;
 }
 
-// The Authorization value for the camera's challenges: Digest when offered,
-// else Basic; empty when it offers neither.
+// The Authorization value for the camera's challenges; empty when none can be given.
 std::string AnswerChallenges(HINTERNET hRequest, const std::string& strUser, const std::string& strPassword,
                              const std::string& strUri)
 {
-    bool bBasic = false;
+    std::vector<CAuthChallenge> challenges;
     std::wstring strChallenge;
-    for (DWORD n = 0; n < 8 && QueryHeader(hRequest, WINHTTP_QUERY_WWW_AUTHENTICATE, n, &strChallenge); ++n) {
-        const std::string str = ToUtf8(strChallenge);
-        if (_strnicmp(str.c_str(), "Digest ", 7) == 0) {
-            std::string strValue = httpauth::DigestAuthorization(str.substr(7), strUser, strPassword, "GET", strUri);
-            if (!strValue.empty())
-                return strValue;
-        } else if (_strnicmp(str.c_str(), "Basic", 5) == 0) {
-            bBasic = true;
-        }
-    }
-    return bBasic ? httpauth::BasicAuthorization(strUser, strPassword) : std::string();
+    for (DWORD n = 0; n < 8 && QueryHeader(hRequest, WINHTTP_QUERY_WWW_AUTHENTICATE, n, &strChallenge); ++n)
+        ParseChallenges(ToUtf8(strChallenge), &challenges);
+    CSignIn signIn(strUser, strPassword);
+    std::string strValue;
+    return signIn.Answer(challenges, strUri, &strValue) == CSignIn::ANSWERED ? strValue : std::string();
 }
 
 } // namespace

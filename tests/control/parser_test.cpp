@@ -1,9 +1,7 @@
 // The stand-in's handling of what a camera sends, without a network: the
 // multipart parser (whole, in pieces, and fed thousands of random, truncated
-// and damaged inputs), the JPEG decoder on bad input, the plug-in file, and
-// the HTTP authorization values.
+// and damaged inputs), the JPEG decoder on bad input and the plug-in file.
 #include "framepainter.h"
-#include "httpauth.h"
 #include "jpegdecoder.h"
 #include "multipartparser.h"
 #include "pluginfile.h"
@@ -284,29 +282,4 @@ TEST(PluginFile, WithoutAUrlItSaysSo)
     EXPECT_TRUE(plugin.IsPresent());
     EXPECT_NE(std::wstring::npos, plugin.Problem().find(L"no url= line"));
     EXPECT_FALSE(CPluginFile::Load(L"C:\\no\\such\\folder").IsPresent());
-}
-
-// ---- Authorization values
-
-TEST(HttpAuth, DigestAndBasicMatchTheirPublishedExamples)
-{
-    // The worked example of RFC 2617, section 3.5.
-    EXPECT_EQ("6629fae49393a05397450978507c4ef1",
-              httpauth::DigestResponse("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
-                                       "dcd98b7102dd2f0e8b11d0f600bfb0c093", "00000001", "0a4f113b", "auth"));
-    EXPECT_EQ("Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==", httpauth::BasicAuthorization("Aladdin", "open sesame"));
-}
-
-TEST(HttpAuth, ChallengeParametersAndWhatIsAnswered)
-{
-    const std::string strChallenge = "realm=\"a, \\\"b\\\"\", qop=\"auth-int,auth\", nonce=abc , algorithm=MD5";
-    EXPECT_EQ("a, \"b\"", httpauth::ChallengeParam(strChallenge, "realm"));
-    EXPECT_EQ("abc", httpauth::ChallengeParam(strChallenge, "nonce"));
-    EXPECT_EQ("", httpauth::ChallengeParam(strChallenge, "opaque"));
-    const std::string strAnswer = httpauth::DigestAuthorization(strChallenge, "u", "p", "GET", "/v");
-    EXPECT_EQ(0u, strAnswer.find("Digest username=\"u\", realm=\"a, \"b\"\", nonce=\"abc\", uri=\"/v\", response=\""));
-    EXPECT_NE(std::string::npos, strAnswer.find(", qop=auth, nc=00000001, cnonce=\""));
-    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\", nonce=\"n\", algorithm=SHA-256", "u", "p", "GET", "/"));
-    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\", nonce=\"n\", qop=\"auth-int\"", "u", "p", "GET", "/"));
-    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\"", "u", "p", "GET", "/"));
 }

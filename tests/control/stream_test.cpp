@@ -106,7 +106,7 @@ protected:
         options.m_fault = fault;
         options.m_strUser = strUser;
         options.m_strPassword = strPassword;
-        options.m_bDigest = bDigest;
+        options.m_nSchemes = bDigest ? CCameraAuth::SCHEME_DIGEST_MD5 : CCameraAuth::SCHEME_BASIC;
         ASSERT_TRUE(camera.Start(options));
     }
     void StartCamera(CSimCamera::Fault fault = CSimCamera::FAULT_NONE, const std::string& strUser = "",
