@@ -50,6 +50,7 @@ void CViewerCtl::StartCameraStream(CSession& session)
     target.m_strUrl = m_plugin.UrlFor(session.m_strCameraIP, session.m_strPort, session.m_strChannel);
     target.m_strUser = m_plugin.User();
     target.m_strPassword = m_plugin.Password();
+    target.m_nSilenceMs = m_plugin.SilenceMs();
     session.m_pStream = CMjpegStream::Start(target, m_hWndClock, WM_STREAM_NOTIFY);
     if (m_hWnd) {
         RECT rc;
@@ -104,23 +105,24 @@ void CViewerCtl::OnStreamNotify()
             continue;
         }
         session.m_pFrame = std::move(pFrame);
-        ++session.m_nFramesShown;
-        if (bShown) {
-            LARGE_INTEGER nFreq, nStart, nEnd;
-            QueryPerformanceFrequency(&nFreq);
-            QueryPerformanceCounter(&nStart);
-            HDC hdc = GetDC(m_hWnd);
-            if (hdc) {
-                RECT rc;
-                GetClientRect(m_hWnd, &rc);
-                DrawStreamPicture(hdc, rc, session);
-                ReleaseDC(m_hWnd, hdc);
-            }
-            QueryPerformanceCounter(&nEnd);
-            if (session.m_drawMs.size() < MAX_DRAW_SAMPLES)
-                session.m_drawMs.push_back(1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
-                                           static_cast<double>(nFreq.QuadPart));
+        // A picture counts as shown, and is announced, only once it was drawn.
+        LARGE_INTEGER nFreq, nStart, nEnd;
+        QueryPerformanceFrequency(&nFreq);
+        QueryPerformanceCounter(&nStart);
+        HDC hdc = bShown ? GetDC(m_hWnd) : nullptr;
+        if (hdc == nullptr) {
+            ++session.m_nFramesDropped;
+            continue;
         }
+        RECT rc;
+        GetClientRect(m_hWnd, &rc);
+        DrawStreamPicture(hdc, rc, session);
+        ReleaseDC(m_hWnd, hdc);
+        QueryPerformanceCounter(&nEnd);
+        if (session.m_drawMs.size() < MAX_DRAW_SAMPLES)
+            session.m_drawMs.push_back(1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
+                                       static_cast<double>(nFreq.QuadPart));
+        ++session.m_nFramesShown;
         ++session.m_nEventsRaised;
         FireTimeStamp(strId, TimeText(session.m_pFrame->m_stReceived));
     }

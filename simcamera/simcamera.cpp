@@ -308,6 +308,12 @@ void CSimCamera::Serve(Socket s, bool bElsewhere)
                     "/video" + std::to_string(nChannel) + ".mjpg\r\nContent-Length: 0\r\n\r\n";
     } else if (CurrentFault() == FAULT_SILENT) {
         HoldUntilClosed(s);
+    } else if (CurrentFault() == FAULT_TRICKLE) {
+        // Header lines without end, one byte at a time.
+        std::string strLines = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=" +
+                               std::string(s_szBoundary) + "\r\n";
+        while (Trickle(s, strLines))
+            strLines = "X-Trickle: " + std::to_string(GetTickCount64()) + "\r\n";
     } else {
         Stream(s, nChannel);
     }
@@ -325,7 +331,7 @@ void CSimCamera::Stream(Socket s, UINT nChannel)
         CFramePainter painter(m_options.m_cx, m_options.m_cy, nChannel);
         const std::string strHead = std::string("HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=") +
                                     s_szBoundary + "\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n";
-        bool bOk = CurrentFault() == FAULT_TRICKLE ? Trickle(s, strHead) : SendAll(s, strHead.data(), strHead.size());
+        bool bOk = SendAll(s, strHead.data(), strHead.size());
         LARGE_INTEGER nFreq, nStart, nNow;
         QueryPerformanceFrequency(&nFreq);
         QueryPerformanceCounter(&nStart);

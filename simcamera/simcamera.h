@@ -28,7 +28,7 @@ public:
         FAULT_CUT,         // closes the connection in the middle of the fourth part
         FAULT_GARBAGE,     // every other part is random bytes said to be a JPEG
         FAULT_OVERSIZED,   // the first part is 17 MB of filler, then pictures
-        FAULT_TRICKLE,     // the answer's header lines one byte every 300 ms, then pictures
+        FAULT_TRICKLE,     // the answer's header lines one byte every 300 ms, without end
         FAULT_REDIRECT,    // the stream is elsewhere: a 302 to another port, which records credentials
         FAULT_HUGE_LENGTH, // the first part claims 999999999999 bytes, then pictures
         FAULT_UNDECODABLE, // every part is random bytes said to be a JPEG

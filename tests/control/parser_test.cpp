@@ -1,6 +1,7 @@
 // The stand-in's handling of what a camera sends, without a network: the
 // multipart parser (whole, in pieces, and fed thousands of random, truncated
 // and damaged inputs), the JPEG decoder on bad input and the plug-in file.
+#include "cameraurl.h"
 #include "framepainter.h"
 #include "jpegdecoder.h"
 #include "multipartparser.h"
@@ -282,4 +283,57 @@ TEST(PluginFile, WithoutAUrlItSaysSo)
     EXPECT_TRUE(plugin.IsPresent());
     EXPECT_NE(std::wstring::npos, plugin.Problem().find(L"no url= line"));
     EXPECT_FALSE(CPluginFile::Load(L"C:\\no\\such\\folder").IsPresent());
+}
+
+TEST(PluginFile, AddressAndPortGoIntoTheUrlAsPlainDecimalsAndSilenceIsSeconds)
+{
+    // Leading zeros would make the HTTP client read the address as octal (8.1.1.1).
+    const CPluginFile plugin = CPluginFile::Parse("url=http://{ip}:{port}/video{channel}.mjpg\nsilence=25\n");
+    EXPECT_EQ(L"http://10.1.1.1:80/video02.mjpg", plugin.UrlFor(L"010.001.001.001", L"0080", L"02"));
+    EXPECT_EQ(L"http://10.0.0.100:8080/video1.mjpg", plugin.UrlFor(L"10.000.0.100", L"8080", L"1"));
+    EXPECT_EQ(25000u, plugin.SilenceMs());
+    EXPECT_EQ(0u, CPluginFile::Parse("url=http://{ip}/\n").SilenceMs());
+    for (const char* pszSilence : { "0", "601", "ten", "", "-5" })
+        EXPECT_NE(std::wstring::npos,
+                  CPluginFile::Parse(std::string("url=http://{ip}/\nsilence=") + pszSilence).Problem().find(L"silence="))
+            << pszSilence;
+}
+
+// ---- Where the stream is
+
+TEST(CameraUrl, TheTargetIsSentEncodedAndRedirectsResolveAgainstIt)
+{
+    CCameraUrl url;
+    ASSERT_TRUE(CCameraUrl::Parse(L"http://user:pw@127.0.0.1:8080/a b/\x00FC.mjpg?c=1&d=%41#frag", &url));
+    EXPECT_EQ(L"/a%20b/%C3%BC.mjpg?c=1&d=%41", url.Target());
+    EXPECT_EQ(L"127.0.0.1:8080", url.ShownAddress());
+    EXPECT_FALSE(CCameraUrl::Parse(L"ftp://127.0.0.1/x", &url));
+    EXPECT_EQ(L"(no address)", ShownAddressOf(L"not a url"));
+
+    ASSERT_TRUE(CCameraUrl::Parse(L"http://Cam.example:8080/streams/video1.mjpg", &url));
+    struct CCase
+    {
+        const wchar_t* m_pszLocation;
+        const wchar_t* m_pszTarget; // null: not resolvable
+        bool m_bSameCamera;
+    };
+    const CCase cases[] = {
+        { L"/other/video1.mjpg", L"/other/video1.mjpg", true },
+        { L"video2.mjpg?x=1", L"/streams/video2.mjpg?x=1", true },
+        { L"http://cam.EXAMPLE:8080/x", L"/x", true },
+        { L"https://cam.example:8080/x", L"/x", false },
+        { L"http://cam.example/x", L"/x", false },
+        { L"//other.example:8080/x", L"/x", false },
+        { L"http://127.0.0.1:8081/x", L"/x", false },
+        { L"ftp://cam.example/x", nullptr, false },
+        { L"", nullptr, false },
+    };
+    for (const CCase& test : cases) {
+        CCameraUrl next;
+        ASSERT_EQ(test.m_pszTarget != nullptr, url.Resolve(test.m_pszLocation, &next)) << test.m_pszLocation;
+        if (test.m_pszTarget) {
+            EXPECT_EQ(test.m_pszTarget, next.Target()) << test.m_pszLocation;
+            EXPECT_EQ(test.m_bSameCamera, url.SameOrigin(next)) << test.m_pszLocation;
+        }
+    }
 }
