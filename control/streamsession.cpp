@@ -93,6 +93,24 @@ CStreamSession::Wake CStreamSession::WaitFor(HINTERNET hRequest, ULONGLONG nDead
     }
 }
 
+// The next notice of hRequest; false at the stop (STOPPED), or at the
+// deadline (FAILED, strLate said).
+bool CStreamSession::NextNotice(HINTERNET hRequest, ULONGLONG nDeadline, const std::wstring& strLate,
+                                CHttpClient::CNotice* pNotice, Outcome* pOutcome, std::wstring* pstrFailure)
+{
+    switch (WaitFor(hRequest, nDeadline, pNotice)) {
+    case WAKE_STOP:
+        *pOutcome = STOPPED;
+        return false;
+    case WAKE_DEADLINE:
+        *pOutcome = FAILED;
+        *pstrFailure = strLate;
+        return false;
+    default:
+        return true;
+    }
+}
+
 // After the stop: until the client has let go of every handle.
 void CStreamSession::WaitForClosings()
 {
@@ -155,15 +173,9 @@ CStreamSession::Outcome CStreamSession::Ask(HINTERNET hRequest, const std::strin
     const ULONGLONG nDeadline = GetTickCount64() + ANSWER_WAIT_MS;
     for (;;) {
         CHttpClient::CNotice notice;
-        switch (WaitFor(hRequest, nDeadline, &notice)) {
-        case WAKE_STOP:
-            return STOPPED;
-        case WAKE_DEADLINE:
-            *pstrFailure = m_words.DoesNotAnswer();
-            return FAILED;
-        case WAKE_NOTICE:
-            break;
-        }
+        Outcome outcome;
+        if (!NextNotice(hRequest, nDeadline, m_words.DoesNotAnswer(), &notice, &outcome, pstrFailure))
+            return outcome;
         switch (notice.m_dwStatus) {
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
             if (!m_client.ReceiveResponse(hRequest)) {
@@ -254,15 +266,10 @@ CStreamSession::Outcome CStreamSession::ReadStream(HINTERNET hRequest, const std
     bool bGoesOn = m_client.QueryDataAvailable(hRequest);
     while (bGoesOn) {
         CHttpClient::CNotice notice;
-        switch (WaitFor(hRequest, nLastByte + m_settings.m_nSilenceMs, &notice)) {
-        case WAKE_STOP:
-            return STOPPED;
-        case WAKE_DEADLINE:
-            *pstrFailure = m_words.SendsNothing();
-            return FAILED;
-        case WAKE_NOTICE:
-            break;
-        }
+        Outcome outcome;
+        if (!NextNotice(hRequest, nLastByte + m_settings.m_nSilenceMs, m_words.SendsNothing(), &notice, &outcome,
+                        pstrFailure))
+            return outcome;
         switch (notice.m_dwStatus) {
         case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
             bGoesOn = notice.m_dwValue > 0 && m_client.Read(hRequest, notice.m_dwValue);

@@ -48,6 +48,8 @@ private:
     enum Wake { WAKE_STOP, WAKE_NOTICE, WAKE_DEADLINE };
 
     Wake WaitFor(HINTERNET hRequest, ULONGLONG nDeadline, CHttpClient::CNotice* pNotice);
+    bool NextNotice(HINTERNET hRequest, ULONGLONG nDeadline, const std::wstring& strLate,
+                    CHttpClient::CNotice* pNotice, Outcome* pOutcome, std::wstring* pstrFailure);
     void WaitForClosings();
     Outcome Attempt(std::wstring* pstrFailure);
     Outcome Ask(HINTERNET hRequest, const std::string& strAuthorization, std::wstring* pstrFailure);
