@@ -11,7 +11,7 @@ namespace {
 // as it is percent-encoded (a "%" already followed by two hex digits stays).
 std::wstring EncodedTarget(const std::wstring& strTarget)
 {
-    const std::string strBytes = standin::ToUtf8(strTarget.c_str(), static_cast<int>(strTarget.size()));
+    const std::string strBytes = standin::ToUtf8(strTarget);
     std::wstring strEncoded;
     for (size_t n = 0; n < strBytes.size(); ++n) {
         const unsigned char b = static_cast<unsigned char>(strBytes[n]);

@@ -16,11 +16,6 @@ struct CThreadStart
     HMODULE m_hModule;
 };
 
-std::string ToUtf8(const std::wstring& str)
-{
-    return standin::ToUtf8(str.c_str(), static_cast<int>(str.size()));
-}
-
 } // namespace
 
 std::wstring CMjpegStream::ShownAddress(const std::wstring& strUrl)
@@ -101,8 +96,8 @@ void CMjpegStream::ReadLoop()
 {
     CStreamSession::CSettings settings;
     settings.m_strUrl = m_target.m_strUrl;
-    settings.m_strUser = ToUtf8(m_target.m_strUser);
-    settings.m_strPassword = ToUtf8(m_target.m_strPassword);
+    settings.m_strUser = standin::ToUtf8(m_target.m_strUser);
+    settings.m_strPassword = standin::ToUtf8(m_target.m_strPassword);
     if (m_target.m_nSilenceMs > 0)
         settings.m_nSilenceMs = m_target.m_nSilenceMs;
     CStreamSession session(settings, m_handOver, m_evStop);

@@ -24,11 +24,6 @@ bool IsRedirect(DWORD dwStatus)
     return dwStatus == 301 || dwStatus == 302 || dwStatus == 303 || dwStatus == 307 || dwStatus == 308;
 }
 
-std::string ToUtf8(const std::wstring& str)
-{
-    return standin::ToUtf8(str.c_str(), static_cast<int>(str.size()));
-}
-
 } // namespace
 
 CStreamSession::CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop)
@@ -205,8 +200,8 @@ CStreamSession::Outcome CStreamSession::Answer(HINTERNET hRequest, const CCamera
         for (DWORD n = 0; n < MAX_CHALLENGE_HEADERS &&
                           CHttpClient::Header(hRequest, WINHTTP_QUERY_WWW_AUTHENTICATE, n, &strChallenge);
              ++n)
-            ParseChallenges(ToUtf8(strChallenge), &challenges);
-        switch (m_signIn.Answer(challenges, ToUtf8(pUrl->Target()), pstrAuthorization)) {
+            ParseChallenges(standin::ToUtf8(strChallenge), &challenges);
+        switch (m_signIn.Answer(challenges, standin::ToUtf8(pUrl->Target()), pstrAuthorization)) {
         case CSignIn::ANSWERED:
             return ANSWERED;
         case CSignIn::NO_CREDENTIALS:
@@ -247,7 +242,7 @@ CStreamSession::Outcome CStreamSession::Answer(HINTERNET hRequest, const CCamera
     } else if (dwStatus != 200) {
         *pstrFailure = m_words.HttpStatus(dwStatus);
     } else if (!CHttpClient::Header(hRequest, WINHTTP_QUERY_CONTENT_TYPE, 0, &strType) ||
-               !CMultipartParser::BoundaryOf(ToUtf8(strType), &strBoundary)) {
+               !CMultipartParser::BoundaryOf(standin::ToUtf8(strType), &strBoundary)) {
         *pstrFailure = m_words.NotMotionJpeg(strType);
     } else {
         return ReadStream(hRequest, strBoundary, pstrFailure);
