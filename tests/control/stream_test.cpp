@@ -633,21 +633,23 @@ TEST_F(StreamTest, TwoHundredStopsOfATricklingCameraLeaveNothingBehind)
     WritePlugin();
     EXPECT_EQ(0, CallMethod(m_control.m_pDisp, DISPID_DORSA_SETPLUGINPATH, { CArg::Text(m_folder.Path().c_str()) }).m_nValue);
     const std::wstring strPort = std::to_wstring(m_camera.Port());
+    // Connects, waits until the camera has the connection, stops.
     const auto cycle = [&] {
         const ULONG nConnections = m_camera.Connections();
         const std::wstring strSession = StartStream(m_control.m_pDisp, L"127.0.0.1", strPort.c_str(), L"1").m_strValue;
         EXPECT_EQ(0, PlayForward(m_control.m_pDisp, strSession, 1.0f).m_nValue);
-        EXPECT_TRUE(PollUntil([&] { return m_camera.Connections() > nConnections; }, 10000));
+        const bool bConnected = PollUntil([&] { return m_camera.Connections() > nConnections; }, 10000);
         EXPECT_EQ(0, StopStream(m_control.m_pDisp, strSession).m_nValue);
+        return bConnected;
     };
     // The first use of the HTTP client sets up what it keeps for the process.
-    cycle();
+    ASSERT_TRUE(cycle());
     PollUntil([&] { return m_camera.OpenConnections() == 0; }, 30000);
     PumpFor(6000);
     const ULONG nThreadsBefore = ThreadCount();
     const SIZE_T cbBefore = PrivateBytes();
     for (int n = 0; n < 200; ++n)
-        cycle();
+        ASSERT_TRUE(cycle()) << "cycle " << n << ": " << JournalLine("Picture says: ");
     const ULONG nThreadsAfter = ThreadCount();
     const SIZE_T cbAfter = PrivateBytes();
     // Back within the silence limit (10 s), with room for a busy machine.
