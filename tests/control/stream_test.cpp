@@ -262,6 +262,8 @@ TEST_F(StreamTest, PicturesAreDrawnAndEachRaisesOneTimeStamp)
 {
     StartCamera();
     WritePlugin();
+    // A session played first plays on, but the window shows the one played last.
+    const std::wstring strHidden = Connect();
     const std::wstring strSession = Connect();
     ASSERT_TRUE(WaitForEvents(12)) << m_control.m_sink.m_events.size() << " events";
 
@@ -295,6 +297,14 @@ TEST_F(StreamTest, PicturesAreDrawnAndEachRaisesOneTimeStamp)
     const size_t nEvents = events.size();
     PumpFor(300);
     EXPECT_EQ(nEvents, events.size());
+
+    // The hidden session's pictures were never drawn: none counts as shown.
+    ASSERT_EQ(0, StopStream(m_control.m_pDisp, strHidden).m_nValue);
+    const std::vector<std::string> frames = JournalLines("Frames: ");
+    ASSERT_EQ(2u, frames.size());
+    const CFrameCounts hidden = ParseFrames(frames[1]);
+    EXPECT_GT(hidden.m_nReceived, 0u) << frames[1];
+    EXPECT_EQ(0u, hidden.m_nShown) << frames[1];
 }
 
 TEST_F(StreamTest, PicturesWaitForPlayForwardAndAreNotQueued)
