@@ -18,7 +18,7 @@ BEGIN_MESSAGE_MAP(CLoggingDlg, CDialogEx)
     ON_WM_SIZE()
 END_MESSAGE_MAP()
 
-CLoggingDlg::CLoggingDlg(CWnd* pParent) : CDialogEx(IDD_APP_LOG, pParent), m_nLineEnds(0) {}
+CLoggingDlg::CLoggingDlg(CWnd* pParent) : CDialogEx(IDD_APP_LOG, pParent), m_nLineEnds(0), m_pAppending(NULL) {}
 
 CLoggingDlg::~CLoggingDlg() {}
 
@@ -28,40 +28,36 @@ void CLoggingDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_LOG_TEXT, m_editLog);
 }
 
-void CLoggingDlg::AppendText(const CString& text)
+void CLoggingDlg::AppendText(const CString& text, const std::vector<int>& entryStarts)
 {
-    CString strText(text);
-    strText.Remove(L'\r');
-    strText.Replace(L"\n", L"\r\n");
-    SendMessage(WM_USER, 0, reinterpret_cast<LPARAM>(strText.GetString()));
-}
-
-int CLoggingDlg::TrimmedStart() const
-{
-    if (m_nLineEnds <= kMaxLines && m_strLog.GetLength() <= kMaxChars)
-        return 0;
-    LPCWSTR psz = m_strLog.GetString();
-    const int nLength = m_strLog.GetLength();
-    // The newest line stays whole: never cut past the line end before it.
-    int nLastStart = nLength;
-    if (nLastStart > 0 && psz[nLastStart - 1] == L'\n')
-        --nLastStart;
-    while (nLastStart > 0 && psz[nLastStart - 1] != L'\n')
-        --nLastStart;
-
-    // Past enough line ends to leave kKeepLines, and far enough on to leave
-    // kKeepChars, to the start of the next line.
-    int nDropLines = std::max(0, m_nLineEnds - kKeepLines);
-    int nCut = 0;
-    for (; nDropLines > 0 && nCut < nLastStart; ++nCut)
-        if (psz[nCut] == L'\n')
-            --nDropLines;
-    if (nLength - nCut > kKeepChars) {
-        nCut = std::max(nCut, nLength - kKeepChars);
-        while (nCut < nLastStart && psz[nCut - 1] != L'\n')
-            ++nCut;
+    // One pass: every line end becomes CR LF (a lone CR goes), and each
+    // entry's share of the result is counted on the way.
+    LPCWSTR psz = text.GetString();
+    const int nLength = text.GetLength();
+    const int nCarriageReturns = int(std::count(psz, psz + nLength, L'\r'));
+    CString strText;
+    PWSTR pOut = strText.GetBufferSetLength(nLength + CountLineEnds(psz, nLength) - nCarriageReturns);
+    std::vector<Entry> entries(1, Entry{ 0, 0 });
+    size_t iNextStart = 0;
+    for (int i = 0; i < nLength; ++i) {
+        for (; iNextStart < entryStarts.size() && entryStarts[iNextStart] <= i; ++iNextStart)
+            if (i > 0)
+                entries.push_back(Entry{ 0, 0 });
+        const WCHAR ch = psz[i];
+        if (ch == L'\r')
+            continue;
+        Entry& entry = entries.back();
+        if (ch == L'\n') {
+            *pOut++ = L'\r';
+            ++entry.nChars;
+            ++entry.nLineEnds;
+        }
+        *pOut++ = ch;
+        ++entry.nChars;
     }
-    return std::min(nCut, nLastStart);
+    m_pAppending = &entries;
+    SendMessage(WM_USER, 0, reinterpret_cast<LPARAM>(strText.GetString()));
+    m_pAppending = NULL;
 }
 
 LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
@@ -69,30 +65,73 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
     // WM_USER is also the dialog manager's DM_GETDEFID, with lParam 0: then
     // the control is only refreshed, and the answer is "no default button".
     LPCWSTR pszText = reinterpret_cast<LPCWSTR>(lParam);
-    if (!pszText || !m_editLog.m_hWnd) {
-        if (pszText) {
-            m_strLog += pszText;
-            m_nLineEnds = CountLineEnds(m_strLog.GetString(), m_strLog.GetLength());
-        }
+    if (!pszText) {
         SetDlgItemText(IDC_LOG_TEXT, m_strLog);
         return 0;
     }
-    const int nTextLength = int(wcslen(pszText));
-    if (nTextLength == 0)
+    // From AppendText the text's entries come along; from elsewhere the text is one.
+    const std::vector<Entry>* pEntries = m_pAppending;
+    m_pAppending = NULL;
+    int nLength = 0;
+    if (pEntries)
+        for (const Entry& entry : *pEntries)
+            nLength += entry.nChars;
+    else
+        nLength = int(wcslen(pszText));
+    if (nLength == 0)
         return 0;
 
-    // Only the new text goes into the control, and only the oldest lines
+    const int nOldLength = m_strLog.GetLength();
+    const int nCut = AddToLog(pszText, nLength, pEntries);
+    if (m_editLog.m_hWnd)
+        ShowAppended(nOldLength, nCut, pszText);
+    else
+        SetDlgItemText(IDC_LOG_TEXT, m_strLog);
+    return 0;
+}
+
+int CLoggingDlg::AddToLog(LPCWSTR pszText, int nLength, const std::vector<Entry>* pEntries)
+{
+    const bool bLastOpen = !m_strLog.IsEmpty() && m_strLog[m_strLog.GetLength() - 1] != L'\n';
+    m_strLog.Append(pszText, nLength);
+    std::vector<Entry> whole;
+    if (!pEntries) {
+        whole.push_back(Entry{ nLength, CountLineEnds(pszText, nLength) });
+        pEntries = &whole;
+    }
+    bool bFirst = true;
+    for (const Entry& entry : *pEntries) {
+        // An entry never starts in the middle of a line: the first goes on
+        // with the last one when that has no line end yet.
+        if (bFirst && bLastOpen && !m_entries.empty()) {
+            m_entries.back().nChars += entry.nChars;
+            m_entries.back().nLineEnds += entry.nLineEnds;
+        } else {
+            m_entries.push_back(entry);
+        }
+        m_nLineEnds += entry.nLineEnds;
+        bFirst = false;
+    }
+    if (m_nLineEnds <= kMaxLines && m_strLog.GetLength() <= kMaxChars)
+        return 0;
+
+    // The oldest entries go, whole, down to nine tenths of the bounds; the
+    // newest stays even when it alone is past them.
+    int nCut = 0;
+    while (m_entries.size() > 1 && (m_nLineEnds > kKeepLines || m_strLog.GetLength() - nCut > kKeepChars)) {
+        nCut += m_entries.front().nChars;
+        m_nLineEnds -= m_entries.front().nLineEnds;
+        m_entries.pop_front();
+    }
+    m_strLog.Delete(0, nCut);
+    return nCut;
+}
+
+void CLoggingDlg::ShowAppended(int nOldLength, int nCut, LPCWSTR pszText)
+{
+    // Only the new text goes into the control, and only the oldest entries
     // leave it: re-setting the whole log would make every append cost as
     // much as the whole log.
-    const int nOldLength = m_strLog.GetLength();
-    m_strLog.Append(pszText, nTextLength);
-    m_nLineEnds += CountLineEnds(pszText, nTextLength);
-    const int nCut = TrimmedStart();
-    if (nCut > 0) {
-        m_nLineEnds -= CountLineEnds(m_strLog.GetString(), nCut);
-        m_strLog.Delete(0, nCut);
-    }
-
     // The control is hidden, without a repaint, while its text changes: its
     // scrolling to the new end and back to the start then costs nothing and
     // leaves nothing on the screen (under Wine, with redraw merely switched
@@ -100,10 +139,10 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
     const UINT kQuietly = SWP_NOREDRAW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
     ::SetWindowPos(m_editLog.m_hWnd, NULL, 0, 0, 0, 0, SWP_HIDEWINDOW | kQuietly);
     if (nCut >= nOldLength) {
-        // Nothing old stays: the newest lines replace the text at once.
+        // Nothing old stays: the newest entries replace the text at once.
         m_editLog.SetWindowText(m_strLog);
     } else {
-        if (m_editLog.GetLimitText() < UINT(nOldLength + nTextLength))
+        if (m_editLog.GetLimitText() < UINT(m_strLog.GetLength()))
             m_editLog.SetLimitText(0);   // the largest the control allows
         if (nCut > 0) {
             m_editLog.SetSel(0, nCut, TRUE);
@@ -120,7 +159,6 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
     // Painted now, scroll bars too, rather than when the thread has nothing
     // else to do, which a busy logging thread may not have for a long time.
     m_editLog.RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
-    return 0;
 }
 
 void CLoggingDlg::OnSize(UINT nType, int cx, int cy)

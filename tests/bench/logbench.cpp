@@ -349,11 +349,13 @@ void PopupAppendCost()
         dlg.ShowWindow(SW_HIDE);   // filled hidden, in drain-sized pieces, to keep the run short
         while (nShown < nTarget) {
             CString s, line;
+            std::vector<int> entryStarts;
             for (int i = 0; i < 1000 && nShown < nTarget; ++i, ++nShown) {
                 line.Format(L"[2026-12-06 03:45:29 (+123.4567 ms)]: filler line %d\n", nShown);
+                entryStarts.push_back(s.GetLength());
                 s += line;
             }
-            dlg.AppendText(s);
+            dlg.AppendText(s, entryStarts);
         }
         dlg.ShowWindow(SW_SHOW);
         ::UpdateWindow(dlg.m_hWnd);

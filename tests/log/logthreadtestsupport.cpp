@@ -20,6 +20,16 @@ void CALLBACK CaptureTrace(LPCSTR lpszText)
     g_traces.emplace_back(lpszText);
 }
 
+// Refuses every window of a class the framework registers on the thread:
+// the mailbox (the popup and its edit control are of the system's classes).
+LRESULT CALLBACK RefuseFrameworkWindows(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    WCHAR szClass[8] = L"";
+    if (nCode == HCBT_CREATEWND && ::GetClassNameW(reinterpret_cast<HWND>(wParam), szClass, _countof(szClass)) &&
+        wcsncmp(szClass, L"Afx:", 4) == 0)
+        return 1;
+    return ::CallNextHookEx(NULL, nCode, wParam, lParam);
+}
 
 } // namespace
 
@@ -61,14 +71,21 @@ BOOL CProbeLogThread::InitInstance()
 {
     if (m_pfnPopupHook)
         m_hHook = ::SetWindowsHookExW(WH_CALLWNDPROC, m_pfnPopupHook, NULL, ::GetCurrentThreadId());
+    if (m_bRefuseMailbox)
+        m_hRefusingHook = ::SetWindowsHookExW(WH_CBT, &RefuseFrameworkWindows, NULL, ::GetCurrentThreadId());
+    if (m_bHoldStart)
+        ::WaitForSingleObject(m_hRelease, 60000);
     return CAppLogThread::InitInstance();
 }
 
 int CProbeLogThread::ExitInstance()
 {
+    // The hooks see the thread's end too.
+    int nResult = CAppLogThread::ExitInstance();
     if (m_hHook)
         ::UnhookWindowsHookEx(m_hHook);
-    int nResult = CAppLogThread::ExitInstance();
+    if (m_hRefusingHook)
+        ::UnhookWindowsHookEx(m_hRefusingHook);
     return m_nExitCode ? m_nExitCode : nResult;
 }
 

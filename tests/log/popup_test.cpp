@@ -164,12 +164,14 @@ TEST_F(PopupTest, LongLogStaysWholeAndTheViewStartsAtTheFirstLine)
 
 namespace {
 
-// Lines "line <n>\n" numbered from nFirst.
-CString NumberedLines(int nFirst, int nCount)
+// Lines "line <n>\n" numbered from nFirst, each an entry; where each begins.
+CString NumberedLines(int nFirst, int nCount, std::vector<int>& entryStarts)
 {
     CString text, line;
+    entryStarts.clear();
     for (int i = 0; i < nCount; ++i) {
         line.Format(L"line %d\n", nFirst + i);
+        entryStarts.push_back(text.GetLength());
         text += line;
     }
     return text;
@@ -204,8 +206,9 @@ TEST_F(PopupTest, KeepsOnlyTheNewestWholeLinesWithinItsBound)
     m_dlg.MoveWindow(0, 0, 600, 200);
     int nNext = 0;
     bool bTrimmed = false;
+    std::vector<int> entryStarts;
     for (int nCount : { 1, 7, 333, 2999, CLoggingDlg::kMaxLines + 1234, 1, 500, 1200, 3 }) {
-        m_dlg.AppendText(NumberedLines(nNext, nCount));
+        m_dlg.AppendText(NumberedLines(nNext, nCount, entryStarts), entryStarts);
         nNext += nCount;
         ASSERT_TRUE(m_dlg.m_strLog == EditText(m_dlg)) << "after " << nNext << " lines";
         int nLines = CheckNumberedRun(m_dlg.m_strLog, nNext - 1);
