@@ -93,8 +93,8 @@ public:
     // pass the bound and every one after it is dropped and counted until
     // the thread takes the queue; that drain logs, after the entries it
     // takes, "<n> log lines were dropped because the log queue was full".
-    static constexpr size_t kMaxQueuedChars = 32 * 1024 * 1024;
-    static constexpr size_t kQueuedEntryChars = 64;
+    static constexpr size_t kMaxQueuedChars = 64 * 1024 * 1024;
+    static constexpr size_t kQueuedEntryChars = 32;
 
     // Reports the main window's activation; keeps the popup directly behind
     // it. Returns the result of posting.

@@ -211,11 +211,13 @@ std::vector<std::string> ReadLines(LPCWSTR lpszName)
 
 bool SplitLogLine(const std::string& line, std::string& message)
 {
-    static const std::regex re(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(\+\d{3}\.\d{4} ms\)\]: ([\s\S]*)$)");
-    std::smatch m;
-    if (!std::regex_match(line, m, re))
+    // Only the stamp goes through the pattern: the library's matcher
+    // recurses per character, and a long message would overflow the stack.
+    static const std::regex re(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(\+\d{3}\.\d{4} ms\)\]: $)");
+    const size_t kStampChars = 38;   // "[2026-12-06 03:45:29 (+123.4567 ms)]: "
+    if (line.size() < kStampChars || !std::regex_match(line.substr(0, kStampChars), re))
         return false;
-    message = m[1];
+    message = line.substr(kStampChars);
     return true;
 }
 
