@@ -19,9 +19,10 @@ const int kFileChunkChars = 64 * 1024;  // the file's lines are written in piece
 const UINT kIdleDrainMs = 250;          // the longest a line waits when its drain request was lost
 // What a log line adds to its entry's text: "[", the time stamp, "]: " and "\n".
 const int kLogLineExtraChars = 41;
-// A NUL in an entry's text: shown as this, so nothing after it is lost (the
-// file, which can't hold it, gets "?").
-const WCHAR kNulStandIn = 0x2400;   // SYMBOL FOR NULL
+// A NUL in an entry's text is shown as this, in the file and the popup
+// alike, so nothing after it is lost: a character both hold and both fonts
+// draw, and one that log texts hardly use.
+const WCHAR kNulStandIn = 0x00A4;   // CURRENCY SIGN, the generic placeholder
 
 // A handle's value as the trace shows it (32 bits, as the trace texts have it).
 unsigned TraceValue(const void* p) { return unsigned(reinterpret_cast<UINT_PTR>(p)); }

@@ -227,13 +227,13 @@ TEST_F(LogThreadTest, ANulInAnEntryCostsNothingOfItsDrain)
     ASSERT_TRUE(p->Sync());
     const CString& strLog = p->m_dlgLog.m_strLog;
     EXPECT_TRUE(strLog == PopupText(p->m_dlgLog.m_hWnd));
-    EXPECT_NE(-1, strLog.Find(L"]: second\x2400tail\r\n["));
+    EXPECT_NE(-1, strLog.Find(L"]: second\x00A4tail\r\n["));
     EXPECT_NE(-1, strLog.Find(L"]: third\r\n"));
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
 
     std::string bytes = ReadBytes(LogFiles().at(0));
     EXPECT_NE(std::string::npos, bytes.find("]: first\r\n[")) << bytes;
-    EXPECT_NE(std::string::npos, bytes.find("]: second?tail\r\n[")) << bytes;
+    EXPECT_NE(std::string::npos, bytes.find("]: second\xA4tail\r\n[")) << bytes;
     EXPECT_NE(std::string::npos, bytes.find("]: third\r\n")) << bytes;
     delete p;
 }
