@@ -30,31 +30,19 @@ void CLoggingDlg::DoDataExchange(CDataExchange* pDX)
 
 void CLoggingDlg::AppendText(const CString& text, const std::vector<int>& entryStarts)
 {
-    // One pass: every line end becomes CR LF (a lone CR goes), and each
-    // entry's share of the result is counted on the way.
+    // Each entry's share of the text once every line end is CR LF.
     LPCWSTR psz = text.GetString();
-    const int nLength = text.GetLength();
-    const int nCarriageReturns = int(std::count(psz, psz + nLength, L'\r'));
-    CString strText;
-    PWSTR pOut = strText.GetBufferSetLength(nLength + CountLineEnds(psz, nLength) - nCarriageReturns);
-    std::vector<Entry> entries(1, Entry{ 0, 0 });
-    size_t iNextStart = 0;
-    for (int i = 0; i < nLength; ++i) {
-        for (; iNextStart < entryStarts.size() && entryStarts[iNextStart] <= i; ++iNextStart)
-            if (i > 0)
-                entries.push_back(Entry{ 0, 0 });
-        const WCHAR ch = psz[i];
-        if (ch == L'\r')
-            continue;
-        Entry& entry = entries.back();
-        if (ch == L'\n') {
-            *pOut++ = L'\r';
-            ++entry.nChars;
-            ++entry.nLineEnds;
-        }
-        *pOut++ = ch;
-        ++entry.nChars;
+    std::vector<Entry> entries;
+    const size_t nEntries = std::max<size_t>(1, entryStarts.size());
+    for (size_t k = 0; k < nEntries; ++k) {
+        LPCWSTR pFrom = psz + (k == 0 ? 0 : entryStarts[k]);
+        LPCWSTR pTo = psz + (k + 1 < entryStarts.size() ? entryStarts[k + 1] : text.GetLength());
+        const int nLineEnds = int(std::count(pFrom, pTo, L'\n'));
+        entries.push_back(Entry{ int(pTo - pFrom) - int(std::count(pFrom, pTo, L'\r')) + nLineEnds, nLineEnds });
     }
+    CString strText(text);
+    strText.Remove(L'\r');
+    strText.Replace(L"\n", L"\r\n");
     m_pAppending = &entries;
     SendMessage(WM_USER, 0, reinterpret_cast<LPARAM>(strText.GetString()));
     m_pAppending = NULL;
