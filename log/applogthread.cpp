@@ -131,7 +131,8 @@ CAppLogThread::CAppLogThread()
     : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_bQueueClosed(false),
       m_bDrainRequested(false), m_nQueuedChars(0), m_nDroppedEntries(0), m_wndMailbox(this), m_hWndMailbox(NULL),
       m_bQuitRequested(false), m_evStartFailed(FALSE, TRUE, NULL, NULL), m_nIdleTimer(0), m_bStartFailed(false),
-      m_nFileEnd(0), m_nLinesUnwritten(0), m_bFileFailing(false), m_bOwnerLetGo(false), m_nLetGo(0)
+      m_bQuitOverdue(false), m_nFileEnd(0), m_nLinesUnwritten(0), m_bFileFailing(false), m_bOwnerLetGo(false),
+      m_nLetGo(0)
 {
 }
 
@@ -506,8 +507,14 @@ void CALLBACK CAppLogThread::OnIdleTimer(HWND, UINT, UINT_PTR, DWORD)
     // Nothing may leave a timer procedure.
     try {
         pThread->Drain(true);
-        if (!pThread->m_bQuitRequested && pThread->IsQueueClosed())
-            pThread->OnQuitRequest(0, 0);
+        // A quit request still not served a tick after the queue was closed
+        // was lost to a modal loop; served in the meantime, it keeps its
+        // place behind the messages posted before it.
+        if (!pThread->m_bQuitRequested && pThread->IsQueueClosed()) {
+            if (pThread->m_bQuitOverdue)
+                pThread->OnQuitRequest(0, 0);
+            pThread->m_bQuitOverdue = true;
+        }
     } catch (...) {
     }
 }

@@ -177,6 +177,7 @@ private:
 
     CEvent m_evStartFailed;              // set before the failed start's box: the owner goes on
     UINT_PTR m_nIdleTimer;
+    bool m_bQuitOverdue;                 // the idle timer saw the queue closed before the quit request came
     bool m_bStartFailed;                 // the logging thread's own record
     // The file, on the logging thread: where its last whole line ends, the
     // lines it lacks since writing last worked, and whether writing fails.

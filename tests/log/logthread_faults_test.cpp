@@ -242,11 +242,15 @@ TEST_F(LogThreadTest, FailingWritesAreTracedThePopupGoesOnAndLaterLinesAreWritte
 {
     CProbeLogThread* p = CProbeLogThread::Start(true, 20000, false);
     ASSERT_TRUE(p->Sync());   // the headers are written
+    // Each change of the file is served before the next line: the idle
+    // timer may drain a line ahead of its request.
     ASSERT_TRUE(p->PostThreadMessage(WM_PROBE_FILE_MODE, 1, 0));
+    ASSERT_TRUE(p->Sync());
     p->WriteLine(CString(L"lost to the file"));
     ASSERT_TRUE(p->Sync());
     EXPECT_TRUE(TraceHas("Writing log file failed: "));
     ASSERT_TRUE(p->PostThreadMessage(WM_PROBE_FILE_MODE, 0, 0));
+    ASSERT_TRUE(p->Sync());
     p->WriteLine(CString(L"written again"));
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));   // the thread kept running
 
