@@ -535,9 +535,9 @@ void CAppLogThread::Drain(bool bToPopup)
             return;
         CString strSlice;
         std::vector<int> entryStarts;
-        MakePopupSlice(entries, stamps, strSlice, entryStarts);
+        const bool bOlderLeftOut = MakePopupSlice(entries, stamps, strSlice, entryStarts);
         entries.clear();
-        m_dlgLog.AppendText(strSlice, entryStarts);
+        m_dlgLog.AppendText(strSlice, entryStarts, bOlderLeftOut);
     } catch (const std::bad_alloc&) {
     }
 }
@@ -635,29 +635,26 @@ void CAppLogThread::WriteFilePiece(const CString& strPiece, int nEntries, CTimes
     }
 }
 
-void CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps,
+bool CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps,
                                    CString& strSlice, std::vector<int>& entryStarts)
 {
-    // Whole entries, newest last, no more than the popup keeps (the newest
-    // even when it alone is more), so no more is made and copied.
+    // Whole entries, newest last, no more than the popup keeps, so no more
+    // is made and copied.
+    CLoggingDlg::CNewestEntries kept;
     size_t iFirst = entries.size();
-    long long nLines = 0, nChars = 0;
     for (; iFirst > 0; --iFirst) {
         const CString& strText = entries[iFirst - 1].m_strText;
         LPCWSTR psz = strText.GetString();
-        const int nEntryLines = 1 + int(std::count(psz, psz + strText.GetLength(), L'\n'));
-        const long long nEntryChars = strText.GetLength() + kLogLineExtraChars + nEntryLines;   // CR LF line ends
-        if (iFirst < entries.size() &&
-            (nLines + nEntryLines > CLoggingDlg::kMaxLines || nChars + nEntryChars > CLoggingDlg::kMaxChars))
+        const int nLineEnds = 1 + int(std::count(psz, psz + strText.GetLength(), L'\n'));
+        if (!kept.Add(strText.GetLength() + kLogLineExtraChars + nLineEnds, nLineEnds))   // CR LF line ends
             break;
-        nLines += nEntryLines;
-        nChars += nEntryChars;
     }
     entryStarts.reserve(entries.size() - iFirst);
     for (size_t i = iFirst; i < entries.size(); ++i) {
         entryStarts.push_back(strSlice.GetLength());
         AppendLogLine(strSlice, entries[i], stamps);
     }
+    return iFirst > 0;
 }
 
 void CAppLogThread::OnMainWndActivate(WPARAM, LPARAM lParam)

@@ -161,8 +161,9 @@ private:
     int MakeFilePiece(const std::deque<LogEntry>& entries, size_t& iNext, CTimestampFormatter& stamps,
                       CString& strPiece);
     void WriteFilePiece(const CString& strPiece, int nEntries, CTimestampFormatter& stamps);
-    // The newest entries the popup can keep, as one text and where each begins.
-    void MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps, CString& strSlice,
+    // The newest entries the popup can keep, as one text and where each
+    // begins; true when older ones were left out.
+    bool MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps, CString& strSlice,
                         std::vector<int>& entryStarts);
     BOOL OpenLogFile(const CString& strBaseName, CFileException* pError);
     void CloseQueue();
@@ -177,8 +178,8 @@ private:
 
     CEvent m_evStartFailed;              // set before the failed start's box: the owner goes on
     UINT_PTR m_nIdleTimer;
-    bool m_bQuitOverdue;                 // the idle timer saw the queue closed before the quit request came
     bool m_bStartFailed;                 // the logging thread's own record
+    bool m_bQuitOverdue;                 // the idle timer saw the queue closed before the quit request came
     // The file, on the logging thread: where its last whole line ends, the
     // lines it lacks since writing last worked, and whether writing fails.
     ULONGLONG m_nFileEnd;

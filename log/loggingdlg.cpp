@@ -28,22 +28,44 @@ void CLoggingDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_LOG_TEXT, m_editLog);
 }
 
-void CLoggingDlg::AppendText(const CString& text, const std::vector<int>& entryStarts)
+bool CLoggingDlg::CNewestEntries::Add(long long nChars, long long nLineEnds)
 {
-    // Each entry's share of the text once every line end is CR LF.
+    if (m_bAny && (m_nChars + nChars > kMaxChars || m_nLineEnds + nLineEnds > kMaxLines))
+        m_bFull = true;
+    if (m_bFull)
+        return false;
+    m_bAny = true;
+    m_nChars += nChars;
+    m_nLineEnds += nLineEnds;
+    return true;
+}
+
+void CLoggingDlg::AppendText(const CString& text, const std::vector<int>& entryStarts, bool bOlderLeftOut)
+{
+    // Each entry's share once every line end is CR LF, measured in place.
     LPCWSTR psz = text.GetString();
-    std::vector<Entry> entries;
-    const size_t nEntries = std::max<size_t>(1, entryStarts.size());
-    for (size_t k = 0; k < nEntries; ++k) {
+    Appending appending{ std::vector<Entry>(std::max<size_t>(1, entryStarts.size())), bOlderLeftOut };
+    std::vector<Entry>& entries = appending.entries;
+    for (size_t k = 0; k < entries.size(); ++k) {
         LPCWSTR pFrom = psz + (k == 0 ? 0 : entryStarts[k]);
         LPCWSTR pTo = psz + (k + 1 < entryStarts.size() ? entryStarts[k + 1] : text.GetLength());
-        const int nLineEnds = int(std::count(pFrom, pTo, L'\n'));
-        entries.push_back(Entry{ int(pTo - pFrom) - int(std::count(pFrom, pTo, L'\r')) + nLineEnds, nLineEnds });
+        const int nLineEnds = CountLineEnds(pFrom, int(pTo - pFrom));
+        entries[k] = Entry{ int(pTo - pFrom) - int(std::count(pFrom, pTo, L'\r')) + nLineEnds, nLineEnds };
     }
-    CString strText(text);
+    // Only the newest entries the popup keeps are copied, whatever the
+    // caller handed over.
+    CNewestEntries kept;
+    size_t iFirst = entries.size();
+    while (iFirst > 0 && kept.Add(entries[iFirst - 1].nChars, entries[iFirst - 1].nLineEnds))
+        --iFirst;
+    const int nFrom = iFirst == 0 ? 0 : entryStarts[iFirst];
+    entries.erase(entries.begin(), entries.begin() + iFirst);
+    appending.bReplacing = bOlderLeftOut || iFirst > 0;
+
+    CString strText(psz + nFrom, text.GetLength() - nFrom);
     strText.Remove(L'\r');
     strText.Replace(L"\n", L"\r\n");
-    m_pAppending = &entries;
+    m_pAppending = &appending;
     SendMessage(WM_USER, 0, reinterpret_cast<LPARAM>(strText.GetString()));
     m_pAppending = NULL;
 }
@@ -58,11 +80,11 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
         return 0;
     }
     // From AppendText the text's entries come along; from elsewhere the text is one.
-    const std::vector<Entry>* pEntries = m_pAppending;
+    const Appending* pAppending = m_pAppending;
     m_pAppending = NULL;
     int nLength = 0;
-    if (pEntries)
-        for (const Entry& entry : *pEntries)
+    if (pAppending)
+        for (const Entry& entry : pAppending->entries)
             nLength += entry.nChars;
     else
         nLength = int(wcslen(pszText));
@@ -70,7 +92,7 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
         return 0;
 
     const int nOldLength = m_strLog.GetLength();
-    const int nCut = AddToLog(pszText, nLength, pEntries);
+    const int nCut = AddToLog(pszText, nLength, pAppending);
     if (m_editLog.m_hWnd)
         ShowAppended(nOldLength, nCut, pszText);
     else
@@ -78,17 +100,24 @@ LRESULT CLoggingDlg::OnAppendText(WPARAM, LPARAM lParam)
     return 0;
 }
 
-int CLoggingDlg::AddToLog(LPCWSTR pszText, int nLength, const std::vector<Entry>* pEntries)
+int CLoggingDlg::AddToLog(LPCWSTR pszText, int nLength, const Appending* pAppending)
 {
+    const bool bReplacing = pAppending && pAppending->bReplacing;
+    int nCut = 0;
+    if (bReplacing) {
+        // Entries between what is shown and this text were left out.
+        nCut = m_strLog.GetLength();
+        m_strLog.Empty();
+        m_entries.clear();
+        m_nLineEnds = 0;
+    }
     const bool bLastOpen = !m_strLog.IsEmpty() && m_strLog[m_strLog.GetLength() - 1] != L'\n';
     m_strLog.Append(pszText, nLength);
     std::vector<Entry> whole;
-    if (!pEntries) {
+    if (!pAppending)
         whole.push_back(Entry{ nLength, CountLineEnds(pszText, nLength) });
-        pEntries = &whole;
-    }
     bool bFirst = true;
-    for (const Entry& entry : *pEntries) {
+    for (const Entry& entry : pAppending ? pAppending->entries : whole) {
         // An entry never starts in the middle of a line: the first goes on
         // with the last one when that has no line end yet.
         if (bFirst && bLastOpen && !m_entries.empty()) {
@@ -100,19 +129,20 @@ int CLoggingDlg::AddToLog(LPCWSTR pszText, int nLength, const std::vector<Entry>
         m_nLineEnds += entry.nLineEnds;
         bFirst = false;
     }
-    if (m_nLineEnds <= kMaxLines && m_strLog.GetLength() <= kMaxChars)
-        return 0;
+    if (!bReplacing && m_nLineEnds <= kMaxLines && m_strLog.GetLength() <= kMaxChars)
+        return nCut;
 
-    // The oldest entries go, whole, down to nine tenths of the bounds; the
-    // newest stays even when it alone is past them.
-    int nCut = 0;
-    while (m_entries.size() > 1 && (m_nLineEnds > kKeepLines || m_strLog.GetLength() - nCut > kKeepChars)) {
-        nCut += m_entries.front().nChars;
+    // Past the bounds (an append that had to leave entries out was): the
+    // oldest entries go, whole, down to nine tenths of them; the newest
+    // stays even when it alone is past them.
+    int nTrim = 0;
+    while (m_entries.size() > 1 && (m_nLineEnds > kKeepLines || m_strLog.GetLength() - nTrim > kKeepChars)) {
+        nTrim += m_entries.front().nChars;
         m_nLineEnds -= m_entries.front().nLineEnds;
         m_entries.pop_front();
     }
-    m_strLog.Delete(0, nCut);
-    return nCut;
+    m_strLog.Delete(0, nTrim);
+    return nCut + nTrim;
 }
 
 void CLoggingDlg::ShowAppended(int nOldLength, int nCut, LPCWSTR pszText)

@@ -26,11 +26,34 @@ public:
     static constexpr int kMaxLines = 5000;
     static constexpr int kMaxChars = 1000000;
 
+    // Counts an append's entries, newest first, as long as the popup keeps
+    // them: whole entries within the bounds, the newest even when it alone
+    // is past them. Whoever makes an append's text counts with it, so that
+    // no more is made than the popup keeps.
+    class CNewestEntries
+    {
+    public:
+        // Whether the popup keeps this entry too (line ends as CR LF); once
+        // one is not kept, no older one is.
+        bool Add(long long nChars, long long nLineEnds);
+
+    private:
+        long long m_nChars = 0;
+        long long m_nLineEnds = 0;
+        bool m_bAny = false;
+        bool m_bFull = false;
+    };
+
     // Appends log entries to what the popup shows, line ends normalised to
     // CR LF; must be called while the window exists. entryStarts gives where
     // each entry begins in text, the first at 0; without it the text is one
     // entry. A text that follows one without a line end goes on with it.
-    virtual void AppendText(const CString& text, const std::vector<int>& entryStarts = std::vector<int>());
+    // Only the newest entries the popup keeps are taken; with bOlderLeftOut
+    // the caller left out older ones already, and nothing shown before
+    // stays either: what the popup shows is always the newest entries in a
+    // row.
+    virtual void AppendText(const CString& text, const std::vector<int>& entryStarts = std::vector<int>(),
+                            bool bOlderLeftOut = false);
 
     CEdit m_editLog;
     CString m_strLog;   // the newest entries appended: what the edit control shows
@@ -53,15 +76,22 @@ protected:
     std::deque<Entry> m_entries;   // the entries of m_strLog, oldest first
 
 private:
+    // An append on its way from AppendText to OnAppendText.
+    struct Appending
+    {
+        std::vector<Entry> entries;   // those of the text, oldest first
+        bool bReplacing;              // older entries were left out: nothing shown stays
+    };
+
     // Adds nLength characters to m_strLog, as the given entries or as one,
     // and drops the oldest entries past the bounds; returns how many
     // characters went from the front.
-    int AddToLog(LPCWSTR pszText, int nLength, const std::vector<Entry>* pEntries);
+    int AddToLog(LPCWSTR pszText, int nLength, const Appending* pAppending);
     // Shows the change in the edit control: nCut characters gone from the
     // front of the nOldLength there were, the text added at the end.
     void ShowAppended(int nOldLength, int nCut, LPCWSTR pszText);
 
-    const std::vector<Entry>* m_pAppending;   // the entries of the text AppendText is sending
+    const Appending* m_pAppending;   // the append AppendText is sending
 
     DECLARE_MESSAGE_MAP()
 };

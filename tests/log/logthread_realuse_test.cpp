@@ -276,6 +276,18 @@ TEST_F(LogThreadTest, MultiLineEntriesAtThePopupsTrimEdgeStayWhole)
                       message);
         }
     }
+    // A drain whose older entry the popup can't keep beside its newest
+    // leaves nothing older in view either: the popup never shows a gap.
+    ASSERT_TRUE(p->Hold());
+    p->WriteLine(CString(L'a', CLoggingDlg::kMaxChars / 2));
+    p->WriteLine(CString(L'b', CLoggingDlg::kMaxChars / 10 * 6));
+    p->Release();
+    ASSERT_TRUE(p->Sync());
+    const std::string shown = Narrow(PopupText(hPopup));
+    std::string message;
+    ASSERT_TRUE(SplitLogLine(shown.substr(0, shown.find("\r\n")), message));
+    EXPECT_EQ(std::string::npos, message.find_first_not_of('b')) << "first shown: " << message.substr(0, 60);
+    EXPECT_EQ(size_t(CLoggingDlg::kMaxChars / 10 * 6), message.size());
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
     delete p;
 }
