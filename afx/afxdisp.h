@@ -21,7 +21,9 @@
 #define VTS_R4 "\x04"
 #define VTS_R8 "\x05"
 #define VTS_BSTR "\x08"
+#define VTS_DISPATCH "\x09"
 #define VTS_BOOL "\x0B"
+#define VTS_UNKNOWN "\x0D"
 
 // A failed OLE call, by its status code.
 class COleException : public CException
@@ -85,16 +87,30 @@ public:
     // control items when there are any, else pTemplate itself.
     virtual LPCDLGTEMPLATE PreCreateDialog(_AFX_OCC_DIALOG_INFO* pInfo, LPCDLGTEMPLATE pTemplate);
     // Creates the dialog's OLE controls at their items' places, each with its
-    // state from the dialog init data; FALSE when one could not be created.
+    // state from the dialog init data, their events held until
+    // FreezeAllEvents(FALSE); FALSE when one could not be created.
     virtual BOOL CreateDlgControls(CWnd* pWndDlg, LPCVOID lpDlgInit, DWORD dwDlgInitSize,
                                    _AFX_OCC_DIALOG_INFO* pInfo);
+    // A key message for a window hosting controls: the focused control's
+    // active object sees it first, then the controls' mnemonics, then the
+    // dialog manager; TRUE when it needs no dispatch.
+    virtual BOOL IsDialogMessage(CWnd* pWndDlg, LPMSG lpMsg);
 };
 extern COccManager* afxOccManager;
 
-// Dialog init data messages that carry a control's persisted state; the
-// container consumes them, they are not sent to any window.
+// Dialog init data messages that carry a control's saved state; the
+// container consumes them, they are not sent to any window. The _EX forms
+// start with the licence key of a licensed control.
 const WORD WM_OCC_LOADFROMSTREAM = 0x0376;
-inline bool AfxIsOccInitMessage(WORD nMsg) { return nMsg >= 0x0376 && nMsg <= 0x037B; }
+const WORD WM_OCC_LOADFROMSTORAGE = 0x0377;
+const WORD WM_OCC_INITNEW = 0x0378;
+const WORD WM_OCC_LOADFROMSTREAM_EX = 0x037A;
+const WORD WM_OCC_LOADFROMSTORAGE_EX = 0x037B;
+inline bool AfxIsOccInitMessage(WORD nMsg)
+{
+    return nMsg == WM_OCC_LOADFROMSTREAM || nMsg == WM_OCC_LOADFROMSTORAGE || nMsg == WM_OCC_INITNEW ||
+           nMsg == WM_OCC_LOADFROMSTREAM_EX || nMsg == WM_OCC_LOADFROMSTORAGE_EX;
+}
 
 class COleControlContainer;
 
@@ -106,11 +122,13 @@ void AfxPostEventHandlerError(CException* e, HWND hWndContainer);
 // the one AfxPostEventHandlerError posted; FALSE for any other message.
 BOOL AfxOnEventHandlerErrorMessage(UINT message);
 
-// The site of one hosted control: its client site, in-place site (with the
+// The site of one hosted control: its client site, in-place sites (with the
 // Ex and windowless forms, declining windowless activation), control site,
 // service provider (no services) and ambient properties, and the sink of its
-// default event interface. Reference counted; the container holds one
-// reference while the control lives.
+// default event interface. It owns the control's place and window handle:
+// the wrapper attached to it shows the same handle and moves the control
+// through it. Reference counted; the container holds one reference while the
+// control lives.
 class COleControlSite final : public IOleClientSite,
                         public IOleInPlaceSiteWindowless,
                         public IOleControlSite,
@@ -120,13 +138,15 @@ class COleControlSite final : public IOleClientSite,
 public:
     explicit COleControlSite(COleControlContainer* pCtrlCont);
 
-    // Creates the control, loads its state from pStream (or starts it anew),
-    // connects its events, and activates it in place at rect in the
-    // container's window with id nID and the WS_VISIBLE/WS_TABSTOP/WS_GROUP/
-    // WS_DISABLED bits of dwStyle. A control invisible at run time is not
-    // activated and has no window (m_hWnd NULL).
+    // Creates the control (through IClassFactory2::CreateInstanceLic when
+    // bstrLicKey is given), loads its state from pStream or pStorage (or
+    // starts it anew), connects its events (held from the start when
+    // bFreezeEvents), and activates it in place at rect in the container's
+    // window with id nID and the WS_VISIBLE/WS_TABSTOP/WS_GROUP/WS_DISABLED
+    // bits of dwStyle. A control invisible at run time is not activated and
+    // has no window (m_hWnd NULL).
     HRESULT CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID, IStream* pStream,
-                          BSTR bstrLicKey);
+                          IStorage* pStorage, BSTR bstrLicKey, BOOL bFreezeEvents);
     // Disconnects events, closes the control without saving, leaves it and
     // releases it; the wrapper attached to the site is detached.
     void ReleaseControl();
@@ -136,19 +156,47 @@ public:
     void InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet, const BYTE* pbParamInfo,
                        va_list argList);
 
+    // Places the control at x, y (the container's client coordinates) with
+    // the size it accepts for nWidth x nHeight: the extent first, then the
+    // rectangles of the in-place object, which moves its window.
+    void MoveWindow(int x, int y, int nWidth, int nHeight);
+    // Moves and sizes through MoveWindow; Z order and showing concern the window.
+    BOOL SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags);
+    // Gives the control the focus: UI-activated through its verb (lpMsg the
+    // message that asked), unless it is never UI-active; its window gets the
+    // focus if the control didn't take it.
+    void SetFocus(LPMSG lpMsg = NULL);
+    // Holds (or lets go) the control's events through IOleControl::FreezeEvents.
+    void FreezeEvents(BOOL bFreeze);
+    // Reads the control's keys (mnemonics, Enter, Escape) from IOleControl.
+    void GetControlInfo();
+    // TRUE when lpMsg is one of the mnemonics the control declared.
+    BOOL IsMatchingMnemonic(LPMSG lpMsg) const;
+    // Focuses the control (unless it is never UI-active) and hands it the mnemonic.
+    void SendMnemonic(LPMSG lpMsg);
+    // Asks the control for its window again: a new one takes the item's id
+    // and bits and is the wrapper's; the old one is kept only while it lives.
+    void AttachControlWindow();
+    // Forgets the window, which is gone.
+    void OnWindowDestroyed();
+
     COleControlContainer* m_pCtrlCont;
     CWnd* m_pWndCtrl;        // the attached wrapper, if any
-    HWND m_hWnd;             // the control's window
+    HWND m_hWnd;             // the control's window, NULL while it has none
     UINT m_nID;
-    RECT m_rect;             // in the container's client coordinates
+    DWORD m_dwStyle;         // the item's style, whose tab stop, group and enabled bits its window takes
+    RECT m_rect;             // its place, in the container's client coordinates
     IUnknown* m_pObject;
     IOleObject* m_pOleObject;
     IOleInPlaceObject* m_pInPlaceObject;
+    IOleInPlaceActiveObject* m_pActiveObject; // named by the control while it is UI-active
     IDispatch* m_pDispatch;
     IConnectionPoint* m_pEventPoint;
     DWORD m_dwEventCookie;
     IID m_iidEvents;
     DWORD m_dwMiscStatus;
+    CONTROLINFO m_ctlInfo;   // the keys the control declared
+    BOOL m_bEventsFrozen;
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -274,10 +322,16 @@ private:
     };
 
     ~COleControlSite();
+    HRESULT LoadState(IStream* pStream, IStorage* pStorage);
     HRESULT ConnectEvents();
-    HRESULT OnEvent(DISPID dispid, DISPPARAMS* pDispParams);
+    HRESULT OnEvent(DISPID dispid, LCID lcid, DISPPARAMS* pDispParams);
     HRESULT AmbientFont(VARIANT* pVarResult) const;
     HWND ContainerWindow() const;
+    // TRUE while m_hWnd is a live window; a dead one is forgotten here.
+    BOOL HasWindow();
+    // The one place the window handle changes: the site's and the wrapper's.
+    void SetWindowHandle(HWND hWnd);
+    void SetActiveObject(IOleInPlaceActiveObject* pActiveObject);
 
     LONG m_cRef;
     XEventSink m_xEventSink;
@@ -296,11 +350,26 @@ public:
     // A new control in this window; attached to pWndCtrl when given. NULL when
     // it could not be created (nothing of it is left then).
     COleControlSite* CreateControl(CWnd* pWndCtrl, REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID,
-                                   IStream* pStream, BSTR bstrLicKey);
+                                   IStream* pStream, IStorage* pStorage, BSTR bstrLicKey, BOOL bFreezeEvents);
     COleControlSite* FindItem(UINT nID) const;
+    // The control whose window is hWnd or holds it.
+    COleControlSite* FindSiteOfWindow(HWND hWnd) const;
     // Releases one control and forgets its site.
     void DestroyControl(COleControlSite* pSite);
+    // Holds or lets go the events of every control (those held, when letting go).
+    void FreezeAllEvents(BOOL bFreeze);
+    // Called when a control becomes UI-active: the one UI-active before is UI-deactivated.
+    void OnUIActivate(COleControlSite* pSite);
+    // Called when a control stops being UI-active.
+    void OnUIDeactivate(COleControlSite* pSite);
+    // Called while a key is routed: the control holding the focus is made
+    // UI-active (lpMsg the key), one that lost it UI-deactivated.
+    void OnFocusChanged(LPMSG lpMsg);
+    // Called when a child window of the container is destroyed.
+    void OnChildDestroyed(HWND hWndChild);
 
     CWnd* m_pWnd;
     std::vector<COleControlSite*> m_sites;
+    COleControlSite* m_pSiteUIActive; // the UI-active control, if any
+    COleControlSite* m_pSiteFocus;    // the control that held the focus when last looked at
 };

@@ -90,8 +90,9 @@ protected: \
 // --- Event sink maps --------------------------------------------------------
 // Events of hosted OLE controls, by control id and DISPID. Like message map
 // entries, each entry calls its handler through a thunk, which converts the
-// event's arguments to the declared VTS_ types and the handler's parameters.
-typedef HRESULT (*AFX_PEVENTTHUNK)(CCmdTarget* pTarget, DISPPARAMS* pDispParams);
+// event's arguments to the declared VTS_ types and the handler's parameters,
+// in the locale the control gave (the invariant one when it gave none).
+typedef HRESULT (*AFX_PEVENTTHUNK)(CCmdTarget* pTarget, DISPPARAMS* pDispParams, LCID lcid);
 
 struct AFX_EVENTSINKMAP_ENTRY
 {
@@ -123,9 +124,9 @@ protected: \
 // LPCTSTR, VTS_I2 short, VTS_I4 long, VTS_BOOL BOOL, VTS_R4 float, VTS_R8 double.
 // An argument of another type is converted when it can be, else refused.
 #define ON_EVENT(theClass, id, dispid, pfnHandler, vtsParams) \
-    { UINT(id), DISPID(dispid), [](CCmdTarget* _p, DISPPARAMS* _pdp) -> HRESULT { \
+    { UINT(id), DISPID(dispid), [](CCmdTarget* _p, DISPPARAMS* _pdp, LCID _lcid) -> HRESULT { \
         return AfxCallEventHandler(static_cast<theClass*>(_p), pfnHandler, \
-                                   reinterpret_cast<const BYTE*>(vtsParams), _pdp); } },
+                                   reinterpret_cast<const BYTE*>(vtsParams), _pdp, _lcid); } },
 
 #define END_EVENTSINK_MAP() \
             { 0, 0, NULL } \
@@ -169,11 +170,11 @@ template <> struct AfxEventParam<double>
 };
 
 // The event's arguments, converted to the declared types in declaration order
-// (DISPPARAMS holds them last-first); cleared when the call is over.
+// (DISPPARAMS holds them last-first) in locale lcid; cleared when the call is over.
 class CEventArgs
 {
 public:
-    CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nParams, DISPPARAMS* pDispParams);
+    CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nParams, DISPPARAMS* pDispParams, LCID lcid);
     ~CEventArgs();
     CEventArgs(const CEventArgs&) = delete;
     CEventArgs& operator=(const CEventArgs&) = delete;
@@ -195,10 +196,11 @@ HRESULT AfxCallEventHandler_(T* pTarget, R (C::*pfn)(Args...), const CEventArgs&
 }
 
 template <class T, class C, class R, class... Args>
-HRESULT AfxCallEventHandler(T* pTarget, R (C::*pfn)(Args...), const BYTE* pbParams, DISPPARAMS* pDispParams)
+HRESULT AfxCallEventHandler(T* pTarget, R (C::*pfn)(Args...), const BYTE* pbParams, DISPPARAMS* pDispParams,
+                            LCID lcid)
 {
     static const VARTYPE vtHandler[sizeof...(Args) + 1] = { AfxEventParam<Args>::vt..., VT_EMPTY };
-    CEventArgs args(pbParams, vtHandler, UINT(sizeof...(Args)), pDispParams);
+    CEventArgs args(pbParams, vtHandler, UINT(sizeof...(Args)), pDispParams, lcid);
     if (FAILED(args.m_hr))
         return args.m_hr;
     return AfxCallEventHandler_(pTarget, pfn, args, std::index_sequence_for<Args...>());
@@ -212,9 +214,10 @@ public:
     const AFX_MSGMAP_ENTRY* FindMessageEntry(UINT nMessage, WPARAM wParam) const;
     // Calls the handler of the message, if any; FALSE when there is none.
     BOOL DispatchToMap(UINT nMessage, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
-    // Calls the handler of event dispid from control nCtrlID, if any; FALSE
-    // when there is none. *phr tells whether the arguments fitted.
-    BOOL DispatchEventToMap(UINT nCtrlID, DISPID dispid, DISPPARAMS* pDispParams, HRESULT* phr);
+    // Calls the handler of event dispid from control nCtrlID, if any, its
+    // arguments converted in locale lcid; FALSE when there is none. *phr
+    // tells whether the arguments fitted.
+    BOOL DispatchEventToMap(UINT nCtrlID, DISPID dispid, DISPPARAMS* pDispParams, LCID lcid, HRESULT* phr);
 
 protected:
     static const AFX_MSGMAP* GetThisMessageMap();
@@ -267,10 +270,14 @@ public:
                           int y, int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = NULL);
     virtual BOOL DestroyWindow();
     virtual BOOL PreTranslateMessage(MSG* pMsg);
+    // Keyboard navigation of a dialog; in a window hosting controls, the
+    // focused control and the controls' mnemonics come first.
+    BOOL IsDialogMessage(LPMSG lpMsg);
     virtual void DoDataExchange(CDataExchange* pDX);
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
-    // Window operations the program uses.
+    // Window operations the program uses. Moving a hosted control's wrapper
+    // goes through its site.
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     void MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
@@ -306,9 +313,14 @@ public:
                        CWnd* pParentWnd, UINT nID, CFile* pPersist = NULL, BOOL bStorage = FALSE,
                        BSTR bstrLicKey = NULL);
     // Calls the wrapped control through IDispatch; pbParamInfo lists the
-    // arguments' VTS_ types. Failures throw COleDispatchException or COleException.
+    // arguments' VTS_ types (a property put's last one is the value). Failures
+    // throw COleDispatchException or COleException.
     void __cdecl InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
                               const BYTE* pbParamInfo, ...);
+    // Sets a property of the wrapped control to the value of type vtProp that
+    // follows (an object by reference); reads one into *pvProp.
+    void __cdecl SetProperty(DISPID dwDispID, VARTYPE vtProp, ...);
+    void GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) const;
     LPUNKNOWN GetControlUnknown();
     COleControlSite* m_pCtrlSite;      // the site of the control this object wraps
     COleControlContainer* m_pCtrlCont; // the controls this window hosts

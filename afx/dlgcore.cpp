@@ -3,7 +3,7 @@
 #include "afxwin.h"
 #include "afxdialogex.h"
 #include "afxeditbrowsectrl.h"
-#include "afxdisp.h"
+#include "occimpl.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
 IMPLEMENT_DYNAMIC(CDialogEx, CDialog)
@@ -165,32 +165,36 @@ LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM)
     }
     if (m_lpDialogInit)
         ExecuteDlgInit(m_lpDialogInit, m_dwDialogInitSize);
+
+    // The controls' events were held while the dialog was made: they flow
+    // once OnInitDialog has bound the wrappers, however it ends.
+    struct CEventThaw
+    {
+        CDialog* m_pDlg;
+        HWND m_hWnd;
+        ~CEventThaw()
+        {
+            if (CWnd::FromHandlePermanent(m_hWnd) == m_pDlg && m_pDlg->m_pCtrlCont)
+                m_pDlg->m_pCtrlCont->FreezeAllEvents(FALSE);
+        }
+    } thaw = { this, m_hWnd };
     return OnInitDialog();
 }
 
 BOOL CDialog::ExecuteDlgInit(LPCVOID lpResource, DWORD dwSize)
 {
-    // Records: control id (16 bits), message (16 bits), data length (32 bits),
-    // data; the list ends with a zero id.
-    const BYTE* p = static_cast<const BYTE*>(lpResource);
-    const BYTE* pEnd = p + dwSize;
-    while (p + sizeof(WORD) <= pEnd) {
-        WORD nIDC = *reinterpret_cast<const WORD*>(p);
-        if (nIDC == 0 || p + 8 > pEnd)
-            break;
-        WORD nMsg = *reinterpret_cast<const WORD*>(p + 2);
-        DWORD dwLen = *reinterpret_cast<const DWORD*>(p + 4);
-        const BYTE* pData = p + 8;
-        if (dwLen > DWORD(pEnd - pData))   // a length past the end, which could wrap pData + dwLen
-            return FALSE;
+    CDlgInitReader reader(lpResource, dwSize);
+    AFX_DLGINIT_RECORD record;
+    while (reader.Next(&record)) {
         // The state records of OLE controls were used when the controls were made.
-        if (nMsg == kMsgInitControl)
-            m_mapControlInitData[nIDC] = CStringA(reinterpret_cast<const char*>(pData), int(dwLen));
-        else if (!AfxIsOccInitMessage(nMsg))
-            ::SendDlgItemMessageW(m_hWnd, nIDC, nMsg, dwLen, reinterpret_cast<LPARAM>(pData));
-        p = pData + dwLen;
+        if (record.m_nMsg == kMsgInitControl)
+            m_mapControlInitData[record.m_nIDC] =
+                CStringA(reinterpret_cast<const char*>(record.m_pData), int(record.m_cbData));
+        else if (!AfxIsOccInitMessage(record.m_nMsg))
+            ::SendDlgItemMessageW(m_hWnd, record.m_nIDC, record.m_nMsg, record.m_cbData,
+                                  reinterpret_cast<LPARAM>(record.m_pData));
     }
-    return TRUE;
+    return !reader.m_bTruncated;
 }
 
 BOOL CDialog::OnInitDialog()
@@ -227,7 +231,7 @@ CStringA CDialog::GetControlInitData(int nIDC) const
 BOOL CDialog::PreTranslateMessage(MSG* pMsg)
 {
     if (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST)
-        return ::IsDialogMessageW(m_hWnd, pMsg);
+        return IsDialogMessage(pMsg);
     return FALSE;
 }
 

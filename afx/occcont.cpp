@@ -1,8 +1,10 @@
-// COleControlContainer and the dialog side of control hosting: a dialog
-// template's OLE control items are taken out before the dialog manager sees
-// the template, and the controls are made at their places during
-// WM_INITDIALOG, each with its state from the dialog init data.
-#include "afxdisp.h"
+// COleControlContainer and the dialog side of control hosting: the controls
+// of a dialog template made at their places during WM_INITDIALOG, each with
+// its saved state from the dialog init data, and the keys of a window that
+// hosts controls routed through the focused control first.
+#include "occimpl.h"
+
+#include <algorithm>
 
 COccManager* afxOccManager = NULL;
 
@@ -26,7 +28,7 @@ static void AfxOleInitThread()
 }
 
 // --- COleControlContainer -----------------------------------------------------
-COleControlContainer::COleControlContainer(CWnd* pWnd) : m_pWnd(pWnd) {}
+COleControlContainer::COleControlContainer(CWnd* pWnd) : m_pWnd(pWnd), m_pSiteUIActive(NULL), m_pSiteFocus(NULL) {}
 
 COleControlContainer::~COleControlContainer()
 {
@@ -36,11 +38,12 @@ COleControlContainer::~COleControlContainer()
 }
 
 COleControlSite* COleControlContainer::CreateControl(CWnd* pWndCtrl, REFCLSID clsid, DWORD dwStyle, const RECT& rect,
-                                                     UINT nID, IStream* pStream, BSTR bstrLicKey)
+                                                     UINT nID, IStream* pStream, IStorage* pStorage, BSTR bstrLicKey,
+                                                     BOOL bFreezeEvents)
 {
     AfxOleInitThread();
     COleControlSite* pSite = new COleControlSite(this);
-    HRESULT hr = pSite->CreateControl(clsid, dwStyle, rect, nID, pStream, bstrLicKey);
+    HRESULT hr = pSite->CreateControl(clsid, dwStyle, rect, nID, pStream, pStorage, bstrLicKey, bFreezeEvents);
     if (FAILED(hr)) {
         TRACE("Error: control %u could not be created (0x%08lX).\n", nID, static_cast<unsigned long>(hr));
         pSite->ReleaseControl();
@@ -62,17 +65,86 @@ COleControlSite* COleControlContainer::FindItem(UINT nID) const
     return NULL;
 }
 
+COleControlSite* COleControlContainer::FindSiteOfWindow(HWND hWnd) const
+{
+    for (; hWnd && hWnd != m_pWnd->m_hWnd; hWnd = ::GetParent(hWnd)) {
+        for (COleControlSite* pSite : m_sites)
+            if (pSite->m_hWnd == hWnd)
+                return pSite;
+        if (!(::GetWindowLongW(hWnd, GWL_STYLE) & WS_CHILD))
+            break;
+    }
+    return NULL;
+}
+
 void COleControlContainer::DestroyControl(COleControlSite* pSite)
 {
     for (auto it = m_sites.begin(); it != m_sites.end(); ++it) {
         if (*it == pSite) {
             m_sites.erase(it);
+            if (m_pSiteFocus == pSite)
+                m_pSiteFocus = NULL;
             pSite->ReleaseControl();
+            if (m_pSiteUIActive == pSite)
+                m_pSiteUIActive = NULL;
             pSite->m_pCtrlCont = NULL;   // no more events to route
             pSite->Release();
             return;
         }
     }
+}
+
+void COleControlContainer::FreezeAllEvents(BOOL bFreeze)
+{
+    // A copy: a handler of an event let go here may destroy a control.
+    const std::vector<COleControlSite*> sites = m_sites;
+    for (COleControlSite* pSite : sites) {
+        if (std::find(m_sites.begin(), m_sites.end(), pSite) == m_sites.end())
+            continue;
+        if (bFreeze || pSite->m_bEventsFrozen)
+            pSite->FreezeEvents(bFreeze);
+    }
+}
+
+// Takes UI activation from the UI-active control, unless it is pSite.
+static void UIDeactivateOthers(COleControlContainer* pCtrlCont, COleControlSite* pSite)
+{
+    COleControlSite* pSiteOld = pCtrlCont->m_pSiteUIActive;
+    if (!pSiteOld || pSiteOld == pSite)
+        return;
+    pCtrlCont->m_pSiteUIActive = NULL;
+    if (pSiteOld->m_pInPlaceObject)
+        pSiteOld->m_pInPlaceObject->UIDeactivate();
+}
+
+void COleControlContainer::OnUIActivate(COleControlSite* pSite)
+{
+    UIDeactivateOthers(this, pSite);
+    m_pSiteUIActive = pSite;
+}
+
+void COleControlContainer::OnUIDeactivate(COleControlSite* pSite)
+{
+    if (m_pSiteUIActive == pSite)
+        m_pSiteUIActive = NULL;
+}
+
+void COleControlContainer::OnFocusChanged(LPMSG lpMsg)
+{
+    COleControlSite* pSite = FindSiteOfWindow(::GetFocus());
+    if (pSite == m_pSiteFocus)
+        return;
+    m_pSiteFocus = pSite;
+    UIDeactivateOthers(this, pSite);
+    if (pSite && pSite != m_pSiteUIActive)
+        pSite->SetFocus(lpMsg);
+}
+
+void COleControlContainer::OnChildDestroyed(HWND hWndChild)
+{
+    for (COleControlSite* pSite : m_sites)
+        if (pSite->m_hWnd == hWndChild)
+            pSite->OnWindowDestroyed();
 }
 
 // --- CWnd::CreateControl ------------------------------------------------------
@@ -94,178 +166,101 @@ BOOL CWnd::CreateControl(REFCLSID clsid, LPCTSTR /*lpszWindowName*/, DWORD dwSty
     }
     if (!pParentWnd->m_pCtrlCont)
         pParentWnd->m_pCtrlCont = new COleControlContainer(pParentWnd);
-    return pParentWnd->m_pCtrlCont->CreateControl(this, clsid, dwStyle, rect, nID, NULL, bstrLicKey) != NULL;
+    return pParentWnd->m_pCtrlCont->CreateControl(this, clsid, dwStyle, rect, nID, NULL, NULL, bstrLicKey, FALSE) !=
+           NULL;
 }
 
-// --- Dialog templates ---------------------------------------------------------
-namespace {
-
-// A name or ordinal field: 0 (none), 0xFFFF and an ordinal, or a string.
-const WORD* SkipSzOrOrd(const WORD* p)
-{
-    if (*p == 0)
-        return p + 1;
-    if (*p == 0xFFFF)
-        return p + 2;
-    while (*p++)
-        ;
-    return p;
-}
-
-const BYTE* AlignDword(const BYTE* p, const BYTE* pBase)
-{
-    return pBase + ((p - pBase + 3) & ~size_t(3));
-}
-
-// The parts of one dialog item that the container needs.
-struct CDlgItem
-{
-    const BYTE* pStart;
-    const BYTE* pEnd;       // past its creation data, before alignment
-    DWORD dwStyle;
-    short x, y, cx, cy;
-    UINT nID;
-    const WORD* pClass;
-};
-
-// Reads the item at p (DWORD-aligned), plain or extended.
-CDlgItem ReadItem(const BYTE* p, bool bEx)
-{
-    CDlgItem item;
-    item.pStart = p;
-    const short* pCoords;
-    if (bEx) {
-        item.dwStyle = *reinterpret_cast<const DWORD*>(p + 8);
-        pCoords = reinterpret_cast<const short*>(p + 12);
-        item.nID = *reinterpret_cast<const DWORD*>(p + 20);
-        item.pClass = reinterpret_cast<const WORD*>(p + 24);
-    } else {
-        item.dwStyle = *reinterpret_cast<const DWORD*>(p);
-        pCoords = reinterpret_cast<const short*>(p + 8);
-        item.nID = *reinterpret_cast<const WORD*>(p + 16);
-        item.pClass = reinterpret_cast<const WORD*>(p + 18);
-    }
-    item.x = pCoords[0];
-    item.y = pCoords[1];
-    item.cx = pCoords[2];
-    item.cy = pCoords[3];
-    const WORD* pw = SkipSzOrOrd(SkipSzOrOrd(item.pClass));   // class, then title
-    const WORD cbExtra = *pw++;
-    item.pEnd = reinterpret_cast<const BYTE*>(pw) + ((cbExtra + 1) & ~1);
-    return item;
-}
-
-// An item whose class is a braced class identifier names an OLE control.
-bool IsOleControlClass(const WORD* pClass, CLSID* pClsid)
-{
-    if (*pClass != L'{')
-        return false;
-    return SUCCEEDED(::CLSIDFromString(reinterpret_cast<LPCOLESTR>(pClass), pClsid));
-}
-
-} // namespace
-
-LPCDLGTEMPLATE COccManager::PreCreateDialog(_AFX_OCC_DIALOG_INFO* pInfo, LPCDLGTEMPLATE pTemplate)
-{
-    const BYTE* pBase = reinterpret_cast<const BYTE*>(pTemplate);
-    const WORD* pw = reinterpret_cast<const WORD*>(pBase);
-    const bool bEx = pw[0] == 1 && pw[1] == 0xFFFF;
-    const DWORD dwStyle = *reinterpret_cast<const DWORD*>(pBase + (bEx ? 12 : 0));
-    const size_t nCountOffset = bEx ? 16 : 8;
-    const WORD nItems = *reinterpret_cast<const WORD*>(pBase + nCountOffset);
-
-    // Header: fixed part, menu, class, caption, then the font when DS_SETFONT.
-    pw = reinterpret_cast<const WORD*>(pBase + (bEx ? 26 : 18));
-    pw = SkipSzOrOrd(SkipSzOrOrd(SkipSzOrOrd(pw)));
-    if (dwStyle & DS_SETFONT) {
-        pw += bEx ? 3 : 1;   // point size (, weight, italic and charset)
-        while (*pw++)
-            ;
-    }
-    const BYTE* pItems = AlignDword(reinterpret_cast<const BYTE*>(pw), pBase);
-
-    std::vector<CDlgItem> items;
-    std::vector<CLSID> clsids(nItems);
-    std::vector<bool> isOle(nItems, false);
-    const BYTE* p = pItems;
-    for (UINT i = 0; i < nItems; ++i) {
-        items.push_back(ReadItem(p, bEx));
-        isOle[i] = IsOleControlClass(items.back().pClass, &clsids[i]);
-        p = AlignDword(items.back().pEnd, pBase);
-    }
-
-    UINT nPlain = 0;
-    for (UINT i = 0; i < nItems; ++i) {
-        if (!isOle[i]) {
-            ++nPlain;
-            continue;
-        }
-        const CDlgItem& item = items[i];
-        _AFX_OCC_DIALOG_INFO::ItemInfo info;
-        info.m_clsid = clsids[i];
-        info.m_nID = item.nID;
-        info.m_dwStyle = item.dwStyle;
-        info.m_rcDialogUnits = { item.x, item.y, item.x + item.cx, item.y + item.cy };
-        info.m_nIndex = i;
-        info.m_nPlainBefore = nPlain;
-        pInfo->m_items.push_back(info);
-    }
-    if (pInfo->m_items.empty())
-        return pTemplate;
-
-    // The copy: the header as it is, then the other items, each DWORD-aligned.
-    std::vector<BYTE> copy(pBase, pItems);
-    for (UINT i = 0; i < nItems; ++i) {
-        if (isOle[i])
-            continue;
-        copy.resize((copy.size() + 3) & ~size_t(3));
-        copy.insert(copy.end(), items[i].pStart, items[i].pEnd);
-    }
-    *reinterpret_cast<WORD*>(&copy[nCountOffset]) = WORD(nPlain);
-    pInfo->m_newTemplate.assign((copy.size() + 3) / 4, 0);
-    memcpy(pInfo->m_newTemplate.data(), copy.data(), copy.size());
-    return reinterpret_cast<LPCDLGTEMPLATE>(pInfo->m_newTemplate.data());
-}
-
-// The record of the dialog init data that holds control nID's state, if any.
-static const BYTE* FindPersistedState(LPCVOID lpDlgInit, DWORD dwSize, UINT nID, DWORD* pcb)
-{
-    const BYTE* p = static_cast<const BYTE*>(lpDlgInit);
-    const BYTE* pEnd = p + (lpDlgInit ? dwSize : 0);
-    while (p + 8 <= pEnd) {
-        const WORD nIDC = *reinterpret_cast<const WORD*>(p);
-        const WORD nMsg = *reinterpret_cast<const WORD*>(p + 2);
-        const DWORD cb = *reinterpret_cast<const DWORD*>(p + 4);
-        if (nIDC == 0 || cb > DWORD(pEnd - (p + 8)))
-            break;
-        if (nIDC == nID && nMsg == WM_OCC_LOADFROMSTREAM) {
-            *pcb = cb;
-            return p + 8;
-        }
-        p += 8 + cb;
-    }
-    return NULL;
-}
-
-// A stream over a copy of the persisted bytes.
-static IStream* MakeStateStream(const BYTE* pData, DWORD cb)
+// --- Controls of a dialog template -------------------------------------------
+// A copy of the saved bytes in movable memory, which a stream or storage
+// over it may grow.
+static HGLOBAL CopyToGlobal(const BYTE* pData, DWORD cb)
 {
     HGLOBAL hGlobal = ::GlobalAlloc(GMEM_MOVEABLE, cb ? cb : 1);
     if (!hGlobal)
         return NULL;
-    if (void* pDest = ::GlobalLock(hGlobal)) {
-        memcpy(pDest, pData, cb);
-        ::GlobalUnlock(hGlobal);
-    }
-    IStream* pStream = NULL;
-    if (FAILED(::CreateStreamOnHGlobal(hGlobal, TRUE, &pStream))) {
+    void* pDest = ::GlobalLock(hGlobal);
+    if (!pDest) {
         ::GlobalFree(hGlobal);
         return NULL;
     }
+    memcpy(pDest, pData, cb);
+    ::GlobalUnlock(hGlobal);
+    return hGlobal;
+}
+
+// A stream over a copy of the saved bytes.
+static HRESULT MakeStateStream(const BYTE* pData, DWORD cb, IStream** ppStream)
+{
+    HGLOBAL hGlobal = CopyToGlobal(pData, cb);
+    if (!hGlobal)
+        return E_OUTOFMEMORY;
+    HRESULT hr = ::CreateStreamOnHGlobal(hGlobal, TRUE, ppStream);
+    if (FAILED(hr)) {
+        ::GlobalFree(hGlobal);
+        return hr;
+    }
     ULARGE_INTEGER size;
     size.QuadPart = cb;
-    pStream->SetSize(size);
-    return pStream;
+    return (*ppStream)->SetSize(size);
+}
+
+// The storage (a compound file) the saved bytes hold, opened on a copy.
+static HRESULT MakeStateStorage(const BYTE* pData, DWORD cb, IStorage** ppStorage)
+{
+    HGLOBAL hGlobal = CopyToGlobal(pData, cb);
+    if (!hGlobal)
+        return E_OUTOFMEMORY;
+    ILockBytes* pBytes = NULL;
+    HRESULT hr = ::CreateILockBytesOnHGlobal(hGlobal, TRUE, &pBytes);
+    if (FAILED(hr)) {
+        ::GlobalFree(hGlobal);
+        return hr;
+    }
+    ULARGE_INTEGER size;
+    size.QuadPart = cb;
+    pBytes->SetSize(size);
+    hr = ::StgOpenStorageOnILockBytes(pBytes, NULL, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, NULL, 0,
+                                      ppStorage);
+    pBytes->Release();
+    return hr;
+}
+
+// Creates one control of a dialog template with its saved state; NULL when
+// it can't be made or its state can't be read.
+static COleControlSite* CreateDlgControl(CWnd* pWndDlg, const _AFX_OCC_DIALOG_INFO::ItemInfo& item,
+                                         const RECT& rect, LPCVOID lpDlgInit, DWORD dwDlgInitSize)
+{
+    AFX_OCC_CONTROL_STATE state;
+    if (!AfxGetControlState(lpDlgInit, dwDlgInitSize, item.m_nID, &state)) {
+        TRACE("Error: the saved state of control %u in the dialog init data can't be read.\n", item.m_nID);
+        return NULL;
+    }
+    IStream* pStream = NULL;
+    IStorage* pStorage = NULL;
+    HRESULT hr = S_OK;
+    if (state.m_nMsg == WM_OCC_LOADFROMSTREAM)
+        hr = MakeStateStream(state.m_pData, state.m_cbData, &pStream);
+    else if (state.m_nMsg == WM_OCC_LOADFROMSTORAGE)
+        hr = MakeStateStorage(state.m_pData, state.m_cbData, &pStorage);
+    BSTR bstrLicKey = NULL;
+    if (SUCCEEDED(hr) && !state.m_strLicKey.IsEmpty() &&
+        !(bstrLicKey = ::SysAllocStringLen(state.m_strLicKey, UINT(state.m_strLicKey.GetLength()))))
+        hr = E_OUTOFMEMORY;
+    COleControlSite* pSite = NULL;
+    if (SUCCEEDED(hr)) {
+        // Its events wait until the dialog has run OnInitDialog.
+        pSite = pWndDlg->m_pCtrlCont->CreateControl(NULL, item.m_clsid, item.m_dwStyle, rect, item.m_nID, pStream,
+                                                     pStorage, bstrLicKey, TRUE);
+    } else {
+        TRACE("Error: the saved state of control %u can't be opened (0x%08lX).\n", item.m_nID,
+              static_cast<unsigned long>(hr));
+    }
+    ::SysFreeString(bstrLicKey);
+    if (pStream)
+        pStream->Release();
+    if (pStorage)
+        pStorage->Release();
+    return pSite;
 }
 
 BOOL COccManager::CreateDlgControls(CWnd* pWndDlg, LPCVOID lpDlgInit, DWORD dwDlgInitSize,
@@ -286,18 +281,7 @@ BOOL COccManager::CreateDlgControls(CWnd* pWndDlg, LPCVOID lpDlgInit, DWORD dwDl
     for (const _AFX_OCC_DIALOG_INFO::ItemInfo& item : pInfo->m_items) {
         RECT rc = item.m_rcDialogUnits;
         ::MapDialogRect(pWndDlg->m_hWnd, &rc);
-
-        IStream* pStream = NULL;
-        DWORD cb = 0;
-        if (const BYTE* pData = FindPersistedState(lpDlgInit, dwDlgInitSize, item.m_nID, &cb)) {
-            pStream = MakeStateStream(pData, cb);
-            if (!pStream)
-                return FALSE;
-        }
-        COleControlSite* pSite =
-            pWndDlg->m_pCtrlCont->CreateControl(NULL, item.m_clsid, item.m_dwStyle, rc, item.m_nID, pStream, NULL);
-        if (pStream)
-            pStream->Release();
+        COleControlSite* pSite = CreateDlgControl(pWndDlg, item, rc, lpDlgInit, dwDlgInitSize);
         if (!pSite)
             return FALSE;
         if (!pSite->m_hWnd)
@@ -314,4 +298,75 @@ BOOL COccManager::CreateDlgControls(CWnd* pWndDlg, LPCVOID lpDlgInit, DWORD dwDl
         nPrevOleIndex = item.m_nIndex;
     }
     return TRUE;
+}
+
+// --- Keys -----------------------------------------------------------------------
+// Whether the window with the focus takes typed characters itself, so that a
+// plain letter is no mnemonic there.
+static bool FocusWantsChars(LPMSG lpMsg)
+{
+    HWND hWndFocus = ::GetFocus();
+    return hWndFocus && (::SendMessageW(hWndFocus, WM_GETDLGCODE, lpMsg->wParam, reinterpret_cast<LPARAM>(lpMsg)) &
+                         (DLGC_WANTCHARS | DLGC_WANTALLKEYS | DLGC_WANTMESSAGE));
+}
+
+BOOL COccManager::IsDialogMessage(CWnd* pWndDlg, LPMSG lpMsg)
+{
+    const HWND hWndDlg = pWndDlg->m_hWnd;
+    COleControlContainer* pCtrlCont = pWndDlg->m_pCtrlCont;
+    const UINT uMsg = lpMsg->message;
+    if (!pCtrlCont || uMsg < WM_KEYFIRST || uMsg > WM_KEYLAST)
+        return ::IsDialogMessageW(hWndDlg, lpMsg);
+
+    // A control that took the focus (by a click, say) is UI-active before it sees the key.
+    pCtrlCont->OnFocusChanged(lpMsg);
+    // The dialog (and its container) may be gone after any call into a control.
+    auto bAlive = [&] { return CWnd::FromHandlePermanent(hWndDlg) == pWndDlg && pWndDlg->m_pCtrlCont == pCtrlCont; };
+    if (!bAlive())
+        return TRUE;
+
+    // The focused control first: its active object takes what it wants.
+    if (COleControlSite* pSite = pCtrlCont->m_pSiteFocus) {
+        const DWORD dwCtlFlags = pSite->m_ctlInfo.dwFlags;   // the site may go during the call
+        if (IOleInPlaceActiveObject* pActiveObject = pSite->m_pActiveObject) {
+            pActiveObject->AddRef();
+            const HRESULT hr = pActiveObject->TranslateAccelerator(lpMsg);
+            pActiveObject->Release();
+            if (hr == S_OK || !bAlive())
+                return TRUE;
+        }
+        // Enter and Escape go to a control that declared it eats them, not to the dialog.
+        if ((uMsg == WM_KEYDOWN || uMsg == WM_KEYUP || uMsg == WM_CHAR) &&
+            ((lpMsg->wParam == VK_RETURN && (dwCtlFlags & CTRLINFO_EATS_RETURN)) ||
+             (lpMsg->wParam == VK_ESCAPE && (dwCtlFlags & CTRLINFO_EATS_ESCAPE))))
+            return FALSE;
+    }
+
+    // Then the mnemonics the controls declared: with Alt, or as a plain key
+    // where the focus takes no characters.
+    const std::vector<COleControlSite*>& sites = pCtrlCont->m_sites;
+    if (std::any_of(sites.begin(), sites.end(), [](COleControlSite* p) { return p->m_ctlInfo.cAccel > 0; }) &&
+        (uMsg == WM_SYSKEYDOWN || uMsg == WM_SYSCHAR ||
+         ((uMsg == WM_KEYDOWN || uMsg == WM_CHAR) && !FocusWantsChars(lpMsg)))) {
+        for (COleControlSite* pSite : sites) {
+            if (pSite->IsMatchingMnemonic(lpMsg)) {
+                pSite->SendMnemonic(lpMsg);
+                return TRUE;
+            }
+        }
+    }
+
+    // Then the dialog manager; a control it moved the focus to is UI-activated.
+    const HWND hWndFocus = ::GetFocus();
+    const BOOL bResult = ::IsDialogMessageW(hWndDlg, lpMsg);
+    if (bResult && ::GetFocus() != hWndFocus && bAlive())
+        pCtrlCont->OnFocusChanged(lpMsg);
+    return bResult;
+}
+
+BOOL CWnd::IsDialogMessage(LPMSG lpMsg)
+{
+    if (m_pCtrlCont && afxOccManager)
+        return afxOccManager->IsDialogMessage(this, lpMsg);
+    return ::IsDialogMessageW(m_hWnd, lpMsg);
 }

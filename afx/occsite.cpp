@@ -4,9 +4,10 @@
 #include "afxdisp.h"
 
 COleControlSite::COleControlSite(COleControlContainer* pCtrlCont)
-    : m_pCtrlCont(pCtrlCont), m_pWndCtrl(NULL), m_hWnd(NULL), m_nID(0), m_rect(), m_pObject(NULL),
-      m_pOleObject(NULL), m_pInPlaceObject(NULL), m_pDispatch(NULL), m_pEventPoint(NULL), m_dwEventCookie(0),
-      m_iidEvents(IID_NULL), m_dwMiscStatus(0), m_cRef(1), m_xEventSink(this), m_xInPlaceFrame(this), m_xOleContainer(this)
+    : m_pCtrlCont(pCtrlCont), m_pWndCtrl(NULL), m_hWnd(NULL), m_nID(0), m_dwStyle(0), m_rect(), m_pObject(NULL),
+      m_pOleObject(NULL), m_pInPlaceObject(NULL), m_pActiveObject(NULL), m_pDispatch(NULL), m_pEventPoint(NULL),
+      m_dwEventCookie(0), m_iidEvents(IID_NULL), m_dwMiscStatus(0), m_ctlInfo(), m_bEventsFrozen(FALSE), m_cRef(1),
+      m_xEventSink(this), m_xInPlaceFrame(this), m_xOleContainer(this)
 {
 }
 
@@ -20,11 +21,78 @@ HWND COleControlSite::ContainerWindow() const
     return m_pCtrlCont && m_pCtrlCont->m_pWnd ? m_pCtrlCont->m_pWnd->m_hWnd : NULL;
 }
 
+namespace {
+
+const int kHimetricPerInch = 2540;   // HIMETRIC units are 0.01 mm
+
+// The screen's pixels per logical inch, as the container's window sees them.
+SIZE PixelsPerInch(HWND hWnd)
+{
+    HDC hdc = ::GetDC(hWnd);
+    SIZE size = { ::GetDeviceCaps(hdc, LOGPIXELSX), ::GetDeviceCaps(hdc, LOGPIXELSY) };
+    ::ReleaseDC(hWnd, hdc);
+    if (size.cx <= 0 || size.cy <= 0)
+        size.cx = size.cy = 96;
+    return size;
+}
+
+// A control's extent for a size in pixels, and back.
+SIZEL PixelsToHimetric(SIZE perInch, LONG cx, LONG cy)
+{
+    return { ::MulDiv(cx, kHimetricPerInch, perInch.cx), ::MulDiv(cy, kHimetricPerInch, perInch.cy) };
+}
+
+SIZE HimetricToPixels(SIZE perInch, SIZEL sizeExtent)
+{
+    return { ::MulDiv(sizeExtent.cx, perInch.cx, kHimetricPerInch),
+             ::MulDiv(sizeExtent.cy, perInch.cy, kHimetricPerInch) };
+}
+
+// Calls fn with the object's interface riid; FALSE when it has none.
+template <class T, class F> bool WithInterface(IUnknown* pObject, REFIID riid, F fn)
+{
+    T* p = NULL;
+    if (!pObject || FAILED(pObject->QueryInterface(riid, reinterpret_cast<void**>(&p))))
+        return false;
+    fn(p);
+    p->Release();
+    return true;
+}
+
+// Starts a control that persists in a storage anew, in a new storage in
+// memory that it keeps to save into.
+HRESULT InitNewStorage(IPersistStorage* pPersist)
+{
+    ILockBytes* pBytes = NULL;
+    IStorage* pStorage = NULL;
+    HRESULT hr = ::CreateILockBytesOnHGlobal(NULL, TRUE, &pBytes);
+    if (SUCCEEDED(hr))
+        hr = ::StgCreateDocfileOnILockBytes(pBytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &pStorage);
+    if (SUCCEEDED(hr)) {
+        hr = pPersist->InitNew(pStorage);
+        pStorage->Release();
+    }
+    if (pBytes)
+        pBytes->Release();
+    return hr;
+}
+
+// Keeps the site alive across a call into the control, which may release it.
+struct CSiteHold
+{
+    COleControlSite* m_pSite;
+    explicit CSiteHold(COleControlSite* pSite) : m_pSite(pSite) { m_pSite->AddRef(); }
+    ~CSiteHold() { m_pSite->Release(); }
+};
+
+} // namespace
+
 // --- Creation -----------------------------------------------------------------
 HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID,
-                                       IStream* pStream, BSTR bstrLicKey)
+                                       IStream* pStream, IStorage* pStorage, BSTR bstrLicKey, BOOL bFreezeEvents)
 {
     m_nID = nID;
+    m_dwStyle = dwStyle;
     m_rect = rect;
     HWND hWndParent = ContainerWindow();
 
@@ -52,38 +120,23 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
         return hr;
     }
     m_pOleObject->GetMiscStatus(DVASPECT_CONTENT, &m_dwMiscStatus);
+    // Held before anything could raise one.
+    if (bFreezeEvents)
+        FreezeEvents(TRUE);
 
     // Some controls read ambient properties while they load: they ask for the site first.
     const bool bSiteFirst = (m_dwMiscStatus & OLEMISC_SETCLIENTSITEFIRST) != 0;
     if (bSiteFirst && FAILED(hr = m_pOleObject->SetClientSite(this)))
         return hr;
-
-    IPersistStreamInit* pPersistInit = NULL;
-    if (SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&pPersistInit)))) {
-        hr = pStream ? pPersistInit->Load(pStream) : pPersistInit->InitNew();
-        pPersistInit->Release();
-    } else if (pStream) {
-        IPersistStream* pPersist = NULL;
-        hr = m_pObject->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&pPersist));
-        if (SUCCEEDED(hr)) {
-            hr = pPersist->Load(pStream);
-            pPersist->Release();
-        }
-    } else {
-        hr = S_OK;   // nothing to load, nothing to initialise
-    }
-    if (FAILED(hr))
+    if (FAILED(hr = LoadState(pStream, pStorage)))
         return hr;
-
     if (!bSiteFirst && FAILED(hr = m_pOleObject->SetClientSite(this)))
         return hr;
 
     // The extent in HIMETRIC, from the place in pixels of the container's screen.
-    HDC hdc = ::GetDC(hWndParent);
-    SIZEL sizeExtent = { ::MulDiv(rect.right - rect.left, 2540, ::GetDeviceCaps(hdc, LOGPIXELSX)),
-                         ::MulDiv(rect.bottom - rect.top, 2540, ::GetDeviceCaps(hdc, LOGPIXELSY)) };
-    ::ReleaseDC(hWndParent, hdc);
+    SIZEL sizeExtent = PixelsToHimetric(PixelsPerInch(hWndParent), rect.right - rect.left, rect.bottom - rect.top);
     m_pOleObject->SetExtent(DVASPECT_CONTENT, &sizeExtent);
+    GetControlInfo();
 
     // A control without events, or one that can't connect them, still works.
     if (FAILED(ConnectEvents()))
@@ -97,28 +150,49 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
     if (m_dwMiscStatus & OLEMISC_INVISIBLEATRUNTIME)
         return S_OK;
 
-    hr = m_pOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, NULL, this, 0, hWndParent, &m_rect);
-    if (FAILED(hr))
-        return hr;
+    // Asked for before activating, so a place the control asks for meanwhile is applied.
     hr = m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&m_pInPlaceObject));
     if (FAILED(hr)) {
         m_pInPlaceObject = NULL;
         return hr;
     }
+    hr = m_pOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, NULL, this, 0, hWndParent, &m_rect);
+    if (FAILED(hr))
+        return hr;
     // Only windowed controls are hosted.
-    if (FAILED(hr = m_pInPlaceObject->GetWindow(&m_hWnd)) || !::IsWindow(m_hWnd)) {
-        m_hWnd = NULL;
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-
-    // The control's window takes the item's id, so the dialog finds it, and
-    // the item's tab stop, group and enabled state; then its visibility.
-    ::SetWindowLongPtrW(m_hWnd, GWLP_ID, LONG_PTR(nID));
-    const DWORD dwTaken = WS_TABSTOP | WS_GROUP | WS_DISABLED;
-    DWORD dwOwn = DWORD(::GetWindowLongW(m_hWnd, GWL_STYLE));
-    ::SetWindowLongW(m_hWnd, GWL_STYLE, LONG((dwOwn & ~dwTaken) | (dwStyle & dwTaken)));
+    AttachControlWindow();
+    if (!m_hWnd)
+        return E_FAIL;
     ::ShowWindow(m_hWnd, (dwStyle & WS_VISIBLE) ? SW_SHOWNA : SW_HIDE);
     return S_OK;
+}
+
+// The state saved in pStorage or pStream, or (with neither) a new start,
+// through whichever way the control persists. State in a form the control
+// can't load fails it (E_NOINTERFACE): it is never replaced by a new start.
+HRESULT COleControlSite::LoadState(IStream* pStream, IStorage* pStorage)
+{
+    HRESULT hr = E_NOINTERFACE;
+    if (pStorage) {
+        WithInterface<IPersistStorage>(m_pObject, IID_IPersistStorage,
+                                       [&](IPersistStorage* p) { hr = p->Load(pStorage); });
+        return hr;
+    }
+    if (WithInterface<IPersistStreamInit>(m_pObject, IID_IPersistStreamInit, [&](IPersistStreamInit* p) {
+            hr = pStream ? p->Load(pStream) : p->InitNew();
+        }))
+        return hr;
+    if (pStream) {
+        WithInterface<IPersistStream>(m_pObject, IID_IPersistStream,
+                                      [&](IPersistStream* p) { hr = p->Load(pStream); });
+        return hr;
+    }
+    if (WithInterface<IPersistStorage>(m_pObject, IID_IPersistStorage,
+                                       [&](IPersistStorage* p) { hr = InitNewStorage(p); }) ||
+        WithInterface<IPersistPropertyBag>(m_pObject, IID_IPersistPropertyBag,
+                                           [&](IPersistPropertyBag* p) { hr = p->InitNew(); }))
+        return hr;
+    return S_OK;   // nothing to load, nothing to initialise
 }
 
 // The control's default source interface: named by the control when it
@@ -213,7 +287,8 @@ void COleControlSite::ReleaseControl()
         m_pOleObject->Close(OLECLOSE_NOSAVE);
         m_pOleObject->SetClientSite(NULL);
     }
-    IUnknown** ppHeld[] = { reinterpret_cast<IUnknown**>(&m_pInPlaceObject),
+    IUnknown** ppHeld[] = { reinterpret_cast<IUnknown**>(&m_pActiveObject),
+                            reinterpret_cast<IUnknown**>(&m_pInPlaceObject),
                             reinterpret_cast<IUnknown**>(&m_pDispatch),
                             reinterpret_cast<IUnknown**>(&m_pOleObject), &m_pObject };
     for (IUnknown** pp : ppHeld) {
@@ -223,7 +298,7 @@ void COleControlSite::ReleaseControl()
             p->Release();
         }
     }
-    m_hWnd = NULL;
+    SetWindowHandle(NULL);
 }
 
 void COleControlSite::AttachWindow(CWnd* pWnd)
@@ -241,6 +316,150 @@ void COleControlSite::DetachWindow()
         m_pWndCtrl->m_hWnd = NULL;
         m_pWndCtrl = NULL;
     }
+}
+
+// --- The window and the place ---------------------------------------------------
+void COleControlSite::SetWindowHandle(HWND hWnd)
+{
+    m_hWnd = hWnd;
+    if (m_pWndCtrl)
+        m_pWndCtrl->m_hWnd = hWnd;
+}
+
+BOOL COleControlSite::HasWindow()
+{
+    if (m_hWnd && !::IsWindow(m_hWnd))
+        SetWindowHandle(NULL);
+    return m_hWnd != NULL;
+}
+
+void COleControlSite::AttachControlWindow()
+{
+    HWND hWnd = NULL;
+    if (!m_pInPlaceObject || FAILED(m_pInPlaceObject->GetWindow(&hWnd)) || !::IsWindow(hWnd))
+        hWnd = NULL;
+    if (!hWnd || hWnd == m_hWnd) {
+        HasWindow();   // a window that went is forgotten; a live one stays until it goes
+        return;
+    }
+    // The control's window takes the item's id, so the dialog finds it, and
+    // the item's tab stop, group and enabled state.
+    ::SetWindowLongPtrW(hWnd, GWLP_ID, LONG_PTR(m_nID));
+    const DWORD dwTaken = WS_TABSTOP | WS_GROUP | WS_DISABLED;
+    const DWORD dwOwn = DWORD(::GetWindowLongW(hWnd, GWL_STYLE));
+    ::SetWindowLongW(hWnd, GWL_STYLE, LONG((dwOwn & ~dwTaken) | (m_dwStyle & dwTaken)));
+    SetWindowHandle(hWnd);
+}
+
+void COleControlSite::OnWindowDestroyed()
+{
+    SetWindowHandle(NULL);
+}
+
+void COleControlSite::MoveWindow(int x, int y, int nWidth, int nHeight)
+{
+    // The size the control takes is the extent it answers; one that refuses
+    // a new extent keeps its size and is only moved.
+    const SIZE perInch = PixelsPerInch(ContainerWindow());
+    SIZEL sizeExtent = PixelsToHimetric(perInch, nWidth, nHeight);
+    const bool bSized = m_pOleObject && SUCCEEDED(m_pOleObject->SetExtent(DVASPECT_CONTENT, &sizeExtent));
+    if (!bSized) {
+        nWidth = m_rect.right - m_rect.left;
+        nHeight = m_rect.bottom - m_rect.top;
+    } else if (SUCCEEDED(m_pOleObject->GetExtent(DVASPECT_CONTENT, &sizeExtent))) {
+        const SIZE size = HimetricToPixels(perInch, sizeExtent);
+        nWidth = size.cx;
+        nHeight = size.cy;
+    }
+    m_rect = { x, y, x + nWidth, y + nHeight };
+    // An inactive control finds the place in GetWindowContext when it is activated again.
+    if (m_pInPlaceObject)
+        m_pInPlaceObject->SetObjectRects(&m_rect, &m_rect);
+}
+
+BOOL COleControlSite::SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
+{
+    if ((nFlags & (SWP_NOMOVE | SWP_NOSIZE)) != (SWP_NOMOVE | SWP_NOSIZE)) {
+        if (nFlags & SWP_NOMOVE) {
+            x = m_rect.left;
+            y = m_rect.top;
+        }
+        if (nFlags & SWP_NOSIZE) {
+            cx = m_rect.right - m_rect.left;
+            cy = m_rect.bottom - m_rect.top;
+        }
+        MoveWindow(x, y, cx, cy);
+    }
+    if (!HasWindow())
+        return TRUE;
+    return ::SetWindowPos(m_hWnd, pWndInsertAfter ? pWndInsertAfter->m_hWnd : NULL, 0, 0, 0, 0,
+                          nFlags | SWP_NOMOVE | SWP_NOSIZE);
+}
+
+// --- Focus, keys and events -------------------------------------------------------
+void COleControlSite::SetFocus(LPMSG lpMsg)
+{
+    CSiteHold hold(this);
+    if (!(m_dwMiscStatus & OLEMISC_NOUIACTIVATE) && m_pOleObject) {
+        m_pOleObject->DoVerb(OLEIVERB_UIACTIVATE, lpMsg, this, 0, ContainerWindow(), &m_rect);
+        AttachControlWindow();   // activating may have made it a new window
+    }
+    const HWND hWndFocus = ::GetFocus();
+    if (HasWindow() && hWndFocus != m_hWnd && !::IsChild(m_hWnd, hWndFocus))
+        ::SetFocus(m_hWnd);
+    if (m_pCtrlCont)
+        m_pCtrlCont->m_pSiteFocus = m_pCtrlCont->FindSiteOfWindow(::GetFocus());
+}
+
+void COleControlSite::SetActiveObject(IOleInPlaceActiveObject* pActiveObject)
+{
+    // A control that keeps its site after it was let go is not held by it.
+    if (!m_pObject)
+        pActiveObject = NULL;
+    if (pActiveObject)
+        pActiveObject->AddRef();
+    IOleInPlaceActiveObject* pOld = m_pActiveObject;
+    m_pActiveObject = pActiveObject;
+    if (pOld)
+        pOld->Release();
+}
+
+void COleControlSite::FreezeEvents(BOOL bFreeze)
+{
+    m_bEventsFrozen = bFreeze;
+    WithInterface<IOleControl>(m_pObject, IID_IOleControl,
+                               [&](IOleControl* pControl) { pControl->FreezeEvents(bFreeze); });
+}
+
+void COleControlSite::GetControlInfo()
+{
+    m_ctlInfo = CONTROLINFO();
+    m_ctlInfo.cb = sizeof m_ctlInfo;
+    WithInterface<IOleControl>(m_pObject, IID_IOleControl, [&](IOleControl* pControl) {
+        if (FAILED(pControl->GetControlInfo(&m_ctlInfo))) {
+            m_ctlInfo = CONTROLINFO();
+            m_ctlInfo.cb = sizeof m_ctlInfo;
+        }
+    });
+}
+
+BOOL COleControlSite::IsMatchingMnemonic(LPMSG lpMsg) const
+{
+    // A control the user can't reach has no mnemonics.
+    if (!m_ctlInfo.hAccel || !m_ctlInfo.cAccel ||
+        (m_hWnd && (::GetWindowLongW(m_hWnd, GWL_STYLE) & (WS_VISIBLE | WS_DISABLED)) != WS_VISIBLE))
+        return FALSE;
+    WORD wCmd = 0;
+    return ::IsAccelerator(m_ctlInfo.hAccel, m_ctlInfo.cAccel, lpMsg, &wCmd);
+}
+
+void COleControlSite::SendMnemonic(LPMSG lpMsg)
+{
+    CSiteHold hold(this);
+    if (!(m_dwMiscStatus & OLEMISC_NOUIACTIVATE))
+        SetFocus(lpMsg);
+    WithInterface<IOleControl>(m_pObject, IID_IOleControl,
+                               [&](IOleControl* pControl) { pControl->OnMnemonic(lpMsg); });
 }
 
 // --- IUnknown -----------------------------------------------------------------
@@ -314,7 +533,14 @@ STDMETHODIMP COleControlSite::GetWindow(HWND* phwnd)
 STDMETHODIMP COleControlSite::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 STDMETHODIMP COleControlSite::CanInPlaceActivate() { return S_OK; }
 STDMETHODIMP COleControlSite::OnInPlaceActivate() { return S_OK; }
-STDMETHODIMP COleControlSite::OnUIActivate() { return S_OK; }
+
+STDMETHODIMP COleControlSite::OnUIActivate()
+{
+    if (m_pCtrlCont)
+        m_pCtrlCont->OnUIActivate(this);
+    AttachControlWindow();   // a control activating itself may have made a new window
+    return S_OK;
+}
 
 STDMETHODIMP COleControlSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
                                                LPRECT lprcPosRect, LPRECT lprcClipRect,
@@ -337,8 +563,23 @@ STDMETHODIMP COleControlSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleI
 }
 
 STDMETHODIMP COleControlSite::Scroll(SIZE) { return E_NOTIMPL; }
-STDMETHODIMP COleControlSite::OnUIDeactivate(BOOL) { return S_OK; }
-STDMETHODIMP COleControlSite::OnInPlaceDeactivate() { return S_OK; }
+
+STDMETHODIMP COleControlSite::OnUIDeactivate(BOOL)
+{
+    // No longer UI-active, it gets no keys first, even if it didn't say so.
+    SetActiveObject(NULL);
+    if (m_pCtrlCont)
+        m_pCtrlCont->OnUIDeactivate(this);
+    return S_OK;
+}
+
+STDMETHODIMP COleControlSite::OnInPlaceDeactivate()
+{
+    OnUIDeactivate(FALSE);
+    SetWindowHandle(NULL);   // the window goes with the activation
+    return S_OK;
+}
+
 STDMETHODIMP COleControlSite::DiscardUndoState() { return S_OK; }
 
 STDMETHODIMP COleControlSite::DeactivateAndUndo()
@@ -363,7 +604,7 @@ STDMETHODIMP COleControlSite::OnInPlaceActivateEx(BOOL* pfNoRedraw, DWORD dwFlag
     return (dwFlags & ACTIVATE_WINDOWLESS) ? E_FAIL : S_OK;
 }
 
-STDMETHODIMP COleControlSite::OnInPlaceDeactivateEx(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::OnInPlaceDeactivateEx(BOOL) { return OnInPlaceDeactivate(); }
 STDMETHODIMP COleControlSite::RequestUIActivate() { return S_OK; }
 
 // --- IOleInPlaceSiteWindowless ---------------------------------------------------
@@ -413,7 +654,12 @@ STDMETHODIMP COleControlSite::OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* 
 }
 
 // --- IOleControlSite ----------------------------------------------------------
-STDMETHODIMP COleControlSite::OnControlInfoChanged() { return S_OK; }
+STDMETHODIMP COleControlSite::OnControlInfoChanged()
+{
+    GetControlInfo();
+    return S_OK;
+}
+
 STDMETHODIMP COleControlSite::LockInPlaceActive(BOOL) { return S_OK; }
 
 STDMETHODIMP COleControlSite::GetExtendedControl(IDispatch** ppDisp)
@@ -427,17 +673,14 @@ STDMETHODIMP COleControlSite::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtf
 {
     if (!pPtlHimetric || !pPtfContainer)
         return E_POINTER;
-    HWND hWnd = ContainerWindow();
-    HDC hdc = ::GetDC(hWnd);
-    const float fPixelsX = float(::GetDeviceCaps(hdc, LOGPIXELSX));
-    const float fPixelsY = float(::GetDeviceCaps(hdc, LOGPIXELSY));
-    ::ReleaseDC(hWnd, hdc);
+    const SIZE perInch = PixelsPerInch(ContainerWindow());
+    const float fPerInchX = float(perInch.cx), fPerInchY = float(perInch.cy), fHimetric = float(kHimetricPerInch);
     if (dwFlags & XFORMCOORDS_HIMETRICTOCONTAINER) {
-        pPtfContainer->x = float(pPtlHimetric->x) * fPixelsX / 2540.0f;
-        pPtfContainer->y = float(pPtlHimetric->y) * fPixelsY / 2540.0f;
+        pPtfContainer->x = float(pPtlHimetric->x) * fPerInchX / fHimetric;
+        pPtfContainer->y = float(pPtlHimetric->y) * fPerInchY / fHimetric;
     } else if (dwFlags & XFORMCOORDS_CONTAINERTOHIMETRIC) {
-        pPtlHimetric->x = LONG(pPtfContainer->x * 2540.0f / fPixelsX + 0.5f);
-        pPtlHimetric->y = LONG(pPtfContainer->y * 2540.0f / fPixelsY + 0.5f);
+        pPtlHimetric->x = LONG(pPtfContainer->x * fHimetric / fPerInchX + 0.5f);
+        pPtlHimetric->y = LONG(pPtfContainer->y * fHimetric / fPerInchY + 0.5f);
     } else {
         return E_INVALIDARG;
     }
@@ -457,13 +700,11 @@ HRESULT COleControlSite::AmbientFont(VARIANT* pVarResult) const
     LOGFONTW lf = {};
     if (!::GetObjectW(hFont ? static_cast<HGDIOBJ>(hFont) : ::GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf))
         return DISP_E_MEMBERNOTFOUND;
-    HDC hdc = ::GetDC(hWnd);
-    const int nPixelsY = ::GetDeviceCaps(hdc, LOGPIXELSY);
-    ::ReleaseDC(hWnd, hdc);
+    const LONG nPixelsY = PixelsPerInch(hWnd).cy;
     FONTDESC desc = { sizeof(FONTDESC), lf.lfFaceName, {}, SHORT(lf.lfWeight), SHORT(lf.lfCharSet),
                       lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut };
     // Points in units of 1/10000: the height in pixels at the screen's resolution.
-    desc.cySize.int64 = LONGLONG(lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight) * 72 * 10000 / (nPixelsY ? nPixelsY : 96);
+    desc.cySize.int64 = LONGLONG(lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight) * 72 * 10000 / nPixelsY;
     IFontDisp* pFont = NULL;
     HRESULT hr = ::OleCreateFontIndirect(&desc, IID_IFontDisp, reinterpret_cast<void**>(&pFont));
     if (FAILED(hr))
@@ -573,10 +814,10 @@ STDMETHODIMP COleControlSite::XEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT,
     return E_NOTIMPL;
 }
 
-STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS* pDispParams,
-                                                 VARIANT*, EXCEPINFO*, UINT*)
+STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD,
+                                                 DISPPARAMS* pDispParams, VARIANT*, EXCEPINFO*, UINT*)
 {
-    return m_pSite->OnEvent(dispIdMember, pDispParams);
+    return m_pSite->OnEvent(dispIdMember, lcid, pDispParams);
 }
 
 namespace {
@@ -592,7 +833,7 @@ struct CTempMapLock
 
 } // namespace
 
-HRESULT COleControlSite::OnEvent(DISPID dispid, DISPPARAMS* pDispParams)
+HRESULT COleControlSite::OnEvent(DISPID dispid, LCID lcid, DISPPARAMS* pDispParams)
 {
     // Nothing is routed once the events are disconnected, even when a control
     // goes on raising them.
@@ -604,7 +845,7 @@ HRESULT COleControlSite::OnEvent(DISPID dispid, DISPPARAMS* pDispParams)
     // the control's call, and the program goes on.
     HRESULT hr = S_OK;
     try {
-        pWnd->DispatchEventToMap(m_nID, dispid, pDispParams, &hr);
+        pWnd->DispatchEventToMap(m_nID, dispid, pDispParams, lcid, &hr);
     } catch (CException* e) {
         AfxPostEventHandlerError(e, pWnd->m_hWnd);
     } catch (...) {
@@ -724,7 +965,12 @@ STDMETHODIMP COleControlSite::XInPlaceFrame::ContextSensitiveHelp(BOOL) { return
 STDMETHODIMP COleControlSite::XInPlaceFrame::GetBorder(LPRECT) { return INPLACE_E_NOTOOLSPACE; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::RequestBorderSpace(LPCBORDERWIDTHS) { return INPLACE_E_NOTOOLSPACE; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::SetBorderSpace(LPCBORDERWIDTHS) { return INPLACE_E_NOTOOLSPACE; }
-STDMETHODIMP COleControlSite::XInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) { return S_OK; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR)
+{
+    m_pSite->SetActiveObject(pActiveObject);
+    return S_OK;
+}
+
 STDMETHODIMP COleControlSite::XInPlaceFrame::InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) { return E_NOTIMPL; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::SetMenu(HMENU, HOLEMENU, HWND) { return S_OK; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::RemoveMenus(HMENU) { return E_NOTIMPL; }

@@ -101,10 +101,21 @@ template <class T> struct CKeepAlive
 
 } // namespace
 
+// The types InvokeHelper passes and returns, besides VT_EMPTY for no result.
+static bool IsHelperType(VARTYPE vt)
+{
+    switch (vt) {
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_BSTR: case VT_DISPATCH: case VT_BOOL: case VT_UNKNOWN:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
                                     const BYTE* pbParamInfo, va_list argList)
 {
-    if (vtRet != VT_EMPTY && vtRet != VT_I2 && vtRet != VT_BSTR)
+    if (vtRet != VT_EMPTY && !IsHelperType(vtRet))
         AfxThrowOleException(DISP_E_BADVARTYPE);
     if (vtRet != VT_EMPTY && !pvRet)
         AfxThrowOleException(E_POINTER);
@@ -115,10 +126,26 @@ void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet,
     CDispArgs args(nArgs);
     for (UINT i = 0; i < nArgs; ++i) {
         VARIANTARG& var = args.m_vars[nArgs - 1 - i];   // DISPPARAMS holds them last-first
-        switch (pbParamInfo[i]) {
+        const VARTYPE vt = pbParamInfo[i];
+        if (!IsHelperType(vt))
+            AfxThrowOleException(DISP_E_BADVARTYPE);
+        V_VT(&var) = vt;
+        // Through "...", a short arrives as an int and a float as a double.
+        switch (vt) {
+        case VT_I2: V_I2(&var) = short(va_arg(argList, int)); break;
+        case VT_I4: V_I4(&var) = va_arg(argList, long); break;
+        case VT_R4: V_R4(&var) = float(va_arg(argList, double)); break;
+        case VT_R8: V_R8(&var) = va_arg(argList, double); break;
+        case VT_BOOL: V_BOOL(&var) = va_arg(argList, BOOL) ? VARIANT_TRUE : VARIANT_FALSE; break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            // Held by the argument, which lets go of it after the call.
+            V_UNKNOWN(&var) = va_arg(argList, IUnknown*);
+            if (V_UNKNOWN(&var))
+                V_UNKNOWN(&var)->AddRef();
+            break;
         case VT_BSTR: {
             LPCTSTR psz = va_arg(argList, LPCTSTR);
-            V_VT(&var) = VT_BSTR;
             if (psz) {
                 V_BSTR(&var) = ::SysAllocString(psz);
                 if (!V_BSTR(&var))
@@ -126,17 +153,17 @@ void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet,
             }
             break;
         }
-        case VT_R4:
-            // A float passed through "..." arrives as a double.
-            V_VT(&var) = VT_R4;
-            V_R4(&var) = float(va_arg(argList, double));
-            break;
-        default:
-            AfxThrowOleException(DISP_E_BADVARTYPE);
         }
     }
 
+    // A property put names its value (DISPID_PROPERTYPUT): controls that
+    // dispatch through their type information refuse the call otherwise.
+    DISPID dispidNamed = DISPID_PROPERTYPUT;
     DISPPARAMS dispParams = { nArgs ? args.m_vars.data() : NULL, NULL, nArgs, 0 };
+    if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+        dispParams.rgdispidNamedArgs = &dispidNamed;
+        dispParams.cNamedArgs = 1;
+    }
     VARIANT varResult;
     ::VariantInit(&varResult);
     EXCEPINFO excepInfo = {};
@@ -145,8 +172,8 @@ void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet,
     {
         // The control may close the dialog, and so release itself, while it works.
         CKeepAlive<IDispatch> keepControl(m_pDispatch);
-        hr = keepControl.m_p->Invoke(dwDispID, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &dispParams, &varResult,
-                                     &excepInfo, &nArgErr);
+        hr = keepControl.m_p->Invoke(dwDispID, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &dispParams,
+                                     vtRet != VT_EMPTY ? &varResult : NULL, &excepInfo, &nArgErr);
     }
     if (FAILED(hr)) {
         ::VariantClear(&varResult);
@@ -162,8 +189,16 @@ void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet,
         }
     }
     switch (vtRet) {
-    case VT_I2:
-        *static_cast<short*>(pvRet) = V_I2(&varResult);
+    case VT_I2: *static_cast<short*>(pvRet) = V_I2(&varResult); break;
+    case VT_I4: *static_cast<long*>(pvRet) = V_I4(&varResult); break;
+    case VT_R4: *static_cast<float*>(pvRet) = V_R4(&varResult); break;
+    case VT_R8: *static_cast<double*>(pvRet) = V_R8(&varResult); break;
+    case VT_BOOL: *static_cast<BOOL*>(pvRet) = V_BOOL(&varResult) != VARIANT_FALSE; break;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+        // The caller's reference now.
+        *static_cast<IUnknown**>(pvRet) = V_UNKNOWN(&varResult);
+        V_VT(&varResult) = VT_EMPTY;
         break;
     case VT_BSTR: {
         // The text goes into the caller's CString; the BSTR is freed below.
@@ -196,13 +231,37 @@ void __cdecl CWnd::InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, voi
     va_end(argList);
 }
 
+void __cdecl CWnd::SetProperty(DISPID dwDispID, VARTYPE vtProp, ...)
+{
+    if (!m_pCtrlSite)
+        AfxThrowNotSupportedException();
+    const BYTE params[] = { BYTE(vtProp), 0 };
+    // An object is put by reference.
+    const WORD wFlags = vtProp == VT_DISPATCH ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
+    va_list argList;
+    va_start(argList, vtProp);
+    try {
+        m_pCtrlSite->InvokeHelperV(dwDispID, wFlags, VT_EMPTY, NULL, params, argList);
+    } catch (...) {
+        va_end(argList);
+        throw;
+    }
+    va_end(argList);
+}
+
+void CWnd::GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) const
+{
+    const_cast<CWnd*>(this)->InvokeHelper(dwDispID, DISPATCH_PROPERTYGET, vtProp, pvProp, NULL);
+}
+
 LPUNKNOWN CWnd::GetControlUnknown()
 {
     return m_pCtrlSite ? m_pCtrlSite->m_pObject : NULL;
 }
 
 // --- Event arguments ----------------------------------------------------------
-CEventArgs::CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nParams, DISPPARAMS* pDispParams)
+CEventArgs::CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nParams, DISPPARAMS* pDispParams,
+                       LCID lcid)
     : m_hr(S_OK), m_pArgs(nParams <= _countof(m_args) ? m_args : new VARIANT[nParams]), m_nArgs(nParams)
 {
     for (UINT i = 0; i < m_nArgs; ++i)
@@ -217,13 +276,16 @@ CEventArgs::CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nPa
         m_hr = DISP_E_BADPARAMCOUNT;
         return;
     }
+    // A control that names no locale means none: its texts convert the same everywhere.
+    const LCID lcidConvert = lcid ? lcid : LOCALE_INVARIANT;
     for (UINT i = 0; i < nParams; ++i) {
         if (pbParams[i] != pvtHandler[i]) {
             TRACE("Error: an event handler's parameter %u is not of its VTS_ type.\n", i + 1);
             m_hr = DISP_E_TYPEMISMATCH;
             return;
         }
-        m_hr = ::VariantChangeType(&m_pArgs[i], &pDispParams->rgvarg[nParams - 1 - i], 0, pbParams[i]);
+        m_hr = ::VariantChangeTypeEx(&m_pArgs[i], &pDispParams->rgvarg[nParams - 1 - i], lcidConvert, 0,
+                                     pbParams[i]);
         if (FAILED(m_hr))
             return;
     }

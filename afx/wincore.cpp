@@ -118,13 +118,13 @@ const AFX_EVENTSINKMAP* CCmdTarget::GetThisEventSinkMap()
 
 const AFX_EVENTSINKMAP* CCmdTarget::GetEventSinkMap() const { return GetThisEventSinkMap(); }
 
-BOOL CCmdTarget::DispatchEventToMap(UINT nCtrlID, DISPID dispid, DISPPARAMS* pDispParams, HRESULT* phr)
+BOOL CCmdTarget::DispatchEventToMap(UINT nCtrlID, DISPID dispid, DISPPARAMS* pDispParams, LCID lcid, HRESULT* phr)
 {
     for (const AFX_EVENTSINKMAP* pMap = GetEventSinkMap(); pMap;
          pMap = pMap->pfnGetBaseMap ? pMap->pfnGetBaseMap() : NULL) {
         for (const AFX_EVENTSINKMAP_ENTRY* e = pMap->lpEntries; e->pfn; ++e) {
             if (e->nCtrlID == nCtrlID && e->dispid == dispid) {
-                HRESULT hr = e->pfn(this, pDispParams);
+                HRESULT hr = e->pfn(this, pDispParams, lcid);
                 if (phr)
                     *phr = hr;
                 return TRUE;
@@ -245,6 +245,10 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
     state.lastSentMsg.wParam = wParam;
     state.lastSentMsg.lParam = lParam;
     AfxLockTempMaps();
+
+    // A hosted control's window that goes is no window of its site or wrapper any more.
+    if (message == WM_PARENTNOTIFY && LOWORD(wParam) == WM_DESTROY && pWnd->m_pCtrlCont)
+        pWnd->m_pCtrlCont->OnChildDestroyed(reinterpret_cast<HWND>(lParam));
 
     LRESULT lResult = 0;
     try {
@@ -391,7 +395,10 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const
 
 void CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint)
 {
-    ::MoveWindow(m_hWnd, x, y, nWidth, nHeight, bRepaint);
+    if (m_pCtrlSite)
+        m_pCtrlSite->MoveWindow(x, y, nWidth, nHeight);
+    else
+        ::MoveWindow(m_hWnd, x, y, nWidth, nHeight, bRepaint);
 }
 
 void CWnd::MoveWindow(LPCRECT lpRect, BOOL bRepaint)
@@ -401,6 +408,8 @@ void CWnd::MoveWindow(LPCRECT lpRect, BOOL bRepaint)
 
 BOOL CWnd::SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
 {
+    if (m_pCtrlSite)
+        return m_pCtrlSite->SetWindowPos(pWndInsertAfter, x, y, cx, cy, nFlags);
     return ::SetWindowPos(m_hWnd, pWndInsertAfter ? pWndInsertAfter->m_hWnd : NULL, x, y, cx, cy, nFlags);
 }
 

@@ -1,33 +1,53 @@
-// Authorization headers for a camera that asks for HTTP Basic or Digest
-// credentials. Digest is worked out here, not by the HTTP client: not every
-// platform's client offers it.
+// HTTP Basic and Digest authorization values, worked out here and not by the
+// HTTP client: not every platform's client offers Digest, and none offers
+// it with SHA-256. Texts are bytes: user names and passwords in UTF-8.
 #pragma once
 
 #include <string>
 
 namespace httpauth {
 
-// MD5 of the bytes, as 32 lower-case hex digits.
-std::string Md5Hex(const std::string& str);
+enum DigestAlgorithm
+{
+    DIGEST_MD5,
+    DIGEST_SHA256,
+};
 
-// The value of one parameter (realm, nonce, ...) of a challenge such as
-// Digest realm="x", nonce="y"; empty when absent.
-std::string ChallengeParam(const std::string& strChallenge, const char* pszName);
+// The hash of the bytes as lower-case hex digits; empty if the platform
+// could not work it out.
+std::string HashHex(DigestAlgorithm algorithm, const std::string& str);
 
-// The Digest response for qop "auth" (or none when strQop is empty).
-std::string DigestResponse(const std::string& strUser, const std::string& strRealm,
-                           const std::string& strPassword, const std::string& strMethod,
-                           const std::string& strUri, const std::string& strNonce,
-                           const std::string& strNc, const std::string& strCnonce,
-                           const std::string& strQop);
+// What a Digest answer is worked out from.
+struct CDigestInput
+{
+    DigestAlgorithm m_algorithm = DIGEST_MD5;
+    std::string m_strUser;
+    std::string m_strRealm;
+    std::string m_strPassword;
+    std::string m_strMethod;
+    std::string m_strUri; // the request line's target, exactly as sent
+    std::string m_strNonce;
+    std::string m_strNc;     // 8 hex digits; unused without qop
+    std::string m_strCnonce; // unused without qop
+    std::string m_strQop;    // "auth", or empty for none
+};
+
+// The Digest "response" value.
+std::string DigestResponse(const CDigestInput& input);
+
+// A fresh client nonce from the platform's cryptographic random generator;
+// false when it gave none.
+bool NewCnonce(std::string* pstrCnonce);
+
+// str as a quoted string: backslash and double quote escaped, line breaks
+// dropped (they would end the header).
+std::string QuotedString(const std::string& str);
+
+// The RFC 5987 form of a UTF-8 text: UTF-8'' and the bytes, percent-encoded
+// where they are not plain letters, digits or a few marks.
+std::string ExtendedValue(const std::string& str);
 
 // "Basic <base64 of user:password>".
 std::string BasicAuthorization(const std::string& strUser, const std::string& strPassword);
-
-// The Authorization value answering a Digest challenge; empty when the
-// challenge asks for something not offered (another algorithm, no nonce).
-std::string DigestAuthorization(const std::string& strChallenge, const std::string& strUser,
-                                const std::string& strPassword, const std::string& strMethod,
-                                const std::string& strUri);
 
 } // namespace httpauth

@@ -1,22 +1,19 @@
-// CMjpegStream: one camera's Motion JPEG stream, fetched over HTTP with the
-// platform's HTTP client on threads of its own. The reading thread connects,
-// authenticates and splits the stream into JPEG parts; the decoding thread
-// decodes the newest part at the size it is shown and hands the picture to
-// the control's thread. At each hand-over only the newest is kept: a part
-// not yet decoded, or a picture not yet taken, is dropped for a newer one,
-// never queued, so the network is read as fast as the camera sends. On any
-// failure the stream says why in its status and connects again after a
-// pause that grows from 1 s to 30 s.
+// CMjpegStream: one camera's Motion JPEG stream, as the control's thread
+// sees it. It runs on two threads of its own: the reading thread
+// (CStreamSession: connection, sign-in, reading, what the picture says) and
+// the decoding thread (the newest part, decoded at the size it is shown);
+// they and the control's thread meet only in the hand-over
+// (CStreamHandOver). Both threads hold the stream and a reference on this
+// DLL, so Stop and the control's release never wait for them.
 #pragma once
 
-#include "jpegdecoder.h"
+#include "streamhandover.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <memory>
 #include <string>
-#include <vector>
 
 class CMjpegStream
 {
@@ -26,25 +23,16 @@ public:
         std::wstring m_strUrl;
         std::wstring m_strUser;
         std::wstring m_strPassword;
+        DWORD m_nSilenceMs = 0; // 0: the default
     };
 
-    // A picture ready to show, with the local time its part arrived.
-    struct CFrame : CDecodedFrame
-    {
-        SYSTEMTIME m_stReceived = {};
-    };
+    typedef CStreamHandOver::CFrame CFrame;
+    typedef CStreamHandOver::CCounts CCounts;
 
-    // What the thread has counted so far.
-    struct CCounts
-    {
-        ULONGLONG m_nReceived = 0;    // JPEG parts that arrived
-        ULONGLONG m_nUndecodable = 0; // parts that were no picture
-        ULONGLONG m_nDropped = 0;     // pictures replaced by a newer one, or never taken
-        ULONGLONG m_nConnections = 0;
-        std::vector<double> m_decodeMs; // the latest decode times
-    };
+    // After this many pictures in a row that don't decode, the picture says so.
+    static const ULONG UNDECODABLE_IN_A_ROW = 5;
 
-    // Starts fetching strTarget; each new picture or status is announced by
+    // Starts fetching the target; each new picture or status is announced by
     // posting uMsg to hWndNotify (once until TakeFrame is called).
     static std::shared_ptr<CMjpegStream> Start(const CTarget& target, HWND hWndNotify, UINT uMsg);
 
@@ -52,61 +40,38 @@ public:
     CMjpegStream(const CMjpegStream&) = delete;
     CMjpegStream& operator=(const CMjpegStream&) = delete;
 
-    // Asks the thread to end and returns at once: it announces nothing more,
-    // and closes its connection within its longest wait (half a second).
+    // Asks the threads to end and returns at once: nothing is announced
+    // after it. The connection and the threads go within the silence limit
+    // (at once where the HTTP client can end a pending call).
     void Stop();
 
     // The newest picture not yet taken, or null; re-arms the announcement.
-    std::unique_ptr<CFrame> TakeFrame();
+    std::unique_ptr<CFrame> TakeFrame() { return m_handOver.TakeFrame(); }
 
     // What the picture should say instead of showing frames; empty while
     // frames arrive. Names the camera by host and port only.
-    std::wstring Status() const;
+    std::wstring Status() const { return m_handOver.Status(); }
 
     // The size pictures are shown at; they are decoded to fit it.
     void SetViewSize(UINT cx, UINT cy);
 
-    CCounts Counts() const;
+    CCounts Counts() const { return m_handOver.Counts(); }
 
     // "host:port" of a URL, without any user name or password in it.
     static std::wstring ShownAddress(const std::wstring& strUrl);
 
 private:
-    // How one connection ended.
-    enum Outcome { ENDED_STOPPED, ENDED_QUIET, ENDED_FAILED };
-
     CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg);
     typedef void (CMjpegStream::*ThreadBody)();
     bool StartThread(const std::shared_ptr<CMjpegStream>& pSelf, ThreadBody body);
     static DWORD WINAPI ThreadProc(LPVOID pParam);
-    void Run();
+    void ReadLoop();
     void DecodeLoop();
-    Outcome Connect(LPVOID hSession, std::wstring* pstrFailure);
-    Outcome ReadStream(LPVOID hRequest, const std::string& strBoundary, std::wstring* pstrFailure);
-    Outcome FailureOf(DWORD dwError, bool bResponseStarted, std::wstring* pstrFailure) const;
-    void OnPart(std::vector<unsigned char>& body);
-    void SetStatus(const std::wstring& strStatus);
-    void NotifyLocked();
-    bool StopRequested() const { return m_bStop.load(); }
 
-    const CTarget m_target;
-    const std::wstring m_strAddress;
-    HANDLE m_evStop;
-    HANDLE m_evPart; // a part waits to be decoded
-    std::atomic<bool> m_bStop;
-    std::atomic<UINT> m_cxView;
+    const CTarget m_target;          // set at the start, read by the reading thread
+    const std::wstring m_strAddress; // the camera as its picture names it
+    HANDLE m_evStop;                 // manual-reset: set by Stop
+    std::atomic<UINT> m_cxView;      // set by the control's thread, read by the decoding thread
     std::atomic<UINT> m_cyView;
-    ULONGLONG m_nLastDataTick; // the thread's own: when bytes last arrived
-
-    mutable CRITICAL_SECTION m_cs; // guards everything below
-    HWND m_hWndNotify;
-    UINT m_uMsg;
-    bool m_bNotifyPending;
-    std::unique_ptr<std::vector<unsigned char>> m_pPart; // newest part not yet decoded
-    SYSTEMTIME m_stPart = {};                            // when it arrived
-    bool m_bDecoding;                                    // a part is being decoded
-    ULONG m_nStatusSerial;                               // changes with each status
-    std::unique_ptr<CFrame> m_pPending;
-    std::wstring m_strStatus;
-    CCounts m_counts;
+    CStreamHandOver m_handOver;      // locks for itself
 };

@@ -36,26 +36,39 @@ bool ParseLength(const std::string& str, size_t* pnValue)
 
 bool CMultipartParser::BoundaryOf(const std::string& strContentType, std::string* pstrBoundary)
 {
-    const std::string strLower = Lower(strContentType);
-    if (Trim(strLower).compare(0, 10, "multipart/") != 0)
+    size_t nPos = strContentType.find(';');
+    if (Lower(Trim(strContentType.substr(0, nPos))).compare(0, 10, "multipart/") != 0)
         return false;
-    size_t nPos = strLower.find("boundary=");
-    if (nPos == std::string::npos)
-        return false;
-    std::string strValue = strContentType.substr(nPos + 9);
-    if (!strValue.empty() && strValue[0] == '"') {
-        size_t nClose = strValue.find('"', 1);
-        if (nClose == std::string::npos)
+    // Parameters: ; name=token or ; name="quoted \"string\"".
+    while (nPos != std::string::npos && nPos < strContentType.size()) {
+        const size_t nEqual = strContentType.find('=', nPos + 1);
+        if (nEqual == std::string::npos)
             return false;
-        strValue = strValue.substr(1, nClose - 1);
-    } else {
-        strValue = Trim(strValue.substr(0, strValue.find(';')));
+        const std::string strName = Lower(Trim(strContentType.substr(nPos + 1, nEqual - nPos - 1)));
+        size_t nValue = strContentType.find_first_not_of(" \t", nEqual + 1);
+        std::string strValue;
+        if (nValue != std::string::npos && strContentType[nValue] == '"') {
+            for (nPos = nValue + 1; nPos < strContentType.size() && strContentType[nPos] != '"'; ++nPos) {
+                if (strContentType[nPos] == '\\' && nPos + 1 < strContentType.size())
+                    ++nPos;
+                strValue += strContentType[nPos];
+            }
+            if (nPos >= strContentType.size())
+                return false; // the quote never closes
+            nPos = strContentType.find(';', nPos);
+        } else {
+            nPos = strContentType.find(';', nEqual);
+            strValue = Trim(strContentType.substr(nEqual + 1, nPos == std::string::npos ? nPos : nPos - nEqual - 1));
+        }
+        if (strName != "boundary")
+            continue;
+        // Cameras often repeat the dashes of the delimiter in the boundary itself.
+        if (WithoutLeadingDashes(strValue).empty() || strValue.size() > MAX_BOUNDARY)
+            return false;
+        *pstrBoundary = strValue;
+        return true;
     }
-    // Cameras often repeat the dashes of the delimiter in the boundary itself.
-    if (WithoutLeadingDashes(strValue).empty() || strValue.size() > MAX_BOUNDARY)
-        return false;
-    *pstrBoundary = strValue;
-    return true;
+    return false;
 }
 
 CMultipartParser::CMultipartParser(const std::string& strBoundary)
@@ -153,11 +166,15 @@ void CMultipartParser::BeginBody()
 {
     m_body.clear();
     m_nScanFrom = 0;
-    if (m_bHasLength) {
-        const bool bSkip = m_nLength > MAX_PART || !m_bJpeg;
-        m_state = bSkip ? SKIP_SIZED : BODY_SIZED;
+    if (m_bHasLength && m_nLength > MAX_PART) {
+        // Not believed: such a length would swallow the stream. The part
+        // ends at the next delimiter like one without a length.
+        m_state = SKIP_SCAN;
+        ++m_nSkipped;
+    } else if (m_bHasLength) {
+        m_state = m_bJpeg ? BODY_SIZED : SKIP_SIZED;
         m_nRemaining = m_nLength;
-        if (bSkip)
+        if (!m_bJpeg)
             ++m_nSkipped;
     } else {
         m_state = m_bJpeg ? BODY_SCAN : SKIP_SCAN;
@@ -168,6 +185,8 @@ void CMultipartParser::BeginBody()
 
 // The first delimiter line at or after nFrom in the body: where the body
 // ends (before its line break), and in *pnEnd where the line after it starts.
+// A delimiter line is the boundary followed only by blanks, or by "--" and
+// blanks; a line that merely starts with the boundary belongs to the body.
 size_t CMultipartParser::FindDelimiter(size_t nFrom, size_t* pnEnd) const
 {
     const unsigned char* pb = m_body.data();
@@ -191,7 +210,15 @@ size_t CMultipartParser::FindDelimiter(size_t nFrom, size_t* pnEnd) const
             std::memchr(pb + nCore, '\n', cb - nCore));
         if (pbLineEnd == nullptr)
             return std::string::npos;
-        *pnEnd = static_cast<size_t>(pbLineEnd - pb) + 1;
+        const size_t nLineEnd = static_cast<size_t>(pbLineEnd - pb);
+        size_t nRest = nCore + m_strCore.size();
+        if (nRest + 2 <= nLineEnd && pb[nRest] == '-' && pb[nRest + 1] == '-')
+            nRest += 2;
+        while (nRest < nLineEnd && (pb[nRest] == ' ' || pb[nRest] == '\t' || pb[nRest] == '\r'))
+            ++nRest;
+        if (nRest != nLineEnd)
+            continue;
+        *pnEnd = nLineEnd + 1;
         return nPos > 0 && pb[nPos - 1] == '\r' ? nPos - 1 : nPos;
     }
     return std::string::npos;

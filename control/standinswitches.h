@@ -32,6 +32,10 @@ UINT SwitchNumber(const wchar_t* pszName, UINT nDefault);
 
 // UTF-8 form of a wide text (nChars < 0: up to the terminating zero).
 std::string ToUtf8(const wchar_t* psz, int nChars = -1);
+inline std::string ToUtf8(const std::wstring& str)
+{
+    return ToUtf8(str.c_str(), static_cast<int>(str.size()));
+}
 
 // Appends strLine and a line feed to the journal file, when one is named.
 // The file is opened and closed for each line so a reader sees it at once.

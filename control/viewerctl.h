@@ -147,7 +147,7 @@ private:
         std::shared_ptr<CMjpegStream::CFrame> m_pFrame; // the picture shown last
         std::wstring m_strProblem;        // what stops the plug-in from streaming
         ULONGLONG m_nFramesShown = 0;
-        ULONGLONG m_nFramesDropped = 0;   // arrived while the session did not play
+        ULONGLONG m_nFramesDropped = 0;   // arrived while the session did not play, or could not be drawn
         std::vector<double> m_drawMs;     // the latest draw times
         std::wstring m_strStatusSeen;     // the stream's status last journalled
     };

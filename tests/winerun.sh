@@ -1,24 +1,15 @@
 #!/bin/bash
 # Runs one Windows program under Wine for CTest: winerun.sh PREFIX PROGRAM [ARGS...]
-# Uses the build tree's own Wine prefix, created once under a lock; with no
-# display it wraps itself in a virtual X server (tools/build-and-test.sh
-# provides one for the whole run, so this is only the fallback).
+# Uses the build tree's own Wine prefix, created once; with no display it
+# wraps itself in a virtual X server (tools/build-and-test.sh provides one for
+# the whole run, so this is only the fallback). DVV_WINE is the loader (the
+# 32-bit one in the emulated PC).
 set -e
 export WINEPREFIX="$1"; shift
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      "$WINE" wineboot -i >/dev/null 2>&1 || true
-      /usr/lib/wine/wineserver -w
-    fi
-  ) 9>"$WINEPREFIX.lock"
-fi
+WINE="${DVV_WINE:-/usr/lib/wine/wine64}"
+"$(dirname "$0")/../tools/make-wine-prefix.sh" "$WINEPREFIX"
 
 if [ -z "$DISPLAY" ]; then
   exec xvfb-run -a -s "-screen 0 1920x1080x24" "$0" "$WINEPREFIX" "$@"

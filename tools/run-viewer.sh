@@ -16,11 +16,7 @@ cmake --build --preset win64 --target DorsaVantixViewer dorsaviewerctl simcamera
 
 export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Creating the Wine prefix $WINEPREFIX (once)..."
-  "$WINE" wineboot -i >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w
-fi
+tools/make-wine-prefix.sh "$WINEPREFIX"
 exe="$PWD/build/win64/app/DorsaVantixViewer.exe"
 dll="$PWD/build/win64/control/dorsaviewerctl.dll"
 camera="$PWD/build/win64/simcamera/simcamera.exe"

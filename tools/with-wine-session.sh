@@ -2,21 +2,14 @@
 # with-wine-session.sh BUILDDIR COMMAND...: runs COMMAND with the build tree's
 # Wine prefix created and kept warm (one wineserver for the whole run, shut
 # down after), inside a virtual X server with openbox when no display is set.
+# In the emulated PC, DVV_WINE (the 32-bit loader) and DVV_WINEPREFIX (the
+# PC's own prefix) take the place of the 64-bit loader and the tree's prefix.
 set -e
 build="$(cd "$1" && pwd)"; shift
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Creating the Wine prefix $WINEPREFIX (once)..."
-  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w
-fi
-# A crashing program must end, not wait in Wine's debugger: a test then fails
-# instead of hanging until its time-out.
-if [ ! -f "$WINEPREFIX/.no-crash-debugger" ]; then
-  /usr/lib/wine/wine64 reg add "HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug" \
-    /v Debugger /t REG_SZ /d "" /f >/dev/null 2>&1 && touch "$WINEPREFIX/.no-crash-debugger"
-  /usr/lib/wine/wineserver -w
-fi
+tools="$(cd "$(dirname "$0")" && pwd)"
+export WINEPREFIX="${DVV_WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+WINE="${DVV_WINE:-/usr/lib/wine/wine64}"
+"$tools/make-wine-prefix.sh" "$WINEPREFIX"
 
 if [ -z "$DISPLAY" ] && [ -z "$DVV_IN_XVFB" ]; then
   export DVV_IN_XVFB=1
@@ -35,5 +28,5 @@ fi
 /usr/lib/wine/wineserver -p
 # Start Wine's own services now, detached from our output: started by the
 # first test they would inherit its pipes and keep CTest waiting.
-/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+"$WINE" wineboot </dev/null >/dev/null 2>&1 || true
 "$@"

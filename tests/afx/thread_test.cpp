@@ -12,6 +12,10 @@
 
 namespace {
 
+// How long a test thread may take to end: generous, as the emulated PC that
+// runs the 32-bit build is many times slower than this machine.
+const DWORD kThreadEndMs = 120000;
+
 const UINT WM_TEST_RECORD = WM_APP + 1;
 const UINT WM_TEST_QUIT = WM_APP + 2;
 
@@ -101,7 +105,7 @@ TEST_F(ThreadTest, ThreadMessagesReachTheMapInOrderAndQuitEndsTheLoop)
         ASSERT_TRUE(pThread->PostThreadMessage(WM_TEST_RECORD, i, i * 10));
     ASSERT_TRUE(pThread->PostThreadMessage(WM_TEST_QUIT, 7, 0));
 
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, kThreadEndMs));
     DWORD dwExit = 0;
     ::GetExitCodeThread(hThread, &dwExit);
     ::CloseHandle(hThread);
@@ -123,7 +127,7 @@ TEST_F(ThreadTest, FailedInitInstanceGoesStraightToExitInstance)
     CRecordingThread* pThread = new CRecordingThread(FALSE, m_hDeleted);
     pThread->m_bAutoDelete = FALSE;
     ASSERT_TRUE(pThread->CreateThread());
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pThread->m_hThread, 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pThread->m_hThread, kThreadEndMs));
     EXPECT_EQ(1, CRecordingThread::s_nExitCalls);
     // Without auto-delete the object outlives its thread.
     EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(m_hDeleted, 0));
@@ -159,7 +163,7 @@ TEST(ThreadMainWindow, DestroyingTheMainWindowClearsThePointer)
     CMainWindowThread* pThread = new CMainWindowThread;
     pThread->m_bAutoDelete = FALSE;
     ASSERT_TRUE(pThread->CreateThread());
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pThread->m_hThread, 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pThread->m_hThread, kThreadEndMs));
     EXPECT_TRUE(pThread->m_bCreated);
     EXPECT_TRUE(pThread->m_bClearedByDestroy);
     delete pThread;

@@ -1,11 +1,18 @@
 // streambench: figures for the stand-in playing a camera's stream. The
-// simulated camera runs in this process on 127.0.0.1 at 30 frames/s; the
-// control, hosted in a 640x480 window, plays it for a while at 640x480 and at
-// 1280x720. Printed: pictures shown per second, decode and draw time per
-// picture (from the control's journal), and the time from a picture leaving
-// the camera to the TimeStamp the control raises right after drawing it
-// (median and 99th percentile). The frame number is read back from the
-// picture itself: the camera draws it as a row of black and white blocks.
+// simulated camera runs in this process on 127.0.0.1 at 30 frames/s with its
+// textured pictures; the control, hosted in a 640x480 window, plays it for a
+// while at 640x480, 1280x720 and 1920x1080. Printed: what one camera picture
+// weighs and costs to make, which decoder the control's code chooses here,
+// then per size pictures shown per second, decode and draw time per picture
+// (from the control's journal), and the time from a picture leaving the
+// camera to the TimeStamp the control raises right after drawing it (median
+// and 99th percentile), and the CPU the process (camera and control) used,
+// 100% being one core. The frame number is read back from the picture
+// itself: the camera draws it as a row of black and white blocks.
+//
+//   streambench [LABEL=CONTROL.DLL ...]
+// runs each size with each control DLL in turn (default: the one beside it),
+// so two builds of the control can be compared in one run on the same pictures.
 #include "framepainter.h"
 #include "jpegdecoder.h"
 #include "olehostsite.h"
@@ -24,6 +31,15 @@ const UINT WINDOW_CY = 480;
 const UINT FPS = 30;
 const DWORD WARM_UP_MS = 2000;
 const DWORD MEASURE_MS = 10000;
+const ULONG PAINT_SAMPLES = 90;
+const SIZE SIZES[] = { { 640, 480 }, { 1280, 720 }, { 1920, 1080 } };
+
+// A control DLL to measure, under the name it is printed with.
+struct CControlDll
+{
+    std::wstring m_strLabel;
+    std::wstring m_strPath;
+};
 
 LONGLONG Now()
 {
@@ -37,6 +53,16 @@ double Ms(LONGLONG nTicks)
     LARGE_INTEGER f;
     QueryPerformanceFrequency(&f);
     return 1000.0 * static_cast<double>(nTicks) / static_cast<double>(f.QuadPart);
+}
+
+// The CPU time this process (camera and control) has used, in ms.
+double ProcessCpuMs()
+{
+    FILETIME ftCreation, ftExit, ftKernel, ftUser;
+    GetProcessTimes(GetCurrentProcess(), &ftCreation, &ftExit, &ftKernel, &ftUser);
+    const ULONGLONG nTicks = (static_cast<ULONGLONG>(ftKernel.dwHighDateTime) << 32 | ftKernel.dwLowDateTime) +
+                             (static_cast<ULONGLONG>(ftUser.dwHighDateTime) << 32 | ftUser.dwLowDateTime);
+    return static_cast<double>(nTicks) / 10000.0;
 }
 
 void Pump(DWORD nMs)
@@ -130,9 +156,9 @@ std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
     return nPos == std::string::npos ? std::string() : strData.substr(nPos, strData.find('\n', nPos) - nPos);
 }
 
-HRESULT CreateControl(IOleObject** ppObject)
+HRESULT CreateControl(const std::wstring& strDll, IOleObject** ppObject)
 {
-    HMODULE hModule = LoadLibraryW(L"dorsaviewerctl.dll");
+    HMODULE hModule = LoadLibraryW(strDll.c_str());
     auto pfn = hModule ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
                              reinterpret_cast<void*>(GetProcAddress(hModule, "DllGetClassObject")))
                        : nullptr;
@@ -165,7 +191,39 @@ VARIANT Text(const std::wstring& str)
     return var;
 }
 
-void RunOne(UINT cx, UINT cy, const std::wstring& strFolder)
+std::string Narrow(const std::wstring& str)
+{
+    return std::string(str.begin(), str.end());
+}
+
+// What the camera's pictures weigh and cost to paint and encode, per size.
+void PrintCameraPictures()
+{
+    printf("Camera pictures (quality %d), paint and encode median:", CFramePainter::JPEG_QUALITY);
+    for (const SIZE& size : SIZES) {
+        CFramePainter painter(size.cx, size.cy, 1);
+        std::vector<double> times;
+        size_t cbTotal = 0;
+        for (ULONG nFrame = 0; nFrame < PAINT_SAMPLES; ++nFrame) {
+            const LONGLONG nStart = Now();
+            cbTotal += painter.Paint(nFrame).size();
+            times.push_back(Ms(Now() - nStart));
+        }
+        std::sort(times.begin(), times.end());
+        printf("  %ldx%ld %zu KB %.1f ms", size.cx, size.cy, cbTotal / PAINT_SAMPLES / 1024, times[times.size() / 2]);
+    }
+    printf("\n");
+    CFramePainter painter(SIZES[0].cx, SIZES[0].cy, 1);
+    const std::string strJpeg = painter.Paint(0);
+    CJpegDecoder decoder;
+    CDecodedFrame frame;
+    decoder.Decode(reinterpret_cast<const BYTE*>(strJpeg.data()), strJpeg.size(), WINDOW_CX / 2, WINDOW_CY / 2, &frame);
+    printf("Decoder chosen here: %s\n", decoder.EngineInUse() == CJpegDecoder::ENGINE_PLATFORM
+                                               ? "the platform's (it decodes at a smaller size itself)"
+                                               : "libjpeg-turbo (the platform's can't decode at a smaller size)");
+}
+
+void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFolder)
 {
     CSimCamera camera;
     CSimCamera::COptions options;
@@ -176,7 +234,8 @@ void RunOne(UINT cx, UINT cy, const std::wstring& strFolder)
         printf("%ux%u: the camera could not start\n", cx, cy);
         return;
     }
-    const std::wstring strJournal = strFolder + L"\\journal-" + std::to_wstring(cx) + L".txt";
+    const std::wstring strJournal = strFolder + L"\\journal.txt";
+    DeleteFileW(strJournal.c_str());
     SetEnvironmentVariableW(L"DORSA_STANDIN_JOURNAL", strJournal.c_str());
     RECT rcFrame = { 0, 0, static_cast<LONG>(WINDOW_CX), static_cast<LONG>(WINDOW_CY) };
     AdjustWindowRect(&rcFrame, WS_OVERLAPPEDWINDOW, FALSE);
@@ -191,12 +250,13 @@ void RunOne(UINT cx, UINT cy, const std::wstring& strFolder)
     IConnectionPoint* pPoint = nullptr;
     HWND hwndControl = nullptr;
     const RECT rcItem = { 0, 0, static_cast<LONG>(WINDOW_CX), static_cast<LONG>(WINDOW_CY) };
-    if (FAILED(CreateControl(&pObject)) || FAILED(pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDisp))) ||
+    if (FAILED(CreateControl(dll.m_strPath, &pObject)) ||
+        FAILED(pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pDisp))) ||
         FAILED(pObject->SetClientSite(&site)) ||
         FAILED(pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, hwndParent, &rcItem)) ||
         FAILED(pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer))) ||
         FAILED(pContainer->FindConnectionPoint(DIID__DDorsaAPICOMViewerEvents, &pPoint))) {
-        printf("%ux%u: the control could not be hosted (is dorsaviewerctl.dll beside streambench.exe?)\n", cx, cy);
+        printf("%ux%u: the control %s could not be hosted\n", cx, cy, Narrow(dll.m_strPath).c_str());
         return;
     }
     IOleInPlaceObject* pInPlace = nullptr;
@@ -220,10 +280,12 @@ void RunOne(UINT cx, UINT cy, const std::wstring& strFolder)
     Pump(WARM_UP_MS);
     const ULONG nSentBefore = camera.FramesSent();
     sink.m_bMeasuring = true;
+    const double dCpuBefore = ProcessCpuMs();
     const LONGLONG nStart = Now();
     Pump(MEASURE_MS);
     sink.m_bMeasuring = false;
     const double dSeconds = Ms(Now() - nStart) / 1000.0;
+    const double dCpuPercent = (ProcessCpuMs() - dCpuBefore) / dSeconds / 10.0;
     const ULONG nSent = camera.FramesSent() - nSentBefore;
     Call(pDisp, DISPID_DORSA_STOPSTREAM, { Text(strSession) });
 
@@ -231,9 +293,11 @@ void RunOne(UINT cx, UINT cy, const std::wstring& strFolder)
     double dDecodeMedian = 0, dDecodeP99 = 0, dDrawMedian = 0, dDrawP99 = 0;
     sscanf(strTimes.c_str(), "Frame times: decode median %lf p99 %lf, draw median %lf p99 %lf", &dDecodeMedian,
            &dDecodeP99, &dDrawMedian, &dDrawP99);
-    printf("%4ux%-4u  sent %5.1f/s  shown %5.1f/s  decode %5.1f / %5.1f ms  draw %4.1f / %4.1f ms  latency %s ms\n",
-           cx, cy, nSent / dSeconds, sink.m_nEvents / dSeconds, dDecodeMedian, dDecodeP99, dDrawMedian, dDrawP99,
-           MedianAndP99(sink.m_latencies).c_str());
+    printf("%-8s %4ux%-4u  sent %5.1f/s  shown %5.1f/s  decode %5.1f / %5.1f ms  draw %4.1f / %4.1f ms"
+           "  decode+draw medians %5.1f ms  latency %s ms  cpu %3.0f%%\n",
+           Narrow(dll.m_strLabel).c_str(), cx, cy, nSent / dSeconds, sink.m_nEvents / dSeconds, dDecodeMedian,
+           dDecodeP99, dDrawMedian, dDrawP99, dDecodeMedian + dDrawMedian, MedianAndP99(sink.m_latencies).c_str(),
+           dCpuPercent);
     fflush(stdout);
 
     pPoint->Unadvise(dwCookie);
@@ -245,12 +309,25 @@ void RunOne(UINT cx, UINT cy, const std::wstring& strFolder)
     pObject->Release();
     DestroyWindow(hwndParent);
     camera.Stop();
+    DeleteFileW(strJournal.c_str());
 }
 
 } // namespace
 
-int main()
+int wmain(int argc, wchar_t** argv)
 {
+    std::vector<CControlDll> dlls;
+    for (int n = 1; n < argc; ++n) {
+        const std::wstring strArg = argv[n];
+        const size_t nEquals = strArg.find(L'=');
+        if (nEquals == std::wstring::npos || nEquals == 0) {
+            printf("usage: streambench [LABEL=CONTROL.DLL ...]\n");
+            return 2;
+        }
+        dlls.push_back({ strArg.substr(0, nEquals), strArg.substr(nEquals + 1) });
+    }
+    if (dlls.empty())
+        dlls.push_back({ L"control", L"dorsaviewerctl.dll" });
     OleInitialize(nullptr);
     wchar_t szTemp[MAX_PATH];
     GetTempPathW(MAX_PATH, szTemp);
@@ -264,12 +341,14 @@ int main()
     }
     printf("Camera at %u frames/s on 127.0.0.1; control window %ux%u; %lu s measured after %lu s.\n", FPS, WINDOW_CX,
            WINDOW_CY, MEASURE_MS / 1000, WARM_UP_MS / 1000);
-    printf("Times are median / 99th percentile; latency is camera send to picture drawn.\n");
-    RunOne(640, 480, strFolder);
-    RunOne(1280, 720, strFolder);
+    printf("Times are median / 99th percentile; latency is camera send to picture drawn;"
+           " cpu is the whole process's.\n");
+    PrintCameraPictures();
+    fflush(stdout);
+    for (const SIZE& size : SIZES)
+        for (const CControlDll& dll : dlls)
+            RunOne(size.cx, size.cy, dll, strFolder);
     DeleteFileW(strPlugin.c_str());
-    DeleteFileW((strFolder + L"\\journal-640.txt").c_str());
-    DeleteFileW((strFolder + L"\\journal-1280.txt").c_str());
     RemoveDirectoryW(strFolder.c_str());
     OleUninitialize();
     return 0;

@@ -97,6 +97,11 @@ CCallResult StartStream(IDispatch* pDisp, const wchar_t* pszIP, const wchar_t* p
 CCallResult StopStream(IDispatch* pDisp, const std::wstring& strSession);
 CCallResult PlayForward(IDispatch* pDisp, const std::wstring& strSession, float fSpeed);
 
+// How long a test waits for the control's events and pictures: generous, as
+// the emulated PC that runs the 32-bit build is many times slower than this
+// machine. A deadline only bounds how long a failing test takes.
+const DWORD kEventWaitMs = 120000;
+
 // Dispatches messages until bDone() or nTimeoutMs has passed; returns bDone().
 bool PumpUntil(const std::function<bool()>& bDone, DWORD nTimeoutMs);
 void PumpFor(DWORD nMs);

@@ -258,7 +258,7 @@ TEST_F(ObjectTest, PlayingSessionRaisesTimeStampEvents)
     const DWORD dwCookie = AdviseSink(sink);
     const std::wstring strSession = PlayingSession();
 
-    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 3; }, 10000))
+    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 3; }, kEventWaitMs))
         << "events seen: " << sink.m_events.size();
     const std::wregex timeStamp(L"\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}");
     std::wstring strPrevious;
@@ -297,7 +297,7 @@ TEST_F(ObjectTest, StopStreamEndsTheEvents)
     CRecordingSink& sink = m_sink; // outlives the control, which may hold it
     const DWORD dwCookie = AdviseSink(sink);
     const std::wstring strSession = PlayingSession();
-    ASSERT_TRUE(PumpUntil([&] { return !sink.m_events.empty(); }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return !sink.m_events.empty(); }, kEventWaitMs));
     ASSERT_EQ(0, StopStream(m_pDisp, strSession).m_nValue);
     sink.m_events.clear();
     PumpFor(400);
@@ -316,7 +316,7 @@ TEST_F(ObjectTest, UnadviseStopsDeliveryAndReleasesTheSink)
     const DWORD dwCookie = AdviseSink(sink);
     EXPECT_GT(sink.RefCount(), 1);
     PlayingSession();
-    ASSERT_TRUE(PumpUntil([&] { return !sink.m_events.empty(); }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return !sink.m_events.empty(); }, kEventWaitMs));
     EXPECT_EQ(S_OK, UnadviseSink(dwCookie));
     EXPECT_EQ(1, sink.RefCount());
     sink.m_events.clear();
@@ -340,7 +340,7 @@ TEST_F(ObjectTest, EventsPerTickAreAllRaisedAndCountedInTheJournal)
     CRecordingSink& sink = m_sink; // outlives the control, which may hold it
     const DWORD dwCookie = AdviseSink(sink);
     const std::wstring strSession = PlayingSession();
-    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 21; }, 10000))
+    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 21; }, kEventWaitMs))
         << "events seen: " << sink.m_events.size();
     ASSERT_EQ(0, StopStream(m_pDisp, strSession).m_nValue);
     // Whole ticks only: each raises its seven events before the next one.
@@ -364,7 +364,7 @@ TEST_F(ObjectTest, CloseCountsTheEventsOfEverySessionStillOpen)
     const DWORD dwCookie = AdviseSink(sink);
     const std::wstring strPlaying = PlayingSession();
     const std::wstring strIdle = StartStream(m_pDisp, L"192.168.1.21").m_strValue;
-    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 2; }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return sink.m_events.size() >= 2; }, kEventWaitMs));
     UnadviseSink(dwCookie);
     const size_t nRaised = sink.m_events.size();
     ASSERT_EQ(S_OK, m_pObject->Close(OLECLOSE_NOSAVE));
@@ -387,7 +387,7 @@ TEST_F(ObjectTest, SinkMayStopTheStreamFromInsideTheEvent)
     const std::wstring strSession = PlayingSession();
     SHORT nStopResult = 1;
     sink.m_onEvent = [&] { nStopResult = StopStream(m_pDisp, strSession).m_nValue; };
-    ASSERT_TRUE(PumpUntil([&] { return !sink.m_events.empty(); }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return !sink.m_events.empty(); }, kEventWaitMs));
     sink.m_onEvent = nullptr;
     PumpFor(300);
     EXPECT_EQ(0, nStopResult);

@@ -1,9 +1,8 @@
 // The stand-in's handling of what a camera sends, without a network: the
 // multipart parser (whole, in pieces, and fed thousands of random, truncated
-// and damaged inputs), the JPEG decoder on bad input, the plug-in file, and
-// the HTTP authorization values.
+// and damaged inputs), the JPEG decoder on bad input and the plug-in file.
+#include "cameraurl.h"
 #include "framepainter.h"
-#include "httpauth.h"
 #include "jpegdecoder.h"
 #include "multipartparser.h"
 #include "pluginfile.h"
@@ -57,6 +56,7 @@ const std::vector<std::string> s_bodies = {
     "second\n-\n--\n",
     "",
     std::string(70000, 'x') + "\r\n-- simcamframe",
+    "lines that only start with the boundary\r\n--simcamframe-2\r\n--simcamframe x\r\n--simcamframe--more",
 };
 
 class ParserTest : public ::testing::TestWithParam<bool>
@@ -90,6 +90,12 @@ TEST(MultipartParser, BoundaryComesFromTheContentType)
     EXPECT_EQ("my frame", strBoundary);
     EXPECT_TRUE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=--ipcam", &strBoundary));
     EXPECT_EQ("--ipcam", strBoundary);
+    // Parameters are parsed as such: a name only ending in "boundary", or the
+    // word inside another parameter's quoted value, is not the boundary.
+    EXPECT_TRUE(CMultipartParser::BoundaryOf(
+        "multipart/x-mixed-replace; xboundary=no; note=\"a;boundary=no\\\"\"; boundary=yes", &strBoundary));
+    EXPECT_EQ("yes", strBoundary);
+    EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; myboundary=no", &strBoundary));
     EXPECT_FALSE(CMultipartParser::BoundaryOf("text/html", &strBoundary));
     EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace", &strBoundary));
     EXPECT_FALSE(CMultipartParser::BoundaryOf("multipart/x-mixed-replace; boundary=--", &strBoundary));
@@ -131,6 +137,14 @@ TEST(MultipartParser, OversizedPartsAreSkippedAsTheyPassNotBuffered)
         else
             EXPECT_LE(nMostHeld, CMultipartParser::MAX_PART + cbChunk);
     }
+    // A stated length beyond the bound is not believed: the part ends at the
+    // next delimiter, and the stream goes on.
+    CMultipartParser parser("b");
+    const std::string str = "--b\r\nContent-Length: 999999999999\r\n\r\nshort\r\n--b\r\n\r\nnext\r\n--b--\r\n";
+    const std::vector<Bytes> parts = Parse(parser, str, { 7 });
+    ASSERT_EQ(1u, parts.size());
+    EXPECT_EQ(BytesOf("next"), parts[0]);
+    EXPECT_EQ(1u, parser.PartsSkipped());
 }
 
 TEST(MultipartParser, PartsOfOtherTypesAndMalformedHeadersAreDropped)
@@ -271,27 +285,55 @@ TEST(PluginFile, WithoutAUrlItSaysSo)
     EXPECT_FALSE(CPluginFile::Load(L"C:\\no\\such\\folder").IsPresent());
 }
 
-// ---- Authorization values
-
-TEST(HttpAuth, DigestAndBasicMatchTheirPublishedExamples)
+TEST(PluginFile, AddressAndPortGoIntoTheUrlAsPlainDecimalsAndSilenceIsSeconds)
 {
-    // The worked example of RFC 2617, section 3.5.
-    EXPECT_EQ("6629fae49393a05397450978507c4ef1",
-              httpauth::DigestResponse("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
-                                       "dcd98b7102dd2f0e8b11d0f600bfb0c093", "00000001", "0a4f113b", "auth"));
-    EXPECT_EQ("Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==", httpauth::BasicAuthorization("Aladdin", "open sesame"));
+    // Leading zeros would make the HTTP client read the address as octal (8.1.1.1).
+    const CPluginFile plugin = CPluginFile::Parse("url=http://{ip}:{port}/video{channel}.mjpg\nsilence=25\n");
+    EXPECT_EQ(L"http://10.1.1.1:80/video02.mjpg", plugin.UrlFor(L"010.001.001.001", L"0080", L"02"));
+    EXPECT_EQ(L"http://10.0.0.100:8080/video1.mjpg", plugin.UrlFor(L"10.000.0.100", L"8080", L"1"));
+    EXPECT_EQ(25000u, plugin.SilenceMs());
+    EXPECT_EQ(0u, CPluginFile::Parse("url=http://{ip}/\n").SilenceMs());
+    for (const char* pszSilence : { "0", "601", "ten", "", "-5" })
+        EXPECT_NE(std::wstring::npos,
+                  CPluginFile::Parse(std::string("url=http://{ip}/\nsilence=") + pszSilence).Problem().find(L"silence="))
+            << pszSilence;
 }
 
-TEST(HttpAuth, ChallengeParametersAndWhatIsAnswered)
+// ---- Where the stream is
+
+TEST(CameraUrl, TheTargetIsSentEncodedAndRedirectsResolveAgainstIt)
 {
-    const std::string strChallenge = "realm=\"a, \\\"b\\\"\", qop=\"auth-int,auth\", nonce=abc , algorithm=MD5";
-    EXPECT_EQ("a, \"b\"", httpauth::ChallengeParam(strChallenge, "realm"));
-    EXPECT_EQ("abc", httpauth::ChallengeParam(strChallenge, "nonce"));
-    EXPECT_EQ("", httpauth::ChallengeParam(strChallenge, "opaque"));
-    const std::string strAnswer = httpauth::DigestAuthorization(strChallenge, "u", "p", "GET", "/v");
-    EXPECT_EQ(0u, strAnswer.find("Digest username=\"u\", realm=\"a, \"b\"\", nonce=\"abc\", uri=\"/v\", response=\""));
-    EXPECT_NE(std::string::npos, strAnswer.find(", qop=auth, nc=00000001, cnonce=\""));
-    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\", nonce=\"n\", algorithm=SHA-256", "u", "p", "GET", "/"));
-    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\", nonce=\"n\", qop=\"auth-int\"", "u", "p", "GET", "/"));
-    EXPECT_EQ("", httpauth::DigestAuthorization("realm=\"r\"", "u", "p", "GET", "/"));
+    CCameraUrl url;
+    ASSERT_TRUE(CCameraUrl::Parse(L"http://user:pw@127.0.0.1:8080/a b/\x00FC.mjpg?c=1&d=%41#frag", &url));
+    EXPECT_EQ(L"/a%20b/%C3%BC.mjpg?c=1&d=%41", url.Target());
+    EXPECT_EQ(L"127.0.0.1:8080", url.ShownAddress());
+    EXPECT_FALSE(CCameraUrl::Parse(L"ftp://127.0.0.1/x", &url));
+    EXPECT_EQ(L"(no address)", ShownAddressOf(L"not a url"));
+
+    ASSERT_TRUE(CCameraUrl::Parse(L"http://Cam.example:8080/streams/video1.mjpg", &url));
+    struct CCase
+    {
+        const wchar_t* m_pszLocation;
+        const wchar_t* m_pszTarget; // null: not resolvable
+        bool m_bSameCamera;
+    };
+    const CCase cases[] = {
+        { L"/other/video1.mjpg", L"/other/video1.mjpg", true },
+        { L"video2.mjpg?x=1", L"/streams/video2.mjpg?x=1", true },
+        { L"http://cam.EXAMPLE:8080/x", L"/x", true },
+        { L"https://cam.example:8080/x", L"/x", false },
+        { L"http://cam.example/x", L"/x", false },
+        { L"//other.example:8080/x", L"/x", false },
+        { L"http://127.0.0.1:8081/x", L"/x", false },
+        { L"ftp://cam.example/x", nullptr, false },
+        { L"", nullptr, false },
+    };
+    for (const CCase& test : cases) {
+        CCameraUrl next;
+        ASSERT_EQ(test.m_pszTarget != nullptr, url.Resolve(test.m_pszLocation, &next)) << test.m_pszLocation;
+        if (test.m_pszTarget) {
+            EXPECT_EQ(test.m_pszTarget, next.Target()) << test.m_pszLocation;
+            EXPECT_EQ(test.m_bSameCamera, url.SameOrigin(next)) << test.m_pszLocation;
+        }
+    }
 }

@@ -64,7 +64,9 @@ CProbeLogThread* CProbeLogThread::Start(bool bWaitForInit, DWORD dwTimeout, bool
 
 bool CProbeLogThread::Sync()
 {
-    return PostToThread(WM_PROBE_SYNC, 0, 0) && ::WaitForSingleObject(m_hSync, 20000) == WAIT_OBJECT_0;
+    // Generous: a drain of 49,000 lines takes seconds here, and far longer in
+    // the emulated PC that runs the 32-bit build.
+    return PostToThread(WM_PROBE_SYNC, 0, 0) && ::WaitForSingleObject(m_hSync, 300000) == WAIT_OBJECT_0;
 }
 
 BOOL CProbeLogThread::InitInstance()

@@ -76,8 +76,12 @@ TEST_F(CameraUiTest, TenSecondsOfTheCameraLogOneLinePerPicture)
     ViewerDriver driver;
     LaunchAndConnect(driver, CSimCamera::FAULT_NONE);
     ASSERT_GE(driver.WaitForLogLines(kTimeStampEvent, 1), 1);
+    // Ten seconds' worth of pictures, counted rather than timed: the emulated
+    // PC that runs the 32-bit build makes them more slowly.
     const ULONG nSentBefore = m_camera.FramesSent();
-    ::Sleep(10000);
+    const ULONGLONG nDeadline = ::GetTickCount64() + ViewerDriver::kWaitMs;
+    while (m_camera.FramesSent() - nSentBefore < 250 && ::GetTickCount64() < nDeadline)
+        ::Sleep(100);
     TakeScreenshot(L"viewer-camera");
     const ULONG nSentDuring = m_camera.FramesSent() - nSentBefore;
     driver.Click(1009);
@@ -95,16 +99,16 @@ TEST_F(CameraUiTest, TenSecondsOfTheCameraLogOneLinePerPicture)
     ASSERT_EQ(1u, results.size());
     const std::wstring session = results[0].substr(wcslen(kStartStreamResult));
     const std::vector<std::wstring> events = StartingWith(lines, kTimeStampEvent);
-    // 25 pictures a second for ten seconds: about 250 lines, each a picture
-    // (a picture that comes while the last one is still being drawn is dropped).
-    EXPECT_GE(nSentDuring, 225u);
-    EXPECT_GE(events.size(), 200u) << nSentDuring << " pictures sent in the ten seconds";
+    // About 250 lines, each a picture (a picture that comes while the last one
+    // is still being drawn is dropped).
+    EXPECT_GE(nSentDuring, 250u);
+    EXPECT_GE(events.size(), 200u) << nSentDuring << " pictures sent meanwhile";
     EXPECT_LE(events.size(), m_camera.FramesSent());
     std::wstring previous;
     for (const std::wstring& event : events) {
         ASSERT_EQ(0u, event.find(kTimeStampEvent + session + L"\", TimeStamp=\"")) << event;
         const std::wstring stamp = event.substr(event.size() - 24, 23);
-        EXPECT_LT(previous, stamp) << event;
+        EXPECT_LE(previous, stamp) << event; // pictures that came in one read share their time
         previous = stamp;
     }
     // Disconnect comes after the last picture's line, then the dialog's end.

@@ -19,9 +19,14 @@ public:
     explicit ViewerDriver(const ViewerEnv& env = ViewerEnv(), const std::wstring& folder = std::wstring());
     ~ViewerDriver();
 
+    // How long the waits below give the viewer by default: generous, as the
+    // emulated PC that runs the 32-bit build is many times slower than this
+    // machine. A deadline only bounds how long a failing test takes.
+    static const DWORD kWaitMs = 120000;
+
     bool Start();
     // The main dialog, once it is up (NULL if it never came).
-    HWND WaitForMainWindow(DWORD dwTimeoutMs = 20000);
+    HWND WaitForMainWindow(DWORD dwTimeoutMs = kWaitMs);
     HWND Control(int nID) const { return ::GetDlgItem(m_hMain, nID); }
 
     void SetAddress(BYTE b0, BYTE b1, BYTE b2, BYTE b3);
@@ -33,14 +38,14 @@ public:
     // Lets the viewer run on after this object is gone.
     void Detach();
     // Waits for the process to end; its exit code, or STILL_ACTIVE on time-out.
-    DWORD WaitForExit(DWORD dwTimeoutMs = 20000);
+    DWORD WaitForExit(DWORD dwTimeoutMs = kWaitMs);
 
     // The log's messages: each line without its "[time stamp]: " head;
     // continuation lines of a multi-line message come as they are.
     std::vector<std::wstring> LogLines() const;
     // Waits until the log holds a line that starts with prefix at least
     // nCount times; the count found.
-    int WaitForLogLines(const std::wstring& prefix, int nCount, DWORD dwTimeoutMs = 15000) const;
+    int WaitForLogLines(const std::wstring& prefix, int nCount, DWORD dwTimeoutMs = kWaitMs) const;
     std::wstring LogFilePath() const;
     // The raw bytes of the log file.
     std::string LogBytes() const;
@@ -79,4 +84,4 @@ struct BoxSeen
     bool bFound = false;
     std::wstring text;
 };
-BoxSeen DismissBox(const ViewerDriver& driver, const std::wstring& caption, DWORD dwTimeoutMs = 15000);
+BoxSeen DismissBox(const ViewerDriver& driver, const std::wstring& caption, DWORD dwTimeoutMs = ViewerDriver::kWaitMs);

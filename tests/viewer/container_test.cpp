@@ -9,20 +9,15 @@
 #include "dorsaapicomviewer.h"
 #include "viewerctlids.h"
 #include "viewertestres.h"
+#include <childrect.h>
 #include <messageboxwatcher.h>
 
 #include <atomic>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-
-void PrintTo(const CRect& rc, std::ostream* pOut)
-{
-    *pOut << "(" << rc.left << ", " << rc.top << ", " << rc.right << ", " << rc.bottom << ")";
-}
 
 namespace {
 
@@ -111,15 +106,6 @@ HRESULT CallControlExport(const char* pszName)
     auto pfn = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(::GetProcAddress(CtlModule(), pszName)));
     return pfn ? pfn() : E_FAIL;
-}
-
-// The rectangle of a child window in its parent's client coordinates.
-CRect ChildRect(HWND hWnd)
-{
-    RECT rc;
-    ::GetWindowRect(hWnd, &rc);
-    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(hWnd), reinterpret_cast<POINT*>(&rc), 2);
-    return rc;
 }
 
 CRect DialogUnitsToPixels(HWND hDlg, int x, int y, int cx, int cy)
@@ -435,7 +421,7 @@ CString PlayAndCollectEvents(CViewerTestDlg& dlg)
 {
     CString strSession = dlg.m_viewer.StartStream(L"NOW", L"INFINITE", L"10.0.0.7", L"80", L"2", NULL, NULL, NULL);
     dlg.m_viewer.PlayForward(strSession, 1.0f);
-    PumpUntil([&] { return dlg.m_events.size() >= 2; }, 10000);
+    PumpUntil([&] { return dlg.m_events.size() >= 2; }, kEventWaitMs);
     return strSession;
 }
 
@@ -500,7 +486,7 @@ TEST(EventSinkMap, ArgumentsAreConvertedInDeclarationOrderAndCheckedAgainstIt)
     DISPPARAMS params = { args, nullptr, 2, 0 };
 
     HRESULT hr = E_FAIL;
-    EXPECT_TRUE(dlg.DispatchEventToMap(IDC_VIEWER, 1, &params, &hr));
+    EXPECT_TRUE(dlg.DispatchEventToMap(IDC_VIEWER, 1, &params, 0, &hr));
     EXPECT_EQ(S_OK, hr);
     ASSERT_EQ(1u, dlg.m_events.size());
     EXPECT_STREQ(L"", dlg.m_events[0].m_strSession.GetString());
@@ -508,11 +494,11 @@ TEST(EventSinkMap, ArgumentsAreConvertedInDeclarationOrderAndCheckedAgainstIt)
 
     // One argument short: the handler is not called.
     DISPPARAMS shortParams = { args, nullptr, 1, 0 };
-    EXPECT_TRUE(dlg.DispatchEventToMap(IDC_VIEWER, 1, &shortParams, &hr));
+    EXPECT_TRUE(dlg.DispatchEventToMap(IDC_VIEWER, 1, &shortParams, 0, &hr));
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, hr);
     // Another control or event has no entry.
-    EXPECT_FALSE(dlg.DispatchEventToMap(IDC_VIEWERTEST_EDIT, 1, &params, &hr));
-    EXPECT_FALSE(dlg.DispatchEventToMap(IDC_VIEWER, 2, &params, &hr));
+    EXPECT_FALSE(dlg.DispatchEventToMap(IDC_VIEWERTEST_EDIT, 1, &params, 0, &hr));
+    EXPECT_FALSE(dlg.DispatchEventToMap(IDC_VIEWER, 2, &params, 0, &hr));
     EXPECT_EQ(1u, dlg.m_events.size());
     ::VariantClear(&args[0]);
 }

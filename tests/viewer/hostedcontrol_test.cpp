@@ -1,35 +1,52 @@
 // The OLE control container with controls that ask more of it than the
 // stand-in does: the sites a control written elsewhere asks for, a control
-// invisible at run time, event arguments of other types than the handlers
-// declare, and controls that misbehave. The control is the tests' own
-// (testcontrol.h), made in this process.
+// invisible at run time, property puts, keys, places, event arguments of
+// other types than the handlers declare (and in other locales), events while
+// the dialog is made, every form of saved state, licensed controls, and
+// controls that misbehave. The control is the tests' own (testcontrol.h),
+// made in this process.
 #include <afxwin.h>
 #include <afxdialogex.h>
 #include <afxdisp.h>
 
 #include "testcontrol.h"
 #include "viewertestres.h"
+#include <childrect.h>
 #include <messageboxwatcher.h>
 #include <pumpmessages.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
 // A dialog hosting the test control from its template, bound with
-// DDX_Control, with a handler for each event the tests raise.
+// DDX_Control, with a handler for each event the tests raise. OK is counted,
+// not acted on.
 class CHostTestDlg : public CDialogEx
 {
 public:
     CHostTestDlg() : CDialogEx(IDD_HOSTTEST) {}
 
+    // Creates the dialog from template nIDTemplate with initData as its init data.
+    BOOL CreateWithInitData(UINT nIDTemplate, const std::vector<BYTE>& initData)
+    {
+        m_lpszTemplateName = MAKEINTRESOURCEW(nIDTemplate);
+        LPCDLGTEMPLATE pTemplate = LoadTemplate();
+        m_lpDialogInit = initData.data();
+        m_dwDialogInitSize = DWORD(initData.size());
+        return pTemplate && CreateIndirect(pTemplate);
+    }
+
     CWnd m_ctl;
     std::vector<std::wstring> m_log;
     bool m_bTemporaryHeld = false;
+    bool m_bInitDone = false;
+    int m_nOK = 0;
     static int s_nPings;   // counted outside the object, which may be gone
 
 protected:
@@ -38,6 +55,13 @@ protected:
         CDialogEx::DoDataExchange(pDX);
         DDX_Control(pDX, IDC_TESTCTL, m_ctl);
     }
+    BOOL OnInitDialog() override
+    {
+        const BOOL bResult = CDialogEx::OnInitDialog();
+        m_bInitDone = true;
+        return bResult;
+    }
+    void OnOK() override { ++m_nOK; }
     // Called for event 1 with a count.
     void OnCount(long nCount) { m_log.push_back(L"Count " + std::to_wstring(nCount)); }
     // Called for event 2 with a text.
@@ -64,6 +88,21 @@ protected:
         SendMessage(WM_NULL);
         m_bTemporaryHeld = pEdit && pEdit->m_hWnd == hEdit && CWnd::FromHandle(hEdit) == pEdit;
     }
+    // Called for event 8 with a number.
+    void OnValue(double d)
+    {
+        wchar_t sz[48];
+        swprintf(sz, 48, L"Value %g", d);
+        m_log.push_back(sz);
+    }
+    // Called for the event the control raises while it activates: asks the control through the wrapper.
+    void OnActivated()
+    {
+        CString strCaption = L"unread";
+        m_ctl.GetProperty(DISPID_TESTCTL_CAPTION, VT_BSTR, &strCaption);
+        m_log.push_back(std::wstring(m_bInitDone ? L"Activated after OnInitDialog" : L"Activated before")
+                        + L", caption \"" + strCaption.GetString() + L"\"");
+    }
 
     DECLARE_EVENTSINK_MAP()
 };
@@ -77,6 +116,8 @@ BEGIN_EVENTSINK_MAP(CHostTestDlg, CDialogEx)
     ON_EVENT(CHostTestDlg, IDC_TESTCTL, 5, &CHostTestDlg::OnFail, VTS_NONE)
     ON_EVENT(CHostTestDlg, IDC_TESTCTL, 6, &CHostTestDlg::OnPing, VTS_NONE)
     ON_EVENT(CHostTestDlg, IDC_TESTCTL, 7, &CHostTestDlg::OnUseTemporary, VTS_NONE)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 8, &CHostTestDlg::OnValue, VTS_R8)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, DISPID_TESTEVT_ACTIVATED, &CHostTestDlg::OnActivated, VTS_NONE)
 END_EVENTSINK_MAP()
 
 const CTestEvent s_ping = { 6, {} };
@@ -111,6 +152,87 @@ HRESULT GetAmbient(IUnknown* pSite, DISPID dispid, VARIANT* pVar)
     HRESULT hr = pAmbient->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &noArgs, pVar, nullptr, nullptr);
     pAmbient->Release();
     return hr;
+}
+
+// Posts a key message to hWnd and serves it as the dialog's message loop would.
+void PressKey(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam = 1)
+{
+    ::PostMessageW(hWnd, message, wParam, lParam);
+    PumpPending();
+}
+
+// The place the control's site reports to it.
+CRect PlaceInWindowContext(IOleClientSite* pSite)
+{
+    RECT rcPos = {}, rcClip = {};
+    IOleInPlaceSite* pInPlace = QueryOf<IOleInPlaceSite>(pSite, IID_IOleInPlaceSite);
+    IOleInPlaceFrame* pFrame = nullptr;
+    IOleInPlaceUIWindow* pDoc = nullptr;
+    OLEINPLACEFRAMEINFO info = { sizeof info, FALSE, nullptr, nullptr, 0 };
+    if (pInPlace && SUCCEEDED(pInPlace->GetWindowContext(&pFrame, &pDoc, &rcPos, &rcClip, &info))) {
+        pFrame->Release();
+        if (pDoc)
+            pDoc->Release();
+    }
+    if (pInPlace)
+        pInPlace->Release();
+    return rcPos;
+}
+
+// Init data with one record for the test control (id, message, length,
+// data), and the closing zero id.
+std::vector<BYTE> InitData(WORD nMsg, const std::vector<BYTE>& bytes)
+{
+    const WORD header[] = { IDC_TESTCTL, nMsg, LOWORD(bytes.size()), HIWORD(bytes.size()) };
+    std::vector<BYTE> data(reinterpret_cast<const BYTE*>(header), reinterpret_cast<const BYTE*>(header + 4));
+    data.insert(data.end(), bytes.begin(), bytes.end());
+    data.resize(data.size() + sizeof(WORD));
+    return data;
+}
+
+std::vector<BYTE> Bytes(const std::string& str) { return std::vector<BYTE>(str.begin(), str.end()); }
+
+// A licensed form's record: the key's length in characters, the key, the state.
+std::vector<BYTE> LicensedState(const std::wstring& strKey, const std::vector<BYTE>& state, DWORD cchKey)
+{
+    std::vector<BYTE> bytes(sizeof cchKey + strKey.size() * sizeof(wchar_t));
+    memcpy(bytes.data(), &cchKey, sizeof cchKey);
+    memcpy(bytes.data() + sizeof cchKey, strKey.data(), strKey.size() * sizeof(wchar_t));
+    bytes.insert(bytes.end(), state.begin(), state.end());
+    return bytes;
+}
+
+// A compound file holding one stream "Contents" with strText, as a control
+// that persists in a storage saves itself.
+std::vector<BYTE> StorageImage(const std::string& strText)
+{
+    std::vector<BYTE> bytes;
+    ILockBytes* pBytes = nullptr;
+    IStorage* pStg = nullptr;
+    IStream* pStm = nullptr;
+    if (SUCCEEDED(::CreateILockBytesOnHGlobal(nullptr, TRUE, &pBytes)) &&
+        SUCCEEDED(::StgCreateDocfileOnILockBytes(pBytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                                 &pStg)) &&
+        SUCCEEDED(pStg->CreateStream(L"Contents", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &pStm))) {
+        pStm->Write(strText.data(), ULONG(strText.size()), nullptr);
+        pStm->Release();
+        pStg->Commit(STGC_DEFAULT);
+        pStg->Release();
+        pStg = nullptr;
+        STATSTG stat = {};
+        HGLOBAL hGlobal = nullptr;
+        if (SUCCEEDED(pBytes->Stat(&stat, STATFLAG_NONAME)) &&
+            SUCCEEDED(::GetHGlobalFromILockBytes(pBytes, &hGlobal))) {
+            const BYTE* p = static_cast<const BYTE*>(::GlobalLock(hGlobal));
+            bytes.assign(p, p + stat.cbSize.QuadPart);
+            ::GlobalUnlock(hGlobal);
+        }
+    }
+    if (pStg)
+        pStg->Release();
+    if (pBytes)
+        pBytes->Release();
+    return bytes;
 }
 
 // Each test starts with the control's class registered, default behaviour,
@@ -273,11 +395,16 @@ TEST_F(HostedControlTest, ArgumentsOfOtherTypesReachTheHandlersConverted)
         { 2, { TestTextByRef(L"by reference") } },
         { 3, { TestI2(-5) } },
         { 4, { TestI4(12), TestI4(1), TestR8(2.5), TestI2(3) } },
+        // Texts read in the locale the control names: a comma-decimal one, or
+        // none (the invariant locale), whatever the user's is.
+        { 8, { TestText(L"1,5") }, MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT) },
+        { 8, { TestText(L"1.5") }, 0 },
     };
-    EXPECT_EQ(4, Raise(dlg.m_ctl));
-    EXPECT_EQ((std::vector<std::wstring>{ L"Count 7", L"Text by reference", L"Level -5", L"Mixed 12 1 2.5 3" }),
+    EXPECT_EQ(6, Raise(dlg.m_ctl));
+    EXPECT_EQ((std::vector<std::wstring>{ L"Count 7", L"Text by reference", L"Level -5", L"Mixed 12 1 2.5 3",
+                                          L"Value 1.5", L"Value 1.5" }),
               dlg.m_log);
-    EXPECT_EQ(std::vector<HRESULT>(4, S_OK), pCtl->m_sinkResults);
+    EXPECT_EQ(std::vector<HRESULT>(6, S_OK), pCtl->m_sinkResults);
     dlg.DestroyWindow();
 }
 
@@ -461,4 +588,250 @@ TEST_F(HostedControlTest, ControlsGoWithTheDialogObjectWhenItsWindowWasDetached)
     delete pDlg;
     EXPECT_EQ(0, CTestCtl::LiveCount());
     ::DestroyWindow(hDlg);
+}
+
+// --- Property puts -------------------------------------------------------------------------
+
+TEST_F(HostedControlTest, PropertyPutsNameTheirValueAndObjectsArePutByReference)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    CString strCaption;
+    static const BYTE parms[] = VTS_BSTR;
+    dlg.m_ctl.InvokeHelper(DISPID_TESTCTL_CAPTION, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, parms, L"first");
+    dlg.m_ctl.GetProperty(DISPID_TESTCTL_CAPTION, VT_BSTR, &strCaption);
+    EXPECT_STREQ(L"first", strCaption.GetString());
+    dlg.m_ctl.SetProperty(DISPID_TESTCTL_CAPTION, VT_BSTR, L"second");
+    dlg.m_ctl.GetProperty(DISPID_TESTCTL_CAPTION, VT_BSTR, &strCaption);
+    EXPECT_STREQ(L"second", strCaption.GetString());
+
+    FONTDESC desc = { sizeof desc, const_cast<LPOLESTR>(L"Tahoma"), { { 80000, 0 } }, FW_NORMAL, ANSI_CHARSET,
+                      FALSE, FALSE, FALSE };
+    IDispatch* pFont = nullptr;
+    ASSERT_EQ(S_OK, ::OleCreateFontIndirect(&desc, IID_IFontDisp, reinterpret_cast<void**>(&pFont)));
+    dlg.m_ctl.SetProperty(DISPID_TESTCTL_OBJECT, VT_DISPATCH, pFont);
+    IDispatch* pGot = nullptr;
+    dlg.m_ctl.GetProperty(DISPID_TESTCTL_OBJECT, VT_DISPATCH, &pGot);
+    EXPECT_EQ(pFont, pGot);
+    if (pGot)
+        pGot->Release();
+    pFont->Release();
+    std::vector<std::string> puts;
+    std::copy_if(pCtl->m_calls.begin(), pCtl->m_calls.end(), std::back_inserter(puts),
+                 [](const std::string& str) { return str.compare(0, 3, "put") == 0; });
+    EXPECT_EQ((std::vector<std::string>{ "put 2", "put 2", "putref 3" }), puts);
+    dlg.DestroyWindow();
+}
+
+// --- Keys --------------------------------------------------------------------------------
+
+TEST_F(HostedControlTest, FocusedControlGetsTheKeysItWantsAndEnterElsewhereEndsTheDialog)
+{
+    // Enter and the arrows taken by the control's TranslateAccelerator, or
+    // Enter declared as eaten (CTRLINFO_EATS_RETURN) and so left to its window.
+    const struct
+    {
+        DWORD m_dwBehaviour;
+        std::vector<std::string> m_keysSeen;
+    } cases[] = {
+        { TCB_WANTS_KEYS, { "key 13", "key 37" } },
+        { TCB_EATS_RETURN, { "key passed 13", "window key 13" } },
+    };
+    for (const auto& c : cases) {
+        g_testCtlSetup.m_dwBehaviour = c.m_dwBehaviour;
+        CHostTestDlg dlg;
+        CTestCtl* pCtl = nullptr;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        dlg.ShowWindow(SW_SHOW);
+        const HWND hEdit = ::GetDlgItem(dlg.m_hWnd, IDC_VIEWERTEST_EDIT);
+        ::SetFocus(hEdit);
+        ASSERT_EQ(hEdit, ::GetFocus());
+
+        // Tab into the control: it is UI-activated and keeps the keys it wants.
+        PressKey(hEdit, WM_KEYDOWN, VK_TAB);
+        ASSERT_EQ(pCtl->m_hWnd, ::GetFocus());
+        EXPECT_TRUE(Contains(pCtl->m_calls, "DoVerb -4")) << ::testing::PrintToString(pCtl->m_calls);
+        pCtl->m_calls.clear();
+        PressKey(pCtl->m_hWnd, WM_KEYDOWN, VK_RETURN);
+        if (c.m_dwBehaviour == TCB_WANTS_KEYS)
+            PressKey(pCtl->m_hWnd, WM_KEYDOWN, VK_LEFT);
+        EXPECT_EQ(c.m_keysSeen, pCtl->m_calls);
+        EXPECT_EQ(0, dlg.m_nOK);
+
+        // Tab out: the control sees the Tab first, lets it go and is UI-deactivated.
+        PressKey(pCtl->m_hWnd, WM_KEYDOWN, VK_TAB);
+        EXPECT_EQ(hEdit, ::GetFocus());
+        EXPECT_TRUE(Contains(pCtl->m_calls, "key passed 9")) << ::testing::PrintToString(pCtl->m_calls);
+        EXPECT_TRUE(Contains(pCtl->m_calls, "UIDeactivate"));
+        PressKey(hEdit, WM_KEYDOWN, VK_RETURN);
+        EXPECT_EQ(1, dlg.m_nOK);
+        dlg.DestroyWindow();
+    }
+}
+
+TEST_F(HostedControlTest, MnemonicTheControlDeclaresReachesItWithTheFocus)
+{
+    g_testCtlSetup.m_dwBehaviour = TCB_MNEMONIC;
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    dlg.ShowWindow(SW_SHOW);
+    const HWND hEdit = ::GetDlgItem(dlg.m_hWnd, IDC_VIEWERTEST_EDIT);
+    ::SetFocus(hEdit);
+    const LPARAM lAltDown = 0x20000001;   // the context code: Alt is held
+    PressKey(hEdit, WM_SYSCHAR, L'x', lAltDown);
+    EXPECT_FALSE(Contains(pCtl->m_calls, "OnMnemonic 120"));
+    PressKey(hEdit, WM_SYSCHAR, L'm', lAltDown);
+    EXPECT_TRUE(Contains(pCtl->m_calls, "OnMnemonic 109")) << ::testing::PrintToString(pCtl->m_calls);
+    EXPECT_EQ(pCtl->m_hWnd, ::GetFocus());
+    dlg.DestroyWindow();
+}
+
+// --- The place and the window --------------------------------------------------------------
+
+TEST_F(HostedControlTest, PlaceChangesReachTheControlsWindowItsExtentAndItsSite)
+{
+    // Moved through the wrapper.
+    {
+        CHostTestDlg dlg;
+        CTestCtl* pCtl = nullptr;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        const CRect rcMoved(20, 30, 170, 90);
+        dlg.m_ctl.MoveWindow(rcMoved);
+        EXPECT_EQ(rcMoved, ChildRect(pCtl->m_hWnd));
+        EXPECT_EQ(rcMoved, PlaceInWindowContext(pCtl->m_pSite));
+        SIZEL sizeExtent = {};
+        pCtl->GetExtent(DVASPECT_CONTENT, &sizeExtent);
+        HDC hdc = ::GetDC(dlg.m_hWnd);
+        EXPECT_EQ(::MulDiv(rcMoved.Width(), 2540, ::GetDeviceCaps(hdc, LOGPIXELSX)), sizeExtent.cx);
+        ::ReleaseDC(dlg.m_hWnd, hdc);
+        dlg.m_ctl.SetWindowPos(nullptr, 5, 6, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        EXPECT_EQ(CRect(5, 6, 155, 66), PlaceInWindowContext(pCtl->m_pSite));
+        EXPECT_EQ(CRect(5, 6, 155, 66), ChildRect(pCtl->m_hWnd));
+        dlg.DestroyWindow();
+    }
+    // Asked for by the control while it activates.
+    g_testCtlSetup.m_dwBehaviour = TCB_ASKS_PLACE;
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    const CRect rcPlace = PlaceInWindowContext(pCtl->m_pSite);
+    EXPECT_EQ(kAskedSize.cx, rcPlace.Width());
+    EXPECT_EQ(kAskedSize.cy, rcPlace.Height());
+    EXPECT_EQ(rcPlace, ChildRect(pCtl->m_hWnd));
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, WindowThatWentIsNoWindowOfTheWrapperAndANewOneIs)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    COleControlSite* pSite = dlg.m_ctl.m_pCtrlSite;
+    ASSERT_NE(nullptr, pSite);
+
+    // Destroyed from outside, then the control leaving in-place activation:
+    // no stale handle, so the main dialog's Connect sees no live window.
+    ::DestroyWindow(pCtl->m_hWnd);
+    EXPECT_EQ(nullptr, dlg.m_ctl.m_hWnd);
+    EXPECT_FALSE(::IsWindow(dlg.m_ctl.m_hWnd));
+    pCtl->InPlaceDeactivate();
+    EXPECT_EQ(nullptr, pSite->m_hWnd);
+    EXPECT_EQ(nullptr, dlg.m_ctl.m_hWnd);
+
+    // Activated again by the container: its new window is the wrapper's.
+    pSite->SetFocus();
+    ASSERT_TRUE(::IsWindow(pCtl->m_hWnd));
+    EXPECT_EQ(pCtl->m_hWnd, dlg.m_ctl.m_hWnd);
+    EXPECT_EQ(pCtl->m_hWnd, ::GetDlgItem(dlg.m_hWnd, IDC_TESTCTL));
+    dlg.DestroyWindow();
+}
+
+// --- Events while the dialog is made ------------------------------------------------------------
+
+TEST_F(HostedControlTest, EventRaisedWhileTheControlActivatesReachesItsHandlerAfterOnInitDialog)
+{
+    g_testCtlSetup.m_dwBehaviour = TCB_EVENT_ON_ACTIVATE;
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    EXPECT_EQ(std::vector<std::wstring>{ L"Activated after OnInitDialog, caption \"\"" }, dlg.m_log);
+    EXPECT_EQ(std::vector<HRESULT>{ S_OK }, pCtl->m_sinkResults);
+    dlg.DestroyWindow();
+}
+
+// --- Saved state and licences --------------------------------------------------------------------
+
+TEST_F(HostedControlTest, StateInEachFormReachesTheControlAndStateItCantTakeFailsIt)
+{
+    std::vector<BYTE> cutShort = InitData(WM_OCC_LOADFROMSTREAM, Bytes("kept in a stream"));
+    cutShort.resize(cutShort.size() - sizeof(WORD) - 4);   // the end: no closing id, and 4 bytes of the state
+    const struct
+    {
+        DWORD m_dwBehaviour;
+        std::vector<BYTE> m_initData;
+        const char* m_pszExpected;   // NULL: the dialog is not made
+    } cases[] = {
+        { TCB_STORAGE, InitData(WM_OCC_LOADFROMSTORAGE, StorageImage("kept in a storage")),
+          "Load storage kept in a storage" },
+        { TCB_STORAGE, {}, "InitNew storage" },
+        { TCB_PROPERTY_BAG, {}, "InitNew" },
+        { 0, InitData(WM_OCC_LOADFROMSTREAM, Bytes("kept in a stream")), "Load stream kept in a stream" },
+        // A storage for a control that loads streams only, a licence key longer
+        // than its record, a record cut short: none is replaced by a new start.
+        { 0, InitData(WM_OCC_LOADFROMSTORAGE, StorageImage("kept in a storage")), nullptr },
+        { 0, InitData(WM_OCC_LOADFROMSTREAM_EX, LicensedState(L"key", Bytes("state"), 400)), nullptr },
+        { 0, cutShort, nullptr },
+    };
+    for (const auto& c : cases) {
+        g_testCtlSetup.m_dwBehaviour = c.m_dwBehaviour;
+        CHostTestDlg dlg;
+        const BOOL bCreated = dlg.CreateWithInitData(IDD_HOSTTEST, c.m_initData);
+        EXPECT_EQ(c.m_pszExpected != nullptr, bCreated != FALSE) << "case " << (&c - cases);
+        if (bCreated && c.m_pszExpected) {
+            const std::vector<std::string>& calls = CTestCtl::Last()->m_calls;
+            EXPECT_TRUE(Contains(calls, c.m_pszExpected)) << ::testing::PrintToString(calls);
+            EXPECT_EQ(1, std::count_if(calls.begin(), calls.end(), [](const std::string& str) {
+                          return str.compare(0, 4, "Load") == 0 || str.compare(0, 7, "InitNew") == 0;
+                      }));
+        }
+        dlg.DestroyWindow();
+        EXPECT_EQ(0, CTestCtl::LiveCount());
+    }
+}
+
+TEST_F(HostedControlTest, LicensedControlIsMadeWithTheKeyItsRecordCarries)
+{
+    const std::vector<BYTE> state = Bytes("licensed state");
+    const std::wstring strKey = kTestLicenceKey;
+    const std::wstring strWrongKey = L"test licence 0000";
+    const struct
+    {
+        DWORD m_dwBehaviour;
+        std::vector<BYTE> m_initData;
+        const char* m_pszExpected;   // NULL: the dialog is not made
+    } cases[] = {
+        { 0, InitData(WM_OCC_LOADFROMSTREAM_EX, LicensedState(strKey, state, DWORD(strKey.size()))),
+          "Load stream licensed state" },
+        { TCB_STORAGE,
+          InitData(WM_OCC_LOADFROMSTORAGE_EX,
+                   LicensedState(strKey, StorageImage("licensed storage"), DWORD(strKey.size()))),
+          "Load storage licensed storage" },
+        { 0, InitData(WM_OCC_LOADFROMSTREAM_EX, LicensedState(strWrongKey, state, DWORD(strWrongKey.size()))),
+          nullptr },
+        { 0, InitData(WM_OCC_LOADFROMSTREAM, state), nullptr },   // no key: this machine holds no licence
+    };
+    for (const auto& c : cases) {
+        g_testCtlSetup.m_dwBehaviour = c.m_dwBehaviour;
+        CHostTestDlg dlg;
+        const BOOL bCreated = dlg.CreateWithInitData(IDD_HOSTTEST_LICENSED, c.m_initData);
+        EXPECT_EQ(c.m_pszExpected != nullptr, bCreated != FALSE) << "case " << (&c - cases);
+        if (bCreated && c.m_pszExpected) {
+            EXPECT_TRUE(Contains(CTestCtl::Last()->m_calls, c.m_pszExpected))
+                << ::testing::PrintToString(CTestCtl::Last()->m_calls);
+        }
+        dlg.DestroyWindow();
+        EXPECT_EQ(0, CTestCtl::LiveCount());
+    }
 }

@@ -4,6 +4,10 @@
 // {6C1E44B0-2F0D-4D9B-8E51-7A3C90D4E612}, as TESTCTL_CLSID_TEXT in viewertestres.h.
 const CLSID CLSID_TestControl = { 0x6c1e44b0, 0x2f0d, 0x4d9b, { 0x8e, 0x51, 0x7a, 0x3c, 0x90, 0xd4, 0xe6, 0x12 } };
 const IID DIID_TestControlEvents = { 0x6c1e44b0, 0x2f0d, 0x4d9b, { 0x8e, 0x51, 0x7a, 0x3c, 0x90, 0xd4, 0xe6, 0x13 } };
+// {6C1E44B0-2F0D-4D9B-8E51-7A3C90D4E614}, as TESTCTL_LICENSED_CLSID_TEXT.
+const CLSID CLSID_TestLicensedControl = { 0x6c1e44b0, 0x2f0d, 0x4d9b,
+                                          { 0x8e, 0x51, 0x7a, 0x3c, 0x90, 0xd4, 0xe6, 0x14 } };
+const wchar_t kTestLicenceKey[] = L"test licence 7F3A";
 // The uuids of testcontrol.idl.
 const IID IID_ITestVtableEvents = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x02 } };
 const IID IID_ITestDualEvents = { 0x3f1c2a10, 0x5d7e, 0x4b8a, { 0x9c, 0x61, 0x2e, 0x4f, 0x8a, 0x0b, 0x7d, 0x03 } };
@@ -54,6 +58,63 @@ public:
 };
 CTestCtlFactory s_factory;
 
+// Makes the control only for a caller that gives the licence key: this
+// machine holds no licence of its own.
+class CTestLicensedFactory : public IClassFactory2
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory || riid == IID_IClassFactory2
+                   ? static_cast<IClassFactory2*>(this)
+                   : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** ppv) override
+    {
+        *ppv = nullptr;
+        return CLASS_E_NOTLICENSED;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+    STDMETHODIMP GetLicInfo(LICINFO* pLicInfo) override
+    {
+        pLicInfo->cbLicInfo = sizeof *pLicInfo;
+        pLicInfo->fRuntimeKeyAvail = TRUE;
+        pLicInfo->fLicVerified = FALSE;
+        return S_OK;
+    }
+    STDMETHODIMP RequestLicKey(DWORD, BSTR* pbstrKey) override
+    {
+        *pbstrKey = nullptr;
+        return CLASS_E_NOTLICENSED;
+    }
+    STDMETHODIMP CreateInstanceLic(IUnknown* pOuter, IUnknown*, REFIID riid, BSTR bstrKey, void** ppv) override
+    {
+        if (!bstrKey || wcscmp(bstrKey, kTestLicenceKey) != 0) {
+            *ppv = nullptr;
+            return CLASS_E_NOTLICENSED;
+        }
+        return s_factory.CreateInstance(pOuter, riid, ppv);
+    }
+};
+CTestLicensedFactory s_licensedFactory;
+
+const wchar_t s_szWindowClass[] = L"TestControlWindow";
+const wchar_t s_szStorageStream[] = L"Contents";
+
+// The text of a stream, read whole (bytes as characters).
+std::string ReadText(IStream* pStm)
+{
+    std::string str;
+    char buffer[256];
+    ULONG cb = 0;
+    while (SUCCEEDED(pStm->Read(buffer, sizeof buffer, &cb)) && cb > 0)
+        str.append(buffer, cb);
+    return str;
+}
+
 } // namespace
 
 CTestArg TestUI4(ULONG n) { return Arg(VT_UI4, n, 0, nullptr); }
@@ -67,18 +128,27 @@ CTestCtlClass::CTestCtlClass()
 {
     m_hr = ::CoRegisterClassObject(CLSID_TestControl, &s_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                    &m_dwRegister);
+    if (SUCCEEDED(m_hr))
+        m_hr = ::CoRegisterClassObject(CLSID_TestLicensedControl, &s_licensedFactory, CLSCTX_INPROC_SERVER,
+                                       REGCLS_MULTIPLEUSE, &m_dwRegisterLicensed);
 }
 
 CTestCtlClass::~CTestCtlClass()
 {
-    if (SUCCEEDED(m_hr))
+    if (m_dwRegister)
         ::CoRevokeClassObject(m_dwRegister);
+    if (m_dwRegisterLicensed)
+        ::CoRevokeClassObject(m_dwRegisterLicensed);
 }
 
 CTestCtl::CTestCtl() : m_setup(g_testCtlSetup)
 {
     s_pLast = this;
     ++s_cLive;
+    if (Has(TCB_MNEMONIC)) {
+        ACCEL accel = { FALT, L'm', 1 };
+        m_hAccel = ::CreateAcceleratorTableW(&accel, 1);
+    }
 }
 
 CTestCtl::~CTestCtl()
@@ -88,6 +158,10 @@ CTestCtl::~CTestCtl()
         m_pSink->Release();
     if (m_pSite)
         m_pSite->Release();
+    if (m_pObject)
+        m_pObject->Release();
+    if (m_hAccel)
+        ::DestroyAcceleratorTable(m_hAccel);
     if (s_pLast == this)
         s_pLast = nullptr;
     --s_cLive;
@@ -103,8 +177,18 @@ STDMETHODIMP CTestCtl::QueryInterface(REFIID riid, void** ppv)
         *ppv = static_cast<IOleObject*>(this);
     else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject)
         *ppv = static_cast<IOleInPlaceObject*>(this);
-    else if (riid == IID_IPersist || riid == IID_IPersistStreamInit)
+    else if (riid == IID_IOleInPlaceActiveObject)
+        *ppv = static_cast<IOleInPlaceActiveObject*>(this);
+    else if (riid == IID_IOleControl)
+        *ppv = static_cast<IOleControl*>(this);
+    else if (riid == IID_IPersist)
         *ppv = static_cast<IPersistStreamInit*>(this);
+    else if (riid == IID_IPersistStreamInit && !Has(TCB_STORAGE | TCB_PROPERTY_BAG))
+        *ppv = static_cast<IPersistStreamInit*>(this);
+    else if (riid == IID_IPersistStorage && Has(TCB_STORAGE))
+        *ppv = static_cast<IPersistStorage*>(this);
+    else if (riid == IID_IPersistPropertyBag && Has(TCB_PROPERTY_BAG))
+        *ppv = static_cast<IPersistPropertyBag*>(this);
     else if (riid == IID_IDispatch)
         *ppv = static_cast<IDispatch*>(this);
     else if (riid == IID_IConnectionPointContainer)
@@ -164,7 +248,34 @@ STDMETHODIMP CTestCtl::DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LP
     m_calls.push_back("DoVerb " + std::to_string(iVerb));
     if (Has(TCB_FAIL_DOVERB))
         return E_FAIL;
-    return InPlaceActivate(lprcPosRect);
+    HRESULT hr = InPlaceActivate(lprcPosRect);
+    return SUCCEEDED(hr) && iVerb == OLEIVERB_UIACTIVATE ? UIActivate() : hr;
+}
+
+// As a real control: tells the site, names itself the active object and takes the focus.
+HRESULT CTestCtl::UIActivate()
+{
+    if (!m_bUIActive) {
+        m_bUIActive = true;
+        m_pInPlaceSite->OnUIActivate();
+        if (m_pFrame)
+            m_pFrame->SetActiveObject(this, L"test control");
+    }
+    if (m_hWnd && ::GetFocus() != m_hWnd)
+        ::SetFocus(m_hWnd);
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::UIDeactivate()
+{
+    m_calls.push_back("UIDeactivate");
+    if (m_bUIActive) {
+        m_bUIActive = false;
+        if (m_pFrame)
+            m_pFrame->SetActiveObject(nullptr, nullptr);
+        m_pInPlaceSite->OnUIDeactivate(FALSE);
+    }
+    return S_OK;
 }
 
 STDMETHODIMP CTestCtl::GetMiscStatus(DWORD, DWORD* pdwStatus)
@@ -217,21 +328,43 @@ HRESULT CTestCtl::InPlaceActivate(LPCRECT lprcPosRect)
     OLEINPLACEFRAMEINFO info = { sizeof info, FALSE, nullptr, nullptr, 0 };
     if (SUCCEEDED(hr))
         hr = pSite->GetWindowContext(&pFrame, &pDoc, &rcPos, &rcClip, &info);
-    if (pFrame)
-        pFrame->Release();
     if (pDoc)
         pDoc->Release();
     if (FAILED(hr)) {
+        if (pFrame)
+            pFrame->Release();
         pSite->Release();
         return hr;
     }
+    m_pFrame = pFrame;
     const RECT rc = lprcPosRect ? *lprcPosRect : rcPos;
     if (!Has(TCB_NO_WINDOW)) {
-        m_hWnd = ::CreateWindowExW(0, L"STATIC", L"test control", WS_CHILD | WS_VISIBLE, rc.left, rc.top,
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = &CTestCtl::WindowProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = s_szWindowClass;
+        ::RegisterClassW(&wc);   // once; later calls fail harmlessly
+        m_hWnd = ::CreateWindowExW(0, s_szWindowClass, L"test control", WS_CHILD | WS_VISIBLE, rc.left, rc.top,
                                    rc.right - rc.left, rc.bottom - rc.top, hWndParent, nullptr, nullptr, nullptr);
+        ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     m_pInPlaceSite = pSite;
+    if (Has(TCB_ASKS_PLACE)) {
+        const RECT rcAsked = { rc.left, rc.top, rc.left + kAskedSize.cx, rc.top + kAskedSize.cy };
+        pSite->OnPosRectChange(&rcAsked);
+    }
+    if (Has(TCB_EVENT_ON_ACTIVATE))
+        Fire({ DISPID_TESTEVT_ACTIVATED, {} });
     return S_OK;
+}
+
+// Journals the keys that reach the window by dispatch.
+LRESULT CALLBACK CTestCtl::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_KEYDOWN)
+        if (CTestCtl* pCtl = reinterpret_cast<CTestCtl*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA)))
+            pCtl->m_calls.push_back("window key " + std::to_string(wParam));
+    return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
 STDMETHODIMP CTestCtl::GetWindow(HWND* phwnd)
@@ -242,6 +375,12 @@ STDMETHODIMP CTestCtl::GetWindow(HWND* phwnd)
 
 STDMETHODIMP CTestCtl::InPlaceDeactivate()
 {
+    if (m_bUIActive)
+        UIDeactivate();
+    if (m_pFrame) {
+        m_pFrame->Release();
+        m_pFrame = nullptr;
+    }
     if (m_hWnd) {
         ::DestroyWindow(m_hWnd);
         m_hWnd = nullptr;
@@ -263,9 +402,115 @@ STDMETHODIMP CTestCtl::SetObjectRects(LPCRECT lprcPosRect, LPCRECT)
     return S_OK;
 }
 
-STDMETHODIMP CTestCtl::Invoke(DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS*, VARIANT* pVarResult,
+STDMETHODIMP CTestCtl::TranslateAccelerator(LPMSG pMsg)
+{
+    if (pMsg->message != WM_KEYDOWN)
+        return S_FALSE;
+    const bool bWanted =
+        Has(TCB_WANTS_KEYS) && (pMsg->wParam == VK_RETURN || (pMsg->wParam >= VK_LEFT && pMsg->wParam <= VK_DOWN));
+    m_calls.push_back((bWanted ? "key " : "key passed ") + std::to_string(pMsg->wParam));
+    return bWanted ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CTestCtl::GetControlInfo(CONTROLINFO* pCI)
+{
+    pCI->hAccel = m_hAccel;
+    pCI->cAccel = m_hAccel ? 1 : 0;
+    pCI->dwFlags = Has(TCB_EATS_RETURN) ? CTRLINFO_EATS_RETURN : 0;
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::OnMnemonic(MSG* pMsg)
+{
+    m_calls.push_back("OnMnemonic " + std::to_string(pMsg->wParam));
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::FreezeEvents(BOOL bFreeze)
+{
+    m_nFreeze += bFreeze ? 1 : -1;
+    if (m_nFreeze == 0) {
+        const std::vector<CTestEvent> held = std::move(m_held);
+        m_held.clear();
+        for (const CTestEvent& event : held)
+            Fire(event);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::Load(LPSTREAM pStm)
+{
+    m_calls.push_back("Load stream " + ReadText(pStm));
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::InitNew()
+{
+    m_calls.push_back("InitNew");
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::InitNew(IStorage*)
+{
+    m_calls.push_back("InitNew storage");
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::Load(IStorage* pStg)
+{
+    IStream* pStm = nullptr;
+    HRESULT hr = pStg->OpenStream(s_szStorageStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &pStm);
+    if (FAILED(hr))
+        return hr;
+    m_calls.push_back("Load storage " + ReadText(pStm));
+    pStm->Release();
+    return S_OK;
+}
+
+HRESULT CTestCtl::Property(DISPID dispid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult)
+{
+    const bool bObject = dispid == DISPID_TESTCTL_OBJECT;
+    if (wFlags & DISPATCH_PROPERTYGET) {
+        if (!pVarResult)
+            return E_POINTER;
+        if (bObject) {
+            V_VT(pVarResult) = VT_DISPATCH;
+            V_DISPATCH(pVarResult) = m_pObject;
+            if (m_pObject)
+                m_pObject->AddRef();
+        } else {
+            V_VT(pVarResult) = VT_BSTR;
+            V_BSTR(pVarResult) = ::SysAllocString(m_strCaption.c_str());
+        }
+        return S_OK;
+    }
+    if (!(wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+        return DISP_E_MEMBERNOTFOUND;
+    if (pDispParams->cArgs != 1 || pDispParams->cNamedArgs != 1 ||
+        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+        return DISP_E_PARAMNOTFOUND;
+    m_calls.push_back(((wFlags & DISPATCH_PROPERTYPUTREF) ? "putref " : "put ") + std::to_string(dispid));
+    VARIANT var;
+    ::VariantInit(&var);
+    HRESULT hr = ::VariantChangeType(&var, &pDispParams->rgvarg[0], 0, bObject ? VT_DISPATCH : VT_BSTR);
+    if (FAILED(hr))
+        return hr;
+    if (bObject) {
+        if (m_pObject)
+            m_pObject->Release();
+        m_pObject = V_DISPATCH(&var);   // the reference var held
+    } else {
+        m_strCaption = V_BSTR(&var) ? V_BSTR(&var) : L"";
+        ::VariantClear(&var);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CTestCtl::Invoke(DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
                               EXCEPINFO*, UINT*)
 {
+    if (dispid == DISPID_TESTCTL_CAPTION || dispid == DISPID_TESTCTL_OBJECT)
+        return Property(dispid, wFlags, pDispParams, pVarResult);
     if (dispid != DISPID_TESTCTL_RAISE || !(wFlags & DISPATCH_METHOD))
         return DISP_E_MEMBERNOTFOUND;
     AddRef();   // a handler may release the control
@@ -282,6 +527,10 @@ STDMETHODIMP CTestCtl::Invoke(DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARA
 
 void CTestCtl::Fire(const CTestEvent& event)
 {
+    if (m_nFreeze > 0) {
+        m_held.push_back(event);
+        return;
+    }
     if (!m_pSink)
         return;
     const UINT cArgs = UINT(event.m_args.size());
@@ -309,7 +558,7 @@ void CTestCtl::Fire(const CTestEvent& event)
     IDispatch* pSink = static_cast<IDispatch*>(m_pSink);
     pSink->AddRef();
     DISPPARAMS params = { cArgs ? vars.data() : nullptr, nullptr, cArgs, 0 };
-    m_sinkResults.push_back(pSink->Invoke(event.m_dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+    m_sinkResults.push_back(pSink->Invoke(event.m_dispid, IID_NULL, event.m_lcid, DISPATCH_METHOD, &params,
                                           nullptr, nullptr, nullptr));
     pSink->Release();
     for (BSTR bstr : texts)

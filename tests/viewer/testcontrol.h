@@ -1,9 +1,11 @@
 // A small ActiveX control for the container's tests, made in the test process
 // and registered there for the suite (CoRegisterClassObject), so it needs no
-// registry. Each instance takes the behaviour set in g_testCtlSetup when it is
-// made: an undemanding windowed control by default, or one that asks for the
-// windowless sites first, one invisible at run time, or one of several that
-// misbehave. It journals what it asks of its site and what its sinks answer.
+// registry; a licensed form of it is made only with the right licence key.
+// Each instance takes the behaviour set in g_testCtlSetup when it is made: an
+// undemanding windowed control by default, or one that wants keys, declares a
+// mnemonic, asks for a place, raises an event while it activates, persists in
+// another form, or misbehaves. It journals what it asks of its site, what it
+// is given, and what its sinks answer.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +16,12 @@
 #include <string>
 #include <vector>
 
-// The class the test dialog templates name (TESTCTL_CLSID_TEXT in viewertestres.h).
+// The classes the test dialog templates name (TESTCTL_CLSID_TEXT and
+// TESTCTL_LICENSED_CLSID_TEXT in viewertestres.h).
 extern const CLSID CLSID_TestControl;
+extern const CLSID CLSID_TestLicensedControl;
+// The key the licensed class asks for; without it nothing is made.
+extern const wchar_t kTestLicenceKey[];
 // The events the control raises by default (IProvideClassInfo2 names it).
 extern const IID DIID_TestControlEvents;
 // The test type library's coclasses (testcontrol.idl): their default sources
@@ -36,7 +42,17 @@ enum TestCtlBehaviour : DWORD
     TCB_KEEP_SINK = 0x10,       // Unadvise keeps the sink and goes on calling it
     TCB_KEEP_SITE = 0x20,       // SetClientSite(NULL) is ignored: the site is kept
     TCB_CLASSINFO_ONLY = 0x40,  // no IProvideClassInfo2: the source is read from m_clsidClassInfo's coclass
+    TCB_WANTS_KEYS = 0x80,      // its TranslateAccelerator takes Enter and the arrows
+    TCB_EATS_RETURN = 0x100,    // GetControlInfo says CTRLINFO_EATS_RETURN: Enter goes to its window
+    TCB_MNEMONIC = 0x200,       // GetControlInfo declares the mnemonic Alt+m
+    TCB_ASKS_PLACE = 0x400,     // asks for kAskedSize through OnPosRectChange while it activates
+    TCB_EVENT_ON_ACTIVATE = 0x800, // raises event DISPID_TESTEVT_ACTIVATED while it activates
+    TCB_STORAGE = 0x1000,       // persists through IPersistStorage, not IPersistStreamInit
+    TCB_PROPERTY_BAG = 0x2000,  // persists through IPersistPropertyBag, not IPersistStreamInit
 };
+
+// The size in pixels a control with TCB_ASKS_PLACE asks for.
+const SIZE kAskedSize = { 120, 45 };
 
 struct CTestCtlSetup
 {
@@ -65,15 +81,26 @@ struct CTestEvent
 {
     DISPID m_dispid;
     std::vector<CTestArg> m_args;
+    LCID m_lcid = LOCALE_USER_DEFAULT;   // the locale the event names
 };
 
-// Its one dispatch method: Raise() raises m_eventsToRaise and returns (VT_I2)
-// how many it raised.
+// Its dispatch members: Raise() raises m_eventsToRaise and returns (VT_I2)
+// how many it raised; Caption, a text property; Object, an object property.
+// A put is refused without the named argument DISPID_PROPERTYPUT, as by
+// controls that dispatch through their type information.
 const DISPID DISPID_TESTCTL_RAISE = 1;
+const DISPID DISPID_TESTCTL_CAPTION = 2;
+const DISPID DISPID_TESTCTL_OBJECT = 3;
+// The event a control with TCB_EVENT_ON_ACTIVATE raises.
+const DISPID DISPID_TESTEVT_ACTIVATED = 9;
 
 class CTestCtl final : public IOleObject,
                        public IOleInPlaceObject,
+                       public IOleInPlaceActiveObject,
+                       public IOleControl,
                        public IPersistStreamInit,
+                       public IPersistStorage,
+                       public IPersistPropertyBag,
                        public IDispatch,
                        public IConnectionPointContainer,
                        public IConnectionPoint,
@@ -86,7 +113,8 @@ public:
     static CTestCtl* Last();
     static LONG LiveCount();
 
-    // Raises one event to every connected sink, recording each sink's answer.
+    // Raises one event to every connected sink, recording each sink's
+    // answer; while its events are frozen it holds the event until they thaw.
     void Fire(const CTestEvent& event);
 
     std::vector<std::string> m_calls;   // what it asked of its site, in order
@@ -116,26 +144,44 @@ public:
     STDMETHODIMP IsUpToDate() override { return S_OK; }
     STDMETHODIMP GetUserClassID(CLSID* pClsid) override { *pClsid = CLSID_TestControl; return S_OK; }
     STDMETHODIMP GetUserType(DWORD, LPOLESTR* psz) override { *psz = nullptr; return OLE_S_USEREG; }
-    STDMETHODIMP SetExtent(DWORD, SIZEL*) override { return S_OK; }
-    STDMETHODIMP GetExtent(DWORD, SIZEL* psizel) override { psizel->cx = psizel->cy = 2540; return S_OK; }
+    STDMETHODIMP SetExtent(DWORD, SIZEL* psizel) override { m_sizeExtent = *psizel; return S_OK; }
+    STDMETHODIMP GetExtent(DWORD, SIZEL* psizel) override { *psizel = m_sizeExtent; return S_OK; }
     STDMETHODIMP Advise(IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP EnumAdvise(IEnumSTATDATA** ppEnum) override { *ppEnum = nullptr; return E_NOTIMPL; }
     STDMETHODIMP GetMiscStatus(DWORD, DWORD* pdwStatus) override;
     STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
-    // IOleInPlaceObject
+    // IOleInPlaceObject (and IOleInPlaceActiveObject's IOleWindow)
     STDMETHODIMP GetWindow(HWND* phwnd) override;
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP InPlaceDeactivate() override;
-    STDMETHODIMP UIDeactivate() override { return S_OK; }
+    STDMETHODIMP UIDeactivate() override;
     STDMETHODIMP SetObjectRects(LPCRECT lprcPosRect, LPCRECT) override;
     STDMETHODIMP ReactivateAndUndo() override { return INPLACE_E_NOTUNDOABLE; }
-    // IPersistStreamInit
+    // IOleInPlaceActiveObject
+    STDMETHODIMP TranslateAccelerator(LPMSG pMsg) override;
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    // IOleControl
+    STDMETHODIMP GetControlInfo(CONTROLINFO* pCI) override;
+    STDMETHODIMP OnMnemonic(MSG* pMsg) override;
+    STDMETHODIMP OnAmbientPropertyChange(DISPID) override { return S_OK; }
+    STDMETHODIMP FreezeEvents(BOOL bFreeze) override;
+    // IPersistStreamInit, IPersistStorage, IPersistPropertyBag (InitNew() serves both)
     STDMETHODIMP GetClassID(CLSID* pClsid) override { *pClsid = CLSID_TestControl; return S_OK; }
     STDMETHODIMP IsDirty() override { return S_FALSE; }
-    STDMETHODIMP Load(LPSTREAM) override { return S_OK; }
+    STDMETHODIMP Load(LPSTREAM pStm) override;
     STDMETHODIMP Save(LPSTREAM, BOOL) override { return S_OK; }
     STDMETHODIMP GetSizeMax(ULARGE_INTEGER* pcb) override { pcb->QuadPart = 0; return S_OK; }
-    STDMETHODIMP InitNew() override { return S_OK; }
+    STDMETHODIMP InitNew() override;
+    STDMETHODIMP InitNew(IStorage*) override;
+    STDMETHODIMP Load(IStorage* pStg) override;
+    STDMETHODIMP Save(IStorage*, BOOL) override { return S_OK; }
+    STDMETHODIMP SaveCompleted(IStorage*) override { return S_OK; }
+    STDMETHODIMP HandsOffStorage() override { return S_OK; }
+    STDMETHODIMP Load(IPropertyBag*, IErrorLog*) override { return E_NOTIMPL; }
+    STDMETHODIMP Save(IPropertyBag*, BOOL, BOOL) override { return S_OK; }
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override { *pctinfo = 0; return S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override { *ppTInfo = nullptr; return E_NOTIMPL; }
@@ -159,15 +205,26 @@ public:
 private:
     ~CTestCtl();
     HRESULT InPlaceActivate(LPCRECT lprcPosRect);
+    HRESULT UIActivate();
+    HRESULT Property(DISPID dispid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult);
     bool Has(DWORD dwBehaviour) const { return (m_setup.m_dwBehaviour & dwBehaviour) != 0; }
+    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
     LONG m_cRef = 1;
     CTestCtlSetup m_setup;
     IOleInPlaceSite* m_pInPlaceSite = nullptr;
+    IOleInPlaceFrame* m_pFrame = nullptr;
+    bool m_bUIActive = false;
     bool m_bAdvised = false;
+    SIZEL m_sizeExtent = { 2540, 2540 };
+    HACCEL m_hAccel = nullptr;
+    LONG m_nFreeze = 0;
+    std::vector<CTestEvent> m_held;   // raised while frozen
+    std::wstring m_strCaption;
+    IDispatch* m_pObject = nullptr;
 };
 
-// Registers the test control's class in this process while it lives.
+// Registers the test control's classes in this process while it lives.
 class CTestCtlClass
 {
 public:
@@ -177,4 +234,5 @@ public:
 
 private:
     DWORD m_dwRegister = 0;
+    DWORD m_dwRegisterLicensed = 0;
 };

@@ -1,0 +1,67 @@
+// CStreamSession: the reading thread of one camera's stream, and everything
+// that thread owns: the HTTP client, the sign-in, the parser. It connects,
+// signs in, follows redirects within the camera, reads and splits the stream
+// into parts for the hand-over, and after a failure says why and tries again
+// after a pause that grows from 1 s to 30 s.
+//
+// It waits only for the stop event, the client's notices and its own
+// deadlines, never for a fixed time: the answer's header lines have
+// ANSWER_WAIT_MS from the request, and the stream is silent when nothing
+// came for the silence limit since its last byte. Once stopped it closes what
+// is open and returns when the client has let go of every handle.
+#pragma once
+
+#include "httpclient.h"
+#include "signin.h"
+#include "streamwords.h"
+
+#include <string>
+
+class CCameraUrl;
+class CStreamHandOver;
+
+class CStreamSession
+{
+public:
+    static const DWORD DEFAULT_SILENCE_MS = 10000;
+    static const DWORD ANSWER_WAIT_MS = 10000;
+
+    struct CSettings
+    {
+        std::wstring m_strUrl;
+        std::string m_strUser;     // UTF-8
+        std::string m_strPassword; // UTF-8
+        DWORD m_nSilenceMs = DEFAULT_SILENCE_MS;
+    };
+
+    // evStop: set when the stream is to end.
+    CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop);
+    CStreamSession(const CStreamSession&) = delete;
+    CStreamSession& operator=(const CStreamSession&) = delete;
+
+    // Runs on the reading thread until the stop; returns once the client
+    // has let go of everything.
+    void Run();
+
+private:
+    enum Outcome { STOPPED, FAILED, ANSWERED };
+    enum Wake { WAKE_STOP, WAKE_NOTICE, WAKE_DEADLINE };
+
+    Wake WaitFor(HINTERNET hRequest, ULONGLONG nDeadline, CHttpClient::CNotice* pNotice);
+    bool NextNotice(HINTERNET hRequest, ULONGLONG nDeadline, const std::wstring& strLate,
+                    CHttpClient::CNotice* pNotice, Outcome* pOutcome, std::wstring* pstrFailure);
+    void WaitForClosings();
+    Outcome Attempt(std::wstring* pstrFailure);
+    Outcome Ask(HINTERNET hRequest, const std::string& strAuthorization, std::wstring* pstrFailure);
+    Outcome Answer(HINTERNET hRequest, const CCameraUrl& origin, CCameraUrl* pUrl, int* pnRedirects,
+                   std::string* pstrAuthorization, std::wstring* pstrFailure);
+    Outcome ReadStream(HINTERNET hRequest, const std::string& strBoundary, std::wstring* pstrFailure);
+    std::wstring FailureOf(DWORD dwError, bool bAnswered) const;
+
+    const CSettings m_settings;
+    CStreamHandOver& m_handOver;
+    const HANDLE m_evStop;
+    const CStreamWords m_words;
+    CHttpClient m_client;
+    CSignIn m_signIn;
+};

@@ -1,0 +1,50 @@
+// CStreamWords: what a camera's picture says in place of its stream, in
+// plain words. Every text names the camera by host and port only, never the
+// rest of its address nor any credentials.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class CStreamWords
+{
+public:
+    explicit CStreamWords(const std::wstring& strCamera) : m_strCamera(strCamera) {}
+
+    const std::wstring& Camera() const { return m_strCamera; }
+
+    std::wstring Connecting() const;
+    // A failure and the pause before the next try.
+    static std::wstring TryingAgain(const std::wstring& strFailure, DWORD nPauseMs);
+
+    // The stand-in's side.
+    std::wstring NoThread() const;
+    std::wstring NoHttpClient() const;
+    std::wstring NotAnHttpAddress() const;
+
+    // The connection.
+    std::wstring CantBeReached() const;
+    std::wstring NameNotFound() const;
+    std::wstring DoesNotAnswer() const;
+    std::wstring NotHttp() const;
+    std::wstring ClosedTheConnection(DWORD dwError) const;
+    std::wstring SendsNothing() const;
+    std::wstring CutOff() const;
+
+    // The answer.
+    std::wstring NoCredentials() const;
+    std::wstring CantSignIn() const;
+    std::wstring Refused() const;
+    std::wstring NoSuchStream() const;
+    std::wstring HttpStatus(DWORD dwStatus) const;
+    std::wstring SendsElsewhere(DWORD dwStatus, const std::wstring& strElsewhere) const;
+    std::wstring RedirectsOnAndOn(DWORD dwStatus) const;
+    std::wstring NotMotionJpeg(const std::wstring& strType) const;
+
+    // The pictures.
+    std::wstring Undecodable() const;
+
+private:
+    const std::wstring m_strCamera;
+};

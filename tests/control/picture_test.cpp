@@ -1,0 +1,170 @@
+// Pictures at the sizes cameras send: the stand-in's decoder at the size
+// shown, with either decoder, and the simulated camera's pictures, whose
+// unchanged rows are taken from an earlier picture of the same view.
+#include "framepainter.h"
+#include "jpegdecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The frame number the camera drew as code blocks along the picture's bottom.
+ULONG FrameNumberIn(const CDecodedFrame& frame)
+{
+    const UINT y = frame.m_cy - frame.m_cy / 32;
+    ULONG nFrame = 0;
+    for (int nBit = 0; nBit < SIMCAM_CODE_BITS; ++nBit) {
+        const UINT x = (2 * nBit + 1) * frame.m_cx / (2 * SIMCAM_CODE_BITS);
+        nFrame = nFrame << 1 | (frame.m_bits[(static_cast<size_t>(y) * frame.m_cx + x) * 4 + 1] > 128 ? 1 : 0);
+    }
+    return nFrame;
+}
+
+// Pixel (x, y) as 0xRRGGBB.
+UINT ColourAt(const CDecodedFrame& frame, UINT x, UINT y)
+{
+    const BYTE* p = &frame.m_bits[(static_cast<size_t>(y) * frame.m_cx + x) * 4];
+    return p[2] << 16 | p[1] << 8 | p[0];
+}
+
+bool Decode(CJpegDecoder& decoder, const std::string& strJpeg, UINT cxFit, UINT cyFit, CDecodedFrame* pFrame)
+{
+    return decoder.Decode(reinterpret_cast<const BYTE*>(strJpeg.data()), strJpeg.size(), cxFit, cyFit, pFrame);
+}
+
+// A grey 64x64 progressive JPEG: with bManyScans, one scan for each DC and
+// for each AC coefficient of each component (192 scans, all valid), else the
+// library's usual progression (about ten).
+std::string ProgressiveJpeg(bool bManyScans)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* pbJpeg = nullptr;
+    unsigned long cbJpeg = 0;
+    jpeg_mem_dest(&info, &pbJpeg, &cbJpeg);
+    info.image_width = info.image_height = 64;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    std::vector<jpeg_scan_info> scans;
+    if (bManyScans) {
+        for (int c = 0; c < 3; ++c)
+            scans.push_back(jpeg_scan_info{ 1, { c }, 0, 0, 0, 0 });
+        for (int c = 0; c < 3; ++c)
+            for (int k = 1; k < 64; ++k)
+                scans.push_back(jpeg_scan_info{ 1, { c }, k, k, 0, 0 });
+        info.scan_info = scans.data();
+        info.num_scans = static_cast<int>(scans.size());
+    } else {
+        jpeg_simple_progression(&info);
+    }
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(64 * 3, 0x80);
+    for (JSAMPROW p = row.data(); info.next_scanline < info.image_height;)
+        jpeg_write_scanlines(&info, &p, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string strJpeg(reinterpret_cast<const char*>(pbJpeg), cbJpeg);
+    free(pbJpeg);
+    return strJpeg;
+}
+
+class PictureTest : public testing::Test
+{
+protected:
+    void SetUp() override { m_hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override
+    {
+        if (SUCCEEDED(m_hrCom))
+            CoUninitialize();
+    }
+
+    HRESULT m_hrCom = E_FAIL;
+};
+
+} // namespace
+
+TEST_F(PictureTest, EitherDecoderShowsThePictureWholeAtTheSizeShown)
+{
+    const ULONG nFrame = 0xA5C3;
+    CFramePainter painter(1920, 1080, 1);
+    const std::string strJpeg = painter.Paint(nFrame);
+    ASSERT_GT(strJpeg.size(), 100000u);
+    // Own size; smaller (a scale of its own, or one between two scales);
+    // a square window (width decides); larger than the picture.
+    static const struct { UINT m_cxFit, m_cyFit, m_cx, m_cy; } s_cases[] = {
+        { 0, 0, 1920, 1080 }, { 960, 540, 960, 540 }, { 640, 480, 640, 360 }, { 200, 200, 200, 113 },
+        { 2400, 2400, 2400, 1350 },
+    };
+    for (CJpegDecoder::Engine engine :
+         { CJpegDecoder::ENGINE_LIBRARY, CJpegDecoder::ENGINE_PLATFORM, CJpegDecoder::ENGINE_CHOOSE }) {
+        CJpegDecoder decoder(engine);
+        for (const auto& test : s_cases) {
+            CDecodedFrame frame;
+            ASSERT_TRUE(Decode(decoder, strJpeg, test.m_cxFit, test.m_cyFit, &frame)) << engine << " " << test.m_cxFit;
+            EXPECT_EQ(test.m_cx, frame.m_cx) << engine;
+            EXPECT_EQ(test.m_cy, frame.m_cy) << engine;
+            ASSERT_EQ(static_cast<size_t>(frame.m_cx) * frame.m_cy * 4, frame.m_bits.size());
+            // The mark's colour in the top-left quarter, the frame number at the bottom.
+            const UINT colour = ColourAt(frame, frame.m_cx / 8, frame.m_cy / 8);
+            EXPECT_NEAR(GetGValue(SIMCAM_MARK_COLOUR), (colour >> 8) & 0xFF, 40) << std::hex << colour;
+            EXPECT_NEAR(GetRValue(SIMCAM_MARK_COLOUR), colour >> 16, 40) << std::hex << colour;
+            EXPECT_EQ(nFrame, FrameNumberIn(frame)) << engine << " " << test.m_cxFit;
+        }
+        CDecodedFrame frame;
+        EXPECT_FALSE(Decode(decoder, strJpeg.substr(0, strJpeg.size() / 2), 640, 480, &frame)) << engine;
+        EXPECT_FALSE(Decode(decoder, "\x89PNG\r\n\x1a\n" + std::string(100, '\0'), 0, 0, &frame)) << engine;
+        if (engine == CJpegDecoder::ENGINE_PLATFORM)
+            continue;
+        // A marker in the middle of the picture's data: the library refuses
+        // it rather than showing the rest as grey.
+        std::string strDamaged = strJpeg;
+        strDamaged[strDamaged.size() / 2] = '\xFF';
+        strDamaged[strDamaged.size() / 2 + 1] = '\xD9';
+        EXPECT_FALSE(Decode(decoder, strDamaged, 640, 480, &frame)) << engine;
+    }
+}
+
+TEST_F(PictureTest, CameraPicturesAreWholeJpegsEachWithItsNumber)
+{
+    // 180 rows: the last row of blocks is only partly filled, as at 1080.
+    const UINT cx = 320, cy = 180;
+    CFramePainter painter(cx, cy, 1);
+    CJpegDecoder decoder(CJpegDecoder::ENGINE_LIBRARY); // refuses anything damaged
+    for (ULONG nFrame = 0; nFrame < 40; ++nFrame) {
+        CDecodedFrame frame;
+        ASSERT_TRUE(Decode(decoder, painter.Paint(nFrame), 0, 0, &frame)) << nFrame;
+        EXPECT_EQ(nFrame, FrameNumberIn(frame));
+        if (nFrame < 30)
+            continue;
+        // A picture made from an earlier one's rows shows the same scene as
+        // the same picture encoded whole.
+        CFramePainter painterWhole(cx, cy, 1);
+        CDecodedFrame frameWhole;
+        ASSERT_TRUE(Decode(decoder, painterWhole.Paint(nFrame), 0, 0, &frameWhole));
+        const size_t nMiddle = static_cast<size_t>(cy / 2) * cx * 4;
+        EXPECT_TRUE(std::equal(frame.m_bits.begin() + nMiddle, frame.m_bits.begin() + nMiddle + cx * 4,
+                               frameWhole.m_bits.begin() + nMiddle))
+            << nFrame;
+    }
+}
+
+// A picture of hundreds of scans would hold the decoder for seconds at a
+// camera's sizes: it is refused, and an everyday progressive picture is not.
+TEST_F(PictureTest, APictureOfTooManyScansIsRefused)
+{
+    CJpegDecoder decoder(CJpegDecoder::ENGINE_LIBRARY);
+    CDecodedFrame frame;
+    EXPECT_TRUE(Decode(decoder, ProgressiveJpeg(false), 0, 0, &frame));
+    EXPECT_EQ(64u, frame.m_cx);
+    EXPECT_FALSE(Decode(decoder, ProgressiveJpeg(true), 0, 0, &frame));
+}
