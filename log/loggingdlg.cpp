@@ -188,7 +188,7 @@ void CLoggingDlg::ShowAppended(int nOldLength, int nCut, LPCWSTR pszText)
     // picture stays on the screen meanwhile.
     // Hiding drops what the control had still to paint: that is painted
     // first, as the system would have when the thread was next idle.
-    RedrawWindow(NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::UpdateWindow(m_editLog.m_hWnd);
     if (!m_bPaintDue) {
         // The screen shows the control as it is.
         m_siVertShown = ScrollInfoOf(m_editLog.m_hWnd, SB_VERT);
