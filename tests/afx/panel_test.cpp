@@ -99,18 +99,22 @@ TEST(PanelControls, EditBrowseTakesFolderModeFromTheInitData)
     dlg.DestroyWindow();
 }
 
+// Stops at the first tree view among a window's children.
+static BOOL CALLBACK FindTree(HWND hWnd, LPARAM lParam)
+{
+    WCHAR szClass[32] = L"";
+    ::GetClassNameW(hWnd, szClass, 32);
+    if (lstrcmpiW(szClass, WC_TREEVIEWW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
 // Whether the picker's folder tree shows its selected folder wholly.
 static bool SelectionInView(HWND hPicker)
 {
     HWND hTree = NULL;
-    ::EnumChildWindows(hPicker, [](HWND hWnd, LPARAM lParam) -> BOOL {
-        WCHAR szClass[32] = L"";
-        ::GetClassNameW(hWnd, szClass, 32);
-        if (lstrcmpiW(szClass, WC_TREEVIEWW) != 0)
-            return TRUE;
-        *reinterpret_cast<HWND*>(lParam) = hWnd;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&hTree));
+    ::EnumChildWindows(hPicker, FindTree, reinterpret_cast<LPARAM>(&hTree));
     HTREEITEM hItem = hTree ? TreeView_GetSelection(hTree) : NULL;
     RECT rcItem = {}, rcView = {};
     return hItem && TreeView_GetItemRect(hTree, hItem, &rcItem, FALSE) && ::GetClientRect(hTree, &rcView) &&

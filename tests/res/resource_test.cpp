@@ -213,6 +213,8 @@ TEST(VersionBlock, VersionNamesAndType)
 
 namespace {
 
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
 // A hidden dialog made from template id with none of its controls: the font
 // and dialog units the dialog manager gives it with the fonts at hand.
 HWND EmptyDialogOf(int id)
@@ -225,7 +227,7 @@ HWND EmptyDialogOf(int id)
     *reinterpret_cast<DWORD*>(&copy[12]) &= ~DWORD(WS_VISIBLE);
     *reinterpret_cast<WORD*>(&copy[16]) = 0;
     return ::CreateDialogIndirectParamW(::GetModuleHandleW(NULL), reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()),
-                                        NULL, [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+                                        NULL, NoDialogProc, 0);
 }
 
 std::wstring FaceOf(HDC hdc)
