@@ -172,7 +172,9 @@ TEST_F(CameraUiTest, ThePopupIsNeverBlankWhileTheCameraPlays)
     ::GetClientRect(hEdit, &rcText);
     ::MapWindowPoints(hEdit, NULL, reinterpret_cast<POINT*>(&rcText), 2);
     int nPictures = 0, nBlank = 0, nScrolled = 0;
-    for (const ULONGLONG nEnd = ::GetTickCount64() + 20000; ::GetTickCount64() < nEnd; ++nPictures) {
+    // 20 s and at least 50 pictures: a slow machine (the emulated PC) takes
+    // longer to read the screen.
+    for (const ULONGLONG nEnd = ::GetTickCount64() + 20000; ::GetTickCount64() < nEnd || nPictures < 50; ++nPictures) {
         // Text, not an empty or a filled box.
         const int nInk = InkOnScreen(rcText);
         nBlank += nInk == 0 || nInk > (rcText.right - rcText.left) * (rcText.bottom - rcText.top) / 3;
@@ -184,7 +186,6 @@ TEST_F(CameraUiTest, ThePopupIsNeverBlankWhileTheCameraPlays)
     ASSERT_EQ(1, driver.WaitForLogLines(L"Call to DorsaAPICOMViewer::StopStream", 1));
     driver.Close();
     EXPECT_EQ(0u, driver.WaitForExit());
-    EXPECT_GE(nPictures, 50);
     EXPECT_EQ(0, nBlank) << "of " << nPictures << " pictures";
     EXPECT_EQ(0, nScrolled) << "of " << nPictures << " pictures";
 
