@@ -58,6 +58,11 @@ public:
     virtual BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = NULL);
     // The full path of the open file.
     virtual CString GetFilePath() const { return m_strFileName; }
+    // Where the next byte goes, from the start of the file.
+    virtual ULONGLONG GetPosition() const;
+    // Makes the file this long (cutting it or extending it); the position
+    // is then its end.
+    virtual void SetLength(ULONGLONG dwNewLen);
     virtual void Write(const void* lpBuf, UINT nCount);
     virtual void Flush();
     virtual void Close();
@@ -80,14 +85,22 @@ public:
 
     BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = NULL) override;
     virtual void WriteString(LPCTSTR lpsz);
+    // The whole string, by its length: a NUL in it is written too.
+    void WriteString(const CString& str);
     // Hands the buffered bytes to the system.
     void Flush() override;
+    // Counts the buffered bytes too.
+    ULONGLONG GetPosition() const override;
+    // Hands the buffered bytes to the system first.
+    void SetLength(ULONGLONG dwNewLen) override;
     void Close() override;
 
     // The bytes text mode makes of a text.
     static std::string NarrowText(LPCTSTR lpsz, BOOL bTextMode = TRUE);
 
 protected:
+    void WriteText(LPCTSTR lpsz, size_t nLength);
+
     BOOL m_bTextMode;
     std::string m_buffer;   // bytes not yet handed to the system
 };

@@ -79,6 +79,8 @@ protected: \
     { WM_SIZE, 0, 0, 0, AFX_THUNK_(_this->OnSize(UINT(wParam), short(LOWORD(lParam)), short(HIWORD(lParam))); return 0;) },
 #define ON_WM_PAINT() \
     { WM_PAINT, 0, 0, 0, AFX_THUNK_(_this->OnPaint(); return 0;) },
+#define ON_WM_TIMER() \
+    { WM_TIMER, 0, 0, 0, AFX_THUNK_(_this->OnTimer(UINT_PTR(wParam)); return 0;) },
 #define ON_WM_SYSCOMMAND() \
     { WM_SYSCOMMAND, 0, 0, 0, AFX_THUNK_(_this->OnSysCommand(UINT(wParam), lParam); return 0;) },
 #define ON_WM_QUERYDRAGICON() \
@@ -301,6 +303,11 @@ public:
     {
         return ::RedrawWindow(m_hWnd, lpRectUpdate, hrgnUpdate, flags);
     }
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = NULL)
+    {
+        return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer);
+    }
+    BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
     // The window menu; bRevert restores the system's default one.
     CMenu* GetSystemMenu(BOOL bRevert) const;
 

@@ -138,6 +138,26 @@ void CFile::Write(const void* lpBuf, UINT nCount)
     }
 }
 
+ULONGLONG CFile::GetPosition() const
+{
+    LARGE_INTEGER nZero = {}, nPosition = {};
+    if (!::SetFilePointerEx(m_hFile, nZero, &nPosition, FILE_CURRENT)) {
+        LONG lError = LONG(::GetLastError());
+        AfxThrowFileException(CFileException::OsErrorToException(lError), lError, m_strFileName);
+    }
+    return ULONGLONG(nPosition.QuadPart);
+}
+
+void CFile::SetLength(ULONGLONG dwNewLen)
+{
+    LARGE_INTEGER nLength;
+    nLength.QuadPart = LONGLONG(dwNewLen);
+    if (!::SetFilePointerEx(m_hFile, nLength, NULL, FILE_BEGIN) || !::SetEndOfFile(m_hFile)) {
+        LONG lError = LONG(::GetLastError());
+        AfxThrowFileException(CFileException::OsErrorToException(lError), lError, m_strFileName);
+    }
+}
+
 void CFile::Flush()
 {
     if (m_hFile != hFileNull && !::FlushFileBuffers(m_hFile)) {
@@ -170,16 +190,17 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
     return CFile::Open(lpszFileName, nOpenFlags & ~UINT(typeText | typeBinary), pError);
 }
 
-// Appends the bytes text mode makes of lpsz: one per UTF-16 unit (a
-// surrogate pair counting as one character), two for a line feed in text mode.
-static void AppendNarrowText(std::string& bytes, LPCTSTR lpsz, BOOL bTextMode)
+// Appends the bytes text mode makes of nLength units from lpsz: one per
+// UTF-16 unit (a surrogate pair counting as one character), two for a line
+// feed in text mode.
+static void AppendNarrowText(std::string& bytes, LPCTSTR lpsz, size_t nLength, BOOL bTextMode)
 {
     if (!lpsz)
         return;
     size_t nOld = bytes.size();
-    bytes.resize(nOld + 2 * wcslen(lpsz));   // room for the worst case: all line feeds
+    bytes.resize(nOld + 2 * nLength);   // room for the worst case: all line feeds
     char* pOut = &bytes[nOld];
-    for (const WCHAR* p = lpsz; *p; ++p) {
+    for (const WCHAR *p = lpsz, *pEnd = lpsz + nLength; p < pEnd; ++p) {
         WCHAR ch = *p;
         if (ch == L'\n' && bTextMode) {
             *pOut++ = '\r';
@@ -188,7 +209,7 @@ static void AppendNarrowText(std::string& bytes, LPCTSTR lpsz, BOOL bTextMode)
             *pOut++ = char(ch);
         } else {
             // One character that 8 bits can't hold.
-            if (ch >= 0xD800 && ch <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
+            if (ch >= 0xD800 && ch <= 0xDBFF && p + 1 < pEnd && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
                 ++p;
             *pOut++ = '?';
         }
@@ -199,15 +220,27 @@ static void AppendNarrowText(std::string& bytes, LPCTSTR lpsz, BOOL bTextMode)
 std::string CStdioFile::NarrowText(LPCTSTR lpsz, BOOL bTextMode)
 {
     std::string bytes;
-    AppendNarrowText(bytes, lpsz, bTextMode);
+    AppendNarrowText(bytes, lpsz, lpsz ? wcslen(lpsz) : 0, bTextMode);
     return bytes;
 }
 
-void CStdioFile::WriteString(LPCTSTR lpsz)
+void CStdioFile::WriteString(LPCTSTR lpsz) { WriteText(lpsz, lpsz ? wcslen(lpsz) : 0); }
+
+void CStdioFile::WriteString(const CString& str) { WriteText(str.GetString(), size_t(str.GetLength())); }
+
+void CStdioFile::WriteText(LPCTSTR lpsz, size_t nLength)
 {
-    AppendNarrowText(m_buffer, lpsz, m_bTextMode);
+    AppendNarrowText(m_buffer, lpsz, nLength, m_bTextMode);
     if (m_buffer.size() >= kBufferSize)
         Flush();
+}
+
+ULONGLONG CStdioFile::GetPosition() const { return CFile::GetPosition() + m_buffer.size(); }
+
+void CStdioFile::SetLength(ULONGLONG dwNewLen)
+{
+    Flush();
+    CFile::SetLength(dwNewLen);
 }
 
 void CStdioFile::Flush()

@@ -19,10 +19,30 @@ CShellManager::~CShellManager()
         afxShellManager = NULL;
 }
 
+static BOOL CALLBACK FindTreeView(HWND hWnd, LPARAM lParam)
+{
+    WCHAR szClass[32] = L"";
+    ::GetClassNameW(hWnd, szClass, 32);
+    if (lstrcmpiW(szClass, WC_TREEVIEWW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
 static int CALLBACK SelectInitialFolder(HWND hWnd, UINT uMsg, LPARAM, LPARAM lpData)
 {
-    if (uMsg == BFFM_INITIALIZED && lpData)
-        ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, lpData);
+    if (uMsg != BFFM_INITIALIZED || !lpData)
+        return 0;
+    ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, lpData);
+    // The selected folder may lie below the tree's view, which then shows
+    // only the Desktop: the folder around it is put at the top of the view,
+    // once the picker has laid out the tree (it may still shrink it).
+    HWND hTree = NULL;
+    ::EnumChildWindows(hWnd, &FindTreeView, reinterpret_cast<LPARAM>(&hTree));
+    const LPARAM hSelected = hTree ? ::SendMessageW(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0) : 0;
+    const LPARAM hParent = hSelected ? ::SendMessageW(hTree, TVM_GETNEXTITEM, TVGN_PARENT, hSelected) : 0;
+    if (hSelected)
+        ::PostMessageW(hTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, hParent ? hParent : hSelected);
     return 0;
 }
 

@@ -111,10 +111,11 @@ BOOL CWinThread::PumpMessage()
 BOOL CWinThread::PreTranslateMessage(MSG* pMsg)
 {
     if (pMsg->hwnd == NULL) {
-        // A thread message: its handler, if any, is the whole dispatch.
+        // A thread message: its handler, if any, is the whole dispatch; one
+        // without (a thread timer's WM_TIMER) is dispatched as usual.
         // Nothing may leave the loop, as at a window procedure.
         try {
-            DispatchToMap(pMsg->message, pMsg->wParam, pMsg->lParam, NULL);
+            return DispatchToMap(pMsg->message, pMsg->wParam, pMsg->lParam, NULL);
         } catch (CException* e) {
             e->ReportError(MB_ICONEXCLAMATION);
             e->Delete();

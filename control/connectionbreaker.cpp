@@ -70,6 +70,16 @@ bool Joins(SOCKET s, const CConnectionEnds& ends)
     return getpeername(s, reinterpret_cast<sockaddr*>(&address), &cb) == 0 && SameAddress(address, ends.m_remote);
 }
 
+// Winsock started once for the process's life, never cleaned up: its start
+// count is not safe against threads under Wine, and the cleanup that takes it
+// to zero closes every socket of the process, the HTTP client's pending
+// calls' too (Wine's server then crashed on one of them).
+BOOL CALLBACK StartWinsock(PINIT_ONCE, PVOID, PVOID*)
+{
+    WSADATA wsa;
+    return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+}
+
 } // namespace
 
 bool BreakConnection(const CConnectionEnds& ends)
@@ -89,8 +99,8 @@ bool BreakConnection(const CConnectionEnds& ends)
     }
     if (status < 0)
         return false;
-    WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+    static INIT_ONCE s_winsock = INIT_ONCE_STATIC_INIT;
+    if (!InitOnceExecuteOnce(&s_winsock, StartWinsock, nullptr, nullptr))
         return false;
     const CHandleList* pList = reinterpret_cast<const CHandleList*>(list.data());
     const size_t nFit = (list.size() - offsetof(CHandleList, m_entries)) / sizeof(CHandleEntry);
@@ -104,6 +114,5 @@ bool BreakConnection(const CConnectionEnds& ends)
         if (Joins(s, ends))
             bBroken = shutdown(s, SD_BOTH) == 0;
     }
-    WSACleanup();
     return bBroken;
 }

@@ -53,14 +53,27 @@ void CStreamSession::Run()
         // A connection that brought pictures starts the pauses afresh.
         if (m_handOver.PartsReceived() > nPartsBefore)
             nPause = FIRST_PAUSE_MS;
-        m_handOver.SetStatus(CStreamWords::TryingAgain(strFailure, nPause));
-        if (WaitFor(nullptr, GetTickCount64() + nPause, nullptr) == WAKE_STOP)
+        if (PauseAfter(strFailure, nPause) == WAKE_STOP)
             break;
         nPause = std::min(nPause * 2, LONGEST_PAUSE_MS);
         m_handOver.SetStatus(m_words.Connecting());
     }
     m_client.CloseAll();
     WaitForClosings();
+}
+
+// The pause before the next try, its seconds counted down on the picture
+// (once a second), so that a waiting stream can't be taken for a stuck one.
+CStreamSession::Wake CStreamSession::PauseAfter(const std::wstring& strFailure, DWORD nPauseMs)
+{
+    const ULONGLONG nEnd = GetTickCount64() + nPauseMs;
+    for (ULONGLONG nNow = GetTickCount64(); nNow < nEnd; nNow = GetTickCount64()) {
+        const ULONGLONG nSecondsLeft = (nEnd - nNow + 999) / 1000;
+        m_handOver.SetStatus(CStreamWords::TryingAgain(strFailure, static_cast<DWORD>(nSecondsLeft)));
+        if (WaitFor(nullptr, nEnd - (nSecondsLeft - 1) * 1000, nullptr) == WAKE_STOP)
+            return WAKE_STOP;
+    }
+    return WAKE_DEADLINE;
 }
 
 // Waits for a notice of hRequest, the stop or the deadline, whichever comes

@@ -51,6 +51,7 @@ private:
     bool NextNotice(HINTERNET hRequest, ULONGLONG nDeadline, const std::wstring& strLate,
                     CHttpClient::CNotice* pNotice, Outcome* pOutcome, std::wstring* pstrFailure);
     void WaitForClosings();
+    Wake PauseAfter(const std::wstring& strFailure, DWORD nPauseMs);
     Outcome Attempt(std::wstring* pstrFailure);
     Outcome Ask(HINTERNET hRequest, const std::string& strAuthorization, std::wstring* pstrFailure);
     Outcome Answer(HINTERNET hRequest, const CCameraUrl& origin, CCameraUrl* pUrl, int* pnRedirects,

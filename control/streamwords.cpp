@@ -13,9 +13,9 @@ std::wstring CStreamWords::Connecting() const
     return L"Connecting to camera " + m_strCamera + L"...";
 }
 
-std::wstring CStreamWords::TryingAgain(const std::wstring& strFailure, DWORD nPauseMs)
+std::wstring CStreamWords::TryingAgain(const std::wstring& strFailure, DWORD nSeconds)
 {
-    return strFailure + L"\nTrying again in " + std::to_wstring(nPauseMs / 1000) + L" s.";
+    return strFailure + L"\nTrying again in " + std::to_wstring(nSeconds) + L" s.";
 }
 
 std::wstring CStreamWords::NoThread() const

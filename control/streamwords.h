@@ -15,8 +15,8 @@ public:
     const std::wstring& Camera() const { return m_strCamera; }
 
     std::wstring Connecting() const;
-    // A failure and the pause before the next try.
-    static std::wstring TryingAgain(const std::wstring& strFailure, DWORD nPauseMs);
+    // A failure and the seconds left before the next try.
+    static std::wstring TryingAgain(const std::wstring& strFailure, DWORD nSeconds);
 
     // The stand-in's side.
     std::wstring NoThread() const;

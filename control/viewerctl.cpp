@@ -38,6 +38,8 @@ ATOM s_atomWndClass = 0;
 const UINT_PTR TIMER_EVENT = 1;
 const UINT_PTR TIMER_FRAME = 2;
 const UINT FRAME_PERIOD_MS = 200;
+// Why a session started before any SetPluginPath is simulated.
+const wchar_t NO_PLUGIN_FOLDER[] = L"no plug-in folder was given";
 const UINT DEFAULT_EVENT_PERIOD_MS = 1000;
 const UINT DEFAULT_EVENTS_PER_TICK = 1;
 // Fastest play: the stream clock must stay a valid time for as long as it plays.
@@ -240,7 +242,7 @@ CViewerCtl::CViewerCtl()
       m_sizeExtent{ DEFAULT_EXTENT_CX, DEFAULT_EXTENT_CY }, m_bDirty(false),
       m_bClockRunning(false), m_nEventPeriod(DEFAULT_EVENT_PERIOD_MS),
       m_nEventsPerTick(DEFAULT_EVENTS_PER_TICK), m_nFrame(0),
-      m_dwNextCookie(0)
+      m_dwNextCookie(0), m_strNoPlugin(NO_PLUGIN_FOLDER)
 {
     CtlModuleLock();
 }
@@ -806,6 +808,12 @@ HRESULT CViewerCtl::CallSetPluginPath(DISPPARAMS* pDispParams, VARIANT* pResult,
     bool bFolder = dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
     // Streams started from now on use this folder's plug-in, if it has one.
     m_plugin = bFolder ? CPluginFile::Load(strPath) : CPluginFile();
+    if (strPath.empty())
+        m_strNoPlugin = NO_PLUGIN_FOLDER;
+    else if (!bFolder)
+        m_strNoPlugin = L"the folder " + strPath + L" does not exist";
+    else if (!m_plugin.IsPresent())
+        m_strNoPlugin = std::wstring(L"no ") + CPluginFile::s_szFileName + L" in " + strPath;
     V_VT(pResult) = VT_I2;
     V_I2(pResult) = bFolder ? 0 : -1;
     return S_OK;
@@ -825,7 +833,11 @@ HRESULT CViewerCtl::CallStartStream(DISPPARAMS* pDispParams, VARIANT* pResult, U
         strId = NewSessionId();
         if (m_plugin.IsPresent())
             StartCameraStream(session);
+        else
+            session.m_strSimulated = m_strNoPlugin;
         m_sessions[strId] = session;
+        if (!m_plugin.IsPresent())
+            JournalPictureSays(L"Simulated picture: " + session.m_strSimulated, strId);
     }
     BSTR bstrId = SysAllocStringLen(strId.data(), static_cast<UINT>(strId.size()));
     if (bstrId == nullptr)
@@ -1204,9 +1216,11 @@ void CViewerCtl::DrawPicture(HDC hdc, const RECT& rc)
     GetLocalTime(&st);
     wchar_t szNow[32];
     swprintf(szNow, 32, L"%02u:%02u:%02u", st.wHour, st.wMinute, st.wSecond);
-    const std::wstring strText = L"Camera " + pSession->m_strCameraIP + L":" + pSession->m_strPort +
-                                 L"   channel " + pSession->m_strChannel + L"\nSession " + strId +
-                                 L"\nStream " + StreamTimeText(*pSession) + L"   now " + szNow;
+    // It must not read like a camera's: it says why there is no camera.
+    const std::wstring strText = L"Simulated picture: " + pSession->m_strSimulated + L"\nAsked for " +
+                                 pSession->m_strCameraIP + L":" + pSession->m_strPort + L" channel " +
+                                 pSession->m_strChannel + L", session " + strId + L"\nStream " +
+                                 StreamTimeText(*pSession) + L"   now " + szNow;
     RECT rcText = rcLower;
     InflateRect(&rcText, -6, -4);
     SetTextColor(hdc, RGB(240, 240, 240));

@@ -146,6 +146,7 @@ private:
         std::shared_ptr<CMjpegStream> m_pStream;
         std::shared_ptr<CMjpegStream::CFrame> m_pFrame; // the picture shown last
         std::wstring m_strProblem;        // what stops the plug-in from streaming
+        std::wstring m_strSimulated;      // why its picture is simulated, when it is
         ULONGLONG m_nFramesShown = 0;
         ULONGLONG m_nFramesDropped = 0;   // arrived while the session did not play, or could not be drawn
         std::vector<double> m_drawMs;     // the latest draw times
@@ -167,6 +168,7 @@ private:
     void EndSession(const std::wstring& strId, CSession& session);
     void OnStreamNotify();
     void JournalStatus(const std::wstring& strId, CSession& session);
+    static void JournalPictureSays(std::wstring strText, const std::wstring& strId);
     void ShowFrame(HDC hdc, const RECT& rc, const CSession& session);
     void DrawStreamPicture(HDC hdc, const RECT& rc, const CSession& session);
     void OnSize();
@@ -194,4 +196,5 @@ private:
     std::map<std::wstring, CSession> m_sessions;
     std::wstring m_strLastPlayed; // the session the picture shows
     CPluginFile m_plugin;         // read by SetPluginPath
+    std::wstring m_strNoPlugin;   // why sessions started now are simulated, when they are
 };

@@ -136,8 +136,14 @@ void CViewerCtl::JournalStatus(const std::wstring& strId, CSession& session)
     if (strStatus.empty() || strStatus == session.m_strStatusSeen)
         return;
     session.m_strStatusSeen = strStatus;
-    std::replace(strStatus.begin(), strStatus.end(), L'\n', L' ');
-    standin::Journal("Picture says: " + standin::ToUtf8(strStatus.c_str()) + " for session " +
+    JournalPictureSays(strStatus, strId);
+}
+
+// One journal line for what a session's picture says, on one line.
+void CViewerCtl::JournalPictureSays(std::wstring strText, const std::wstring& strId)
+{
+    std::replace(strText.begin(), strText.end(), L'\n', L' ');
+    standin::Journal("Picture says: " + standin::ToUtf8(strText.c_str()) + " for session " +
                      standin::ToUtf8(strId.c_str()));
 }
 

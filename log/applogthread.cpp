@@ -15,7 +15,14 @@ const UINT kRestackFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWI
 const DWORD kNotInitialized = 0xFFFFFFFF;
 const UINT kLogOpenFlags = CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite;
 const int kMaxLogFileNumber = 9999;   // "<name> (9999).log" is the last name tried
-const int kFileChunkChars = 64 * 1024;  // lines for the file alone are handed over in pieces this big
+const int kFileChunkChars = 64 * 1024;  // the file's lines are written in pieces this big
+const UINT kIdleDrainMs = 250;          // the longest a line waits when its drain request was lost
+// What a log line adds to its entry's text: "[", the time stamp, "]: " and "\n".
+const int kLogLineExtraChars = 41;
+// A NUL in an entry's text is shown as this, in the file and the popup
+// alike, so nothing after it is lost: a character both hold and both fonts
+// draw, and one that log texts hardly use.
+const WCHAR kNulStandIn = 0x00A4;   // CURRENCY SIGN, the generic placeholder
 
 // A handle's value as the trace shows it (32 bits, as the trace texts have it).
 unsigned TraceValue(const void* p) { return unsigned(reinterpret_cast<UINT_PTR>(p)); }
@@ -29,14 +36,58 @@ void TraceFileError(LPCWSTR pszWhat, CFileException* e)
     e->Delete();
 }
 
-// Appends the entry's log line: "[<stamp>]: <text>\n".
+// Appends the entry's log line: "[<stamp>]: <text>\n"; out of memory, it
+// appends nothing and throws.
 void AppendLogLine(CString& strLines, const CAppLogThread::LogEntry& entry, CTimestampFormatter& stamps)
 {
-    strLines += L'[';
-    stamps.AppendDateTimeMs(strLines, entry.m_ftTime);
-    strLines.Append(L"]: ", 3);
-    strLines += entry.m_strText;
-    strLines += L'\n';
+    const int nBefore = strLines.GetLength();
+    try {
+        strLines += L'[';
+        stamps.AppendDateTimeMs(strLines, entry.m_ftTime);
+        strLines.Append(L"]: ", 3);
+        const CString& strText = entry.m_strText;
+        if (wmemchr(strText.GetString(), L'\0', size_t(strText.GetLength()))) {
+            CString strShown(strText);
+            strShown.Replace(L'\0', kNulStandIn);
+            strLines += strShown;
+        } else {
+            strLines += strText;
+        }
+        strLines += L'\n';
+    } catch (const std::bad_alloc&) {
+        strLines.Delete(nBefore, strLines.GetLength() - nBefore);
+        throw;
+    }
+}
+
+// "<n> log lines ..." with the noun and verb agreeing with n.
+CAppLogThread::LogEntry CountedLinesEntry(int nLines, LPCWSTR pszOne, LPCWSTR pszMany)
+{
+    CAppLogThread::LogEntry entry;
+    if (nLines == 1)
+        entry.m_strText = pszOne;
+    else
+        entry.m_strText.Format(pszMany, nLines);
+    return entry;
+}
+
+// Waits, alertably, until one of the handles is signalled or dwTimeout ms
+// have passed in all, however many APCs run meanwhile.
+DWORD WaitAlertableWithin(DWORD nCount, const HANDLE* pHandles, DWORD dwTimeout)
+{
+    const ULONGLONG nStart = ::GetTickCount64();
+    for (;;) {
+        DWORD dwLeft = dwTimeout;
+        if (dwTimeout != INFINITE) {
+            const ULONGLONG nWaited = ::GetTickCount64() - nStart;
+            dwLeft = nWaited >= dwTimeout ? 0 : DWORD(dwTimeout - nWaited);
+        }
+        const DWORD dwCode = ::WaitForMultipleObjectsEx(nCount, pHandles, FALSE, dwLeft, TRUE);
+        if (dwCode != WAIT_IO_COMPLETION)
+            return dwCode;
+        if (dwLeft == 0)
+            return WAIT_TIMEOUT;
+    }
 }
 
 } // namespace
@@ -78,8 +129,10 @@ END_MESSAGE_MAP()
 
 CAppLogThread::CAppLogThread()
     : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_bQueueClosed(false),
-      m_bDrainRequested(false), m_wndMailbox(this), m_hWndMailbox(NULL), m_bQuitRequested(false),
-      m_bStartFailed(false), m_bOwnerLetGo(false), m_nLetGo(0)
+      m_bDrainRequested(false), m_nQueuedChars(0), m_nDroppedEntries(0), m_wndMailbox(this), m_hWndMailbox(NULL),
+      m_bQuitRequested(false), m_evStartFailed(FALSE, TRUE, NULL, NULL), m_nIdleTimer(0), m_bStartFailed(false),
+      m_bQuitOverdue(false), m_nFileEnd(0), m_nLinesUnwritten(0), m_bFileFailing(false), m_bOwnerLetGo(false),
+      m_nLetGo(0)
 {
 }
 
@@ -108,15 +161,13 @@ void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAu
     if (!bWaitForInit || m_bInitialized || !bStarted)
         return;
 
-    // A failed start ends the thread without the handshake: its end ends the
-    // wait too (code 1), so the owner never waits for nothing. After a failed
-    // start the thread leaves the object to its owner, so the handle stays.
+    // A failed start says so before its error box (code 1), and a thread
+    // that ends ends the wait too (code 2): the owner never waits for
+    // nothing. After a failed start the thread leaves the object to its
+    // owner, so the handle stays.
     TRACE("CAppLogThread::CreateNewThread(...): Waiting for thread ID 0x%x to initialize...\n", m_nThreadID);
-    const HANDLE handles[] = { m_evInitialized, m_hThread };
-    DWORD dwCode;
-    do
-        dwCode = ::WaitForMultipleObjectsEx(2, handles, FALSE, dwTimeout, TRUE);
-    while (dwCode == WAIT_IO_COMPLETION);
+    const HANDLE handles[] = { m_evInitialized, m_evStartFailed, m_hThread };
+    const DWORD dwCode = WaitAlertableWithin(_countof(handles), handles, dwTimeout);
     TRACE("CAppLogThread::CreateNewThread(...): WaitForSingleObjectEx for thread ID 0x%x returned code %lu (0x%x)...\n",
           m_nThreadID, dwCode, dwCode);
 }
@@ -131,25 +182,27 @@ DWORD CAppLogThread::ShutdownInstance(bool bWait, DWORD dwTimeout)
     }
 
     DWORD dwResult = 0;
-    DWORD nThreadID = m_nThreadID;
-    // A copy of the handle, not the handle: a self-deleting object closes
-    // its own as soon as the thread has ended.
+    // Once the queue is closed the thread may end and a self-deleting object
+    // be gone: only these copies are used from there on. The copy of the
+    // handle also keeps the thread's ID from going to another thread while
+    // this call may still post to it.
+    const DWORD nThreadID = m_nThreadID;
+    const HWND hWndMailbox = m_hWndMailbox;
     HANDLE hThread = NULL;
-    if (bWait)
-        ::DuplicateHandle(::GetCurrentProcess(), m_hThread, ::GetCurrentProcess(), &hThread,
-                          SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
+    ::DuplicateHandle(::GetCurrentProcess(), m_hThread, ::GetCurrentProcess(), &hThread,
+                      SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
     try {
         TRACE("CAppLogThread::ShutdownInstance(): Posting quit message to thread ID 0x%x...\n", nThreadID);
         CloseQueue();
-        // Through the mailbox, so a modal loop on the thread can't lose it.
-        if (!PostToThread(WM_LOGTHREAD_QUIT, 0, 0))
+        // Through the mailbox, so a modal loop on the thread can't lose it;
+        // without one, the thread's idle timer sees the closed queue too.
+        const BOOL bPosted = hWndMailbox ? ::PostMessageW(hWndMailbox, WM_LOGTHREAD_QUIT, 0, 0)
+                                         : ::PostThreadMessageW(nThreadID, WM_LOGTHREAD_QUIT, 0, 0);
+        if (!bPosted && hThread && ::WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT)
             ::PostThreadMessageW(nThreadID, WM_QUIT, 0, 0);
-        if (bWait) {
+        if (bWait && hThread) {
             TRACE("CAppLogThread::ShutdownInstance(): Waiting for thread ID 0x%x to exit..\n", nThreadID);
-            DWORD dwCode;
-            do
-                dwCode = ::WaitForSingleObjectEx(hThread, dwTimeout, TRUE);
-            while (dwCode == WAIT_IO_COMPLETION);
+            const DWORD dwCode = WaitAlertableWithin(1, &hThread, dwTimeout);
             TRACE("CAppLogThread::ShutdownInstance(): WaitForSingleObjectEx for thread ID 0x%x returned code %lu.\n",
                   nThreadID, dwCode);
             if (dwCode == WAIT_OBJECT_0) {
@@ -199,20 +252,27 @@ void CAppLogThread::WriteLine(const LogEntry& entry)
             return;
         if (m_bQueueClosed)
             return;   // no drain will come for it
+        // Once full, the queue stays full until the thread takes it: every
+        // dropped entry comes after every queued one, where the log says so.
+        const size_t nCost = size_t(entry.m_strText.GetLength()) + kQueuedEntryChars;
+        if (m_nDroppedEntries > 0 || nCost > kMaxQueuedChars - m_nQueuedChars) {
+            ++m_nDroppedEntries;
+            return;
+        }
         try {
             m_queue.push_back(entry);
         } catch (const std::bad_alloc&) {
             return;
         }
+        m_nQueuedChars += nCost;
         bRequest = !m_bDrainRequested;
         m_bDrainRequested = true;
     }
-    // Until the thread is initialised, the drain its start requests takes the entry.
-    if (bRequest && m_bInitialized && !PostToThread(WM_LOGTHREAD_WRITE, 0, 0)) {
-        // No request went out: the next line asks again.
-        CSingleLock lock(&m_csQueue, TRUE);
-        m_bDrainRequested = false;
-    }
+    // Until the thread is initialised, the drain its start requests takes
+    // the entry. A request that can't be posted stays asked for: the
+    // thread's idle timer drains instead.
+    if (bRequest && m_bInitialized)
+        PostToThread(WM_LOGTHREAD_WRITE, 0, 0);
 }
 
 BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOOL bMinimized)
@@ -221,7 +281,14 @@ BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOO
         pWnd ? pWnd->m_hWnd : NULL, nState, pWndOther ? pWndOther->m_hWnd : NULL, bMinimized };
     if (!pInfo)
         return FALSE;
-    BOOL bPosted = PostToThread(WM_LOGTHREAD_ACTIVATE, 0, reinterpret_cast<LPARAM>(pInfo));
+    // Posted under the lock while the queue is open: once the thread closes
+    // it at its end, no record can come after the ones it frees.
+    BOOL bPosted = FALSE;
+    {
+        CSingleLock lock(&m_csQueue, TRUE);
+        if (lock.IsLocked() && !m_bQueueClosed)
+            bPosted = PostToThread(WM_LOGTHREAD_ACTIVATE, 0, reinterpret_cast<LPARAM>(pInfo));
+    }
     if (!bPosted)
         delete pInfo;   // no handler will ever see it
     return bPosted;
@@ -297,10 +364,15 @@ BOOL CAppLogThread::InitInstance()
         CString strCaption, strText;
         strCaption.Format(L"%s: Error Opening Log File", AfxGetAppName());
         strText.Format(L"Error while opening file:\n%s\n\n%s", m_strLogFileName.GetString(), szError);
-        ::MessageBoxW(NULL, strText, strCaption, MB_ICONERROR);
+        // The owner goes on at once, and what it logs from now on is
+        // dropped: no drain will ever come.
         m_bStartFailed = true;
+        CloseQueue();
+        m_evStartFailed.SetEvent();
+        ::MessageBoxW(NULL, strText, strCaption, MB_ICONERROR);
         return FALSE;
     }
+    m_nFileEnd = 0;
 
     LogEntry created;
     created.m_strText.Format(L"Created log file: %s", m_fileLog.GetFilePath().GetString());
@@ -335,8 +407,14 @@ BOOL CAppLogThread::InitInstance()
                    dwZone == TIME_ZONE_ID_DAYLIGHT ? tzi.DaylightName : tzi.StandardName, tzi.Bias);
     WriteLine(strLine);
 
+    // Drains what no request brings, also inside modal loops, which
+    // dispatch a thread timer's messages.
+    m_nIdleTimer = ::SetTimer(NULL, 0, kIdleDrainMs, &CAppLogThread::OnIdleTimer);
+    if (!m_nIdleTimer)
+        TRACE("Failed to start the logging thread's idle timer\n");
+
     m_bInitialized = true;
-    PostThreadMessage(WM_LOGTHREAD_WRITE, 0, 0);
+    PostToThread(WM_LOGTHREAD_WRITE, 0, 0);
     m_evInitialized.SetEvent();
     return TRUE;
 }
@@ -344,6 +422,10 @@ BOOL CAppLogThread::InitInstance()
 int CAppLogThread::ExitInstance()
 {
     TRACE("CAppLogThread::ExitInstance() called\n");
+    if (m_nIdleTimer) {
+        ::KillTimer(NULL, m_nIdleTimer);
+        m_nIdleTimer = 0;
+    }
     m_evInitialized.ResetEvent();
     m_bInitialized = false;
     CloseQueue();
@@ -352,13 +434,15 @@ int CAppLogThread::ExitInstance()
     Drain(false);
     if (m_dlgLog.m_hWnd)
         m_dlgLog.DestroyWindow();
-    if (m_wndMailbox.m_hWnd) {
-        // Records still on their way would go with the mailbox, unfreed.
-        MSG msg;
-        while (::PeekMessageW(&msg, m_wndMailbox.m_hWnd, WM_LOGTHREAD_ACTIVATE, WM_LOGTHREAD_ACTIVATE, PM_REMOVE))
+    // With the queue closed no activation is posted any more: those still
+    // on their way, through the mailbox or to the thread, are freed here.
+    MSG msg;
+    for (HWND hWndTo : { m_wndMailbox.m_hWnd, HWND(-1) })
+        while (hWndTo && ::PeekMessageW(&msg, hWndTo, WM_LOGTHREAD_ACTIVATE, WM_LOGTHREAD_ACTIVATE, PM_REMOVE))
             delete reinterpret_cast<MainWndActivateInfo*>(msg.lParam);
+    if (m_wndMailbox.m_hWnd)
         m_wndMailbox.DestroyWindow();
-    }
+    m_hWndMailbox = NULL;
     if (m_fileLog.m_hFile != CFile::hFileNull) {
         try {
             m_fileLog.Close();
@@ -400,6 +484,12 @@ void CAppLogThread::CloseQueue()
     m_bQueueClosed = true;
 }
 
+bool CAppLogThread::IsQueueClosed()
+{
+    CSingleLock lock(&m_csQueue, TRUE);
+    return m_bQueueClosed;
+}
+
 void CAppLogThread::LetGo()
 {
     if (m_nLetGo.fetch_add(1) == 1)
@@ -408,61 +498,163 @@ void CAppLogThread::LetGo()
 
 void CAppLogThread::OnWriteLog(WPARAM, LPARAM) { Drain(true); }
 
+void CALLBACK CAppLogThread::OnIdleTimer(HWND, UINT, UINT_PTR, DWORD)
+{
+    CWinThread* pCurrent = AfxGetThread();
+    if (!pCurrent || !pCurrent->IsKindOf(RUNTIME_CLASS(CAppLogThread)))
+        return;
+    CAppLogThread* pThread = static_cast<CAppLogThread*>(pCurrent);
+    // Nothing may leave a timer procedure.
+    try {
+        pThread->Drain(true);
+        // A quit request still not served a tick after the queue was closed
+        // was lost to a modal loop; served in the meantime, it keeps its
+        // place behind the messages posted before it.
+        if (!pThread->m_bQuitRequested && pThread->IsQueueClosed()) {
+            if (pThread->m_bQuitOverdue)
+                pThread->OnQuitRequest(0, 0);
+            pThread->m_bQuitOverdue = true;
+        }
+    } catch (...) {
+    }
+}
+
 void CAppLogThread::Drain(bool bToPopup)
 {
-    std::deque<LogEntry> pending;
+    // Out of memory costs lines, never the thread: the file's pieces count
+    // what they lose, and the popup misses what it can't take.
+    try {
+        std::deque<LogEntry> entries;
+        if (!TakeQueue(entries))
+            return;
+        CTimestampFormatter stamps;   // one reading of the local offset for the whole drain
+        WriteToFile(entries, stamps);
+        // The file has every line before the popup gets any, so a slow
+        // popup can't hold back the file.
+        if (!bToPopup || !m_dlgLog.m_hWnd)
+            return;
+        CString strSlice;
+        std::vector<int> entryStarts;
+        const bool bOlderLeftOut = MakePopupSlice(entries, stamps, strSlice, entryStarts);
+        entries.clear();
+        m_dlgLog.AppendText(strSlice, entryStarts, bOlderLeftOut);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries)
+{
+    int nDropped;
     {
         CSingleLock lock(&m_csQueue);
         if (!lock.Lock(INFINITE))
-            return;
-        pending.swap(m_queue);
+            return false;
+        entries.swap(m_queue);
+        m_nQueuedChars = 0;
+        nDropped = m_nDroppedEntries;
+        m_nDroppedEntries = 0;
         m_bDrainRequested = false;
     }
-    if (pending.empty())
-        return;
-
-    // The file gets every line, flushed, before the popup gets any, so a
-    // slow popup can't hold back the file. Of a long drain the popup could
-    // keep only the newest lines: the older ones are made for the file alone.
-    const bool bPopup = bToPopup && m_dlgLog.m_hWnd;
-    const size_t nPopupFrom =
-        !bPopup ? pending.size() : pending.size() - std::min(pending.size(), size_t(CLoggingDlg::kMaxLines));
-    CTimestampFormatter stamps;   // one reading of the local offset for the whole drain
-    CString strLines;
-    try {
-        for (size_t i = 0; i < pending.size(); ++i) {
-            if (i == nPopupFrom || (i < nPopupFrom && strLines.GetLength() >= kFileChunkChars)) {
-                WriteToFile(strLines);
-                strLines.Empty();
-            }
-            AppendLogLine(strLines, pending[i], stamps);
-        }
-    } catch (const std::bad_alloc&) {
-        // Out of memory: the lines made so far are still written.
-    }
-    pending.clear();
-    WriteToFile(strLines);
-    if (m_fileLog.m_hFile != CFile::hFileNull) {
+    if (nDropped > 0) {
+        // The dropped entries came after every one taken here.
         try {
-            m_fileLog.Flush();
-        } catch (CFileException* e) {
-            TraceFileError(L"Flushing", e);
+            entries.push_back(CountedLinesEntry(nDropped, L"1 log line was dropped because the log queue was full",
+                                                L"%d log lines were dropped because the log queue was full"));
+        } catch (const std::bad_alloc&) {
+            m_nLinesUnwritten += nDropped;   // said in the file's gap line instead
         }
     }
-    if (bPopup && !strLines.IsEmpty())
-        m_dlgLog.AppendText(strLines);
+    return !entries.empty();
 }
 
-void CAppLogThread::WriteToFile(const CString& strText)
+void CAppLogThread::WriteToFile(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps)
 {
-    // A failing write costs the bytes it held; the next one is tried again.
-    if (strText.IsEmpty() || m_fileLog.m_hFile == CFile::hFileNull)
+    if (m_fileLog.m_hFile == CFile::hFileNull)
         return;
-    try {
-        m_fileLog.WriteString(strText);
-    } catch (CFileException* e) {
-        TraceFileError(L"Writing", e);
+    CString strPiece;   // keeps its room from piece to piece
+    for (size_t iNext = 0; iNext < entries.size();) {
+        const int nEntries = MakeFilePiece(entries, iNext, stamps, strPiece);
+        if (nEntries > 0)
+            WriteFilePiece(strPiece, nEntries, stamps);
     }
+}
+
+int CAppLogThread::MakeFilePiece(const std::deque<LogEntry>& entries, size_t& iNext, CTimestampFormatter& stamps,
+                                 CString& strPiece)
+{
+    strPiece.Empty();
+    int nEntries = 0;
+    for (; iNext < entries.size() && strPiece.GetLength() < kFileChunkChars; ++iNext) {
+        try {
+            AppendLogLine(strPiece, entries[iNext], stamps);
+            ++nEntries;
+        } catch (const std::bad_alloc&) {
+            ++m_nLinesUnwritten;   // no memory for its line
+        }
+    }
+    return nEntries;
+}
+
+void CAppLogThread::WriteFilePiece(const CString& strPiece, int nEntries, CTimestampFormatter& stamps)
+{
+    // The file holds whole lines only: a write that fails is cut back to
+    // where the last whole line ends, before anything else is written, and
+    // once writing works again one line says how many lines the file lacks.
+    const int nUnwritten = m_nLinesUnwritten;
+    try {
+        if (m_bFileFailing)
+            m_fileLog.SetLength(m_nFileEnd);
+        if (nUnwritten > 0) {
+            CString strGap;
+            AppendLogLine(strGap,
+                          CountedLinesEntry(nUnwritten, L"1 log line could not be written to the file",
+                                            L"%d log lines could not be written to the file"),
+                          stamps);
+            m_fileLog.WriteString(strGap);
+        }
+        m_fileLog.WriteString(strPiece);
+        m_fileLog.Flush();
+        m_nFileEnd = m_fileLog.GetPosition();
+        m_nLinesUnwritten -= nUnwritten;
+        m_bFileFailing = false;
+        return;
+    } catch (CFileException* e) {
+        // Said once, when writing starts to fail.
+        if (!m_bFileFailing)
+            TraceFileError(L"Writing", e);
+        else
+            e->Delete();
+    } catch (const std::bad_alloc&) {
+    }
+    m_bFileFailing = true;
+    m_nLinesUnwritten += nEntries;
+    try {
+        m_fileLog.SetLength(m_nFileEnd);
+    } catch (CFileException* e) {
+        e->Delete();   // tried again before the next write
+    }
+}
+
+bool CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps,
+                                   CString& strSlice, std::vector<int>& entryStarts)
+{
+    // Whole entries, newest last, no more than the popup keeps, so no more
+    // is made and copied.
+    CLoggingDlg::CNewestEntries kept;
+    size_t iFirst = entries.size();
+    for (; iFirst > 0; --iFirst) {
+        const CString& strText = entries[iFirst - 1].m_strText;
+        LPCWSTR psz = strText.GetString();
+        const int nLineEnds = 1 + int(std::count(psz, psz + strText.GetLength(), L'\n'));
+        if (!kept.Add(strText.GetLength() + kLogLineExtraChars + nLineEnds, nLineEnds))   // CR LF line ends
+            break;
+    }
+    entryStarts.reserve(entries.size() - iFirst);
+    for (size_t i = iFirst; i < entries.size(); ++i) {
+        entryStarts.push_back(strSlice.GetLength());
+        AppendLogLine(strSlice, entries[i], stamps);
+    }
+    return iFirst > 0;
 }
 
 void CAppLogThread::OnMainWndActivate(WPARAM, LPARAM lParam)

@@ -3,6 +3,10 @@
 #pragma once
 
 #include <afxdialogex.h>
+
+#include <deque>
+#include <vector>
+
 #include "../res/resource.h"
 
 class CLoggingDlg : public CDialogEx
@@ -14,33 +18,94 @@ public:
 
     enum { IDD = IDD_APP_LOG };
 
-    // What the popup holds at most: the newest lines, whole, up to these
-    // bounds (the newest line is kept even when it alone is longer). When an
-    // append passes either, the oldest lines go down to nine tenths of it, so
-    // trimming comes once in many appends. The log file keeps everything.
+    // What the popup holds at most: the newest log entries, whole, up to
+    // these bounds (the newest entry is kept even when it alone is longer).
+    // When an append passes either, the oldest entries go down to nine
+    // tenths of it, so trimming comes once in many appends. The log file
+    // keeps everything.
     static constexpr int kMaxLines = 5000;
     static constexpr int kMaxChars = 1000000;
 
-    // Appends a text (line ends normalised to CR LF) to what the popup
-    // shows; must be called while the window exists.
-    virtual void AppendText(const CString& text);
+    // Counts an append's entries, newest first, as long as the popup keeps
+    // them: whole entries within the bounds, the newest even when it alone
+    // is past them. Whoever makes an append's text counts with it, so that
+    // no more is made than the popup keeps.
+    class CNewestEntries
+    {
+    public:
+        // Whether the popup keeps this entry too (line ends as CR LF); once
+        // one is not kept, no older one is.
+        bool Add(long long nChars, long long nLineEnds);
+
+    private:
+        long long m_nChars = 0;
+        long long m_nLineEnds = 0;
+        bool m_bAny = false;
+        bool m_bFull = false;
+    };
+
+    // Appends log entries to what the popup shows, line ends normalised to
+    // CR LF; must be called while the window exists. entryStarts gives where
+    // each entry begins in text, the first at 0; without it the text is one
+    // entry. A text that follows one without a line end goes on with it.
+    // Only the newest entries the popup keeps are taken; with bOlderLeftOut
+    // the caller left out older ones already, and nothing shown before
+    // stays either: what the popup shows is always the newest entries in a
+    // row.
+    virtual void AppendText(const CString& text, const std::vector<int>& entryStarts = std::vector<int>(),
+                            bool bOlderLeftOut = false);
 
     CEdit m_editLog;
-    CString m_strLog;   // the newest lines appended: what the edit control shows
+    CString m_strLog;   // the newest entries appended: what the edit control shows
 
 protected:
+    // One entry's share of m_strLog.
+    struct Entry
+    {
+        int nChars;
+        int nLineEnds;
+    };
+
     void DoDataExchange(CDataExchange* pDX) override;
     // Called with WM_USER: lParam is the text to append, or 0 to refresh the control.
     virtual LRESULT OnAppendText(WPARAM wParam, LPARAM lParam);
     // Called when the popup is resized: the edit control fills the client area.
     afx_msg void OnSize(UINT nType, int cx, int cy);
+    // Called when the painting of appended text is due.
+    afx_msg void OnTimer(UINT_PTR nIDEvent);
 
-    int m_nLineEnds;    // line feeds in m_strLog
+    int m_nLineEnds;               // line feeds in m_strLog
+    std::deque<Entry> m_entries;   // the entries of m_strLog, oldest first
 
 private:
-    // Where m_strLog must start for it to keep within the bounds: 0, or
-    // just after a line feed and never past the start of its last line.
-    int TrimmedStart() const;
+    // An append on its way from AppendText to OnAppendText.
+    struct Appending
+    {
+        std::vector<Entry> entries;   // those of the text, oldest first
+        bool bReplacing;              // older entries were left out: nothing shown stays
+    };
+
+    // Adds nLength characters to m_strLog, as the given entries or as one,
+    // and drops the oldest entries past the bounds; returns how many
+    // characters went from the front.
+    int AddToLog(LPCWSTR pszText, int nLength, const Appending* pAppending);
+    // Shows the change in the edit control: nCut characters gone from the
+    // front of the nOldLength there were, the text added at the end.
+    void ShowAppended(int nOldLength, int nCut, LPCWSTR pszText);
+    // Paints what appends changed since the last painting: the text from
+    // m_nFirstUnpainted on, and the scroll bars from how they were drawn.
+    void PaintAppended();
+    void PaintTextFrom(int nFirstChanged);
+
+    const Appending* m_pAppending;   // the append AppendText is sending
+
+    // Appends are painted at most once a painting period; meanwhile the
+    // screen keeps the control's picture from the last painting.
+    bool m_bPaintDue;                // appended text not painted yet
+    int m_nFirstUnpainted;           // where it starts in the control's text
+    ULONGLONG m_nLastPaint;          // tick of the last painting
+    SCROLLINFO m_siVertShown;        // the scroll bars as painted last
+    SCROLLINFO m_siHorzShown;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -17,4 +17,10 @@ fi
 # Wine's services must not inherit the test's output pipes (CTest would wait
 # for them): make sure they run before the test starts.
 "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+# A test may ask for a file size limit (a disk that fills up), for the program
+# alone: writing past it then fails instead of ending the process.
+if [ -n "$DVV_FILE_SIZE_LIMIT_KB" ]; then
+  ulimit -f "$DVV_FILE_SIZE_LIMIT_KB"
+  trap '' XFSZ
+fi
 exec "$WINE" "$@"

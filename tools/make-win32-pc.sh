@@ -18,6 +18,7 @@ SECURITY=http://deb.debian.org/debian-security
 # Generous: creating the prefix takes about a minute when the machine is idle.
 PREFIX_SECONDS=1200
 PACKAGES="linux-image-amd64 kmod iproute2 procps tzdata xvfb xauth openbox fonts-wine
+  fonts-crosextra-carlito fonts-dejavu-core
   wine wine32:i386 libxcomposite1:i386 libxcursor1:i386 libxfixes3:i386 libxi6:i386
   libxinerama1:i386 libxrandr2:i386 libxrender1:i386 libxxf86vm1:i386"
 

@@ -43,7 +43,7 @@ source "$source/tools/win32-pc/boot.sh"
   printf 'share build %q\n' "$build"
   printf 'mkdir -p %q && mount --bind /dvv/job %q || fail "cannot mount %q"\n' "$out" "$out" "$out"
   printf 'export HOME=/root LANG=C.UTF-8 DVV_WINE=/usr/lib/wine/wine DVV_WINEPREFIX=/opt/dvv/wineprefix DVV_PC_OUT=%q\n' "$out"
-  echo '[ -f "$DVV_WINEPREFIX/.no-crash-debugger" ] || fail "the image has no Wine prefix ($DVV_WINEPREFIX)"'
+  echo '[ -f "$DVV_WINEPREFIX/system.reg" ] || fail "the image has no Wine prefix ($DVV_WINEPREFIX)"'
   printf 'cd %q\n' "$build"
   printf 'exec %q %q' "$source/tools/with-wine-session.sh" "$build"
   printf ' %q' "$@"

@@ -1,20 +1,22 @@
 #!/bin/bash
 # Sets up, builds the 64-bit viewer, the stand-in viewer control and the
 # simulated camera, registers the control in the build's own Wine prefix,
-# installs the mjpeg-http plug-in in the viewer's default plug-in folder there,
+# installs the mjpeg-http plug-in in the viewer's default plug-in folder there
+# (only when that folder has none: a plug-in already there is kept as it is),
 # starts the simulated camera on 127.0.0.1:${DVV_CAMERA_PORT:-8080} and then the
 # viewer. Log files go to build/win64/run/. Without a display everything runs
 # in a virtual X server: the viewer is connected to the camera as a user would
 # (address 127.0.0.1, the camera's port, Connect), watched for DVV_RUN_SECONDS
 # (default 15) seconds, a screenshot is saved as build/win64/run/screenshot.png,
-# and the viewer is closed as a user would close it.
+# and the viewer is closed as a user would close it. DVV_WINEPREFIX names
+# another Wine prefix to run in.
 set -e
 cd "$(dirname "$0")/.."
 tools/setup.sh
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 --target DorsaVantixViewer dorsaviewerctl simcamera viewerpilot
 
-export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="${DVV_WINEPREFIX:-$PWD/build/win64/wineprefix}" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 tools/make-wine-prefix.sh "$WINEPREFIX"
 exe="$PWD/build/win64/app/DorsaVantixViewer.exe"
@@ -23,11 +25,16 @@ camera="$PWD/build/win64/simcamera/simcamera.exe"
 pilot="$PWD/build/win64/tests/ui/viewerpilot.exe"
 port="${DVV_CAMERA_PORT:-8080}"
 "$WINE" regsvr32 /s "$("$WINE" winepath -w "$dll" 2>/dev/null)"
-# The plug-in, where the viewer's Plugin Directory starts.
+# The plug-in, where the viewer's Plugin Directory starts, unless one is
+# there already: that one may name the user's own camera, and is kept as it is.
 plugins="$WINEPREFIX/drive_c/Program Files/Dorsa/API/Libs/Debug"
 mkdir -p "$plugins"
-printf '# The simulated camera (tools/run-viewer.sh)\nurl=http://{ip}:{port}/video{channel}.mjpg\n' \
-  > "$plugins/mjpeg-http.plugin"
+if ( set -C; printf '# The simulated camera (tools/run-viewer.sh)\nurl=http://{ip}:{port}/video{channel}.mjpg\n' \
+       > "$plugins/mjpeg-http.plugin" ) 2>/dev/null; then
+  echo "Plug-in for the simulated camera written: $plugins/mjpeg-http.plugin"
+else
+  echo "Kept the plug-in already in $plugins (the simulated camera needs url=http://{ip}:{port}/video{channel}.mjpg)"
+fi
 # Let this Wine session end: the viewer's must start where its display is.
 /usr/lib/wine/wineserver -w
 

@@ -4,8 +4,8 @@
 # nothing that is already there. Needs root (or sudo) only when something is missing.
 set -e
 PKGS="cmake g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-      googletest wine wine64 xvfb xauth openbox fonts-wine imagemagick binutils-mingw-w64-i686
-      nasm dpkg-dev qemu-system-x86 debootstrap e2fsprogs"
+      googletest wine wine64 xvfb xauth openbox fonts-wine fonts-crosextra-carlito fonts-dejavu-core
+      imagemagick binutils-mingw-w64-i686 nasm dpkg-dev qemu-system-x86 debootstrap e2fsprogs"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -4,10 +4,14 @@
 #include <afxcmn.h>
 #include <afxdialogex.h>
 #include <afxeditbrowsectrl.h>
+#include <shlobj.h>
 #include <gtest/gtest.h>
 #include <messageboxwatcher.h>
 
 #include "afxtestres.h"
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -95,22 +99,58 @@ TEST(PanelControls, EditBrowseTakesFolderModeFromTheInitData)
     dlg.DestroyWindow();
 }
 
+// Stops at the first tree view among a window's children.
+static BOOL CALLBACK FindTree(HWND hWnd, LPARAM lParam)
+{
+    WCHAR szClass[32] = L"";
+    ::GetClassNameW(hWnd, szClass, 32);
+    if (lstrcmpiW(szClass, WC_TREEVIEWW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
+// Whether the picker's folder tree shows its selected folder wholly.
+static bool SelectionInView(HWND hPicker)
+{
+    HWND hTree = NULL;
+    ::EnumChildWindows(hPicker, FindTree, reinterpret_cast<LPARAM>(&hTree));
+    HTREEITEM hItem = hTree ? TreeView_GetSelection(hTree) : NULL;
+    RECT rcItem = {}, rcView = {};
+    return hItem && TreeView_GetItemRect(hTree, hItem, &rcItem, FALSE) && ::GetClientRect(hTree, &rcView) &&
+           rcItem.top >= rcView.top && rcItem.bottom <= rcView.bottom;
+}
+
 TEST(PanelControls, BrowseButtonPicksAFolderWithTheShellsPicker)
 {
     CPanelDlg dlg;
     ASSERT_TRUE(dlg.Create(IDD_AFXPANEL));
-    WCHAR szWindows[MAX_PATH];
-    ::GetWindowsDirectoryW(szWindows, MAX_PATH);
-    dlg.SetDlgItemText(IDC_AFXPANEL_BROWSE, szWindows);
+    // A folder deep enough to lie below the tree's first view, given as a
+    // user may type it, with a backslash at the end.
+    WCHAR szFolder[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, szFolder);
+    wcscat(szFolder, L"dvv picker\\one\\two\\three\\four");
+    ASSERT_EQ(ERROR_SUCCESS, ::SHCreateDirectoryExW(NULL, szFolder, NULL));
+    dlg.SetDlgItemText(IDC_AFXPANEL_BROWSE, CString(szFolder) + L"\\");
 
-    // The picker opens on the folder in the box; OK takes that folder.
-    MessageBoxWatcher picker(L"Browse for Folder");
+    // The picker opens with the folder in the box selected and in view; OK takes that folder.
+    std::atomic<bool> bFound{ false }, bInView{ false };
+    std::thread picker([&] {
+        HWND hPicker = NULL;
+        for (int i = 0; i < 1000 && !bInView; ++i, ::Sleep(20)) {
+            hPicker = ::FindWindowW(L"#32770", L"Browse for Folder");
+            bFound = bFound || hPicker;
+            bInView = hPicker && SelectionInView(hPicker);
+        }
+        ::PostMessageW(hPicker, WM_COMMAND, IDOK, 0);
+    });
     dlg.m_browse.SendMessage(WM_NCLBUTTONDOWN, HTBORDER, 0);
-    picker.Join();
-    EXPECT_TRUE(picker.m_bFound);
+    picker.join();
+    EXPECT_TRUE(bFound);
+    EXPECT_TRUE(bInView);
     CString text;
     dlg.GetDlgItemText(IDC_AFXPANEL_BROWSE, text);
-    EXPECT_EQ(0, lstrcmpiW(szWindows, text)) << text.GetString();
+    EXPECT_EQ(0, lstrcmpiW(szFolder, text)) << text.GetString();
 
     // A box without folder mode has no button: nothing opens.
     MessageBoxWatcher none(L"Browse for Folder");
@@ -118,6 +158,8 @@ TEST(PanelControls, BrowseButtonPicksAFolderWithTheShellsPicker)
     none.Join();
     EXPECT_FALSE(none.m_bFound);
     dlg.DestroyWindow();
+    for (std::wstring str = szFolder; str.find(L"dvv picker") != std::wstring::npos; str.resize(str.rfind(L'\\')))
+        ::RemoveDirectoryW(str.c_str());
 }
 
 TEST(PanelControls, AddressFieldsFirstToLastBlankAsZero)

@@ -56,6 +56,7 @@ public:
     ~CBenchLogThread() override { ::CloseHandle(m_hMark); }
     using CAppLogThread::m_csQueue;
     using CAppLogThread::m_dlgLog;
+    using CAppLogThread::m_strLogFileName;
     bool m_bPopup;
     HANDLE m_hMark;
     HHOOK m_hHook = NULL;
@@ -221,6 +222,27 @@ void DrainThroughput(bool bPopup, int nLines, int nShown = 0)
     printf("\n");
 }
 
+// How many of the flood's lines the file holds, and how many it says were
+// dropped at the queue's bound.
+void CountFloodLines(const CString& strName, long long& nInFile, long long& nDropped)
+{
+    nInFile = nDropped = 0;
+    FILE* f = _wfopen(strName, L"rb");
+    if (!f)
+        return;
+    char line[256];
+    while (fgets(line, sizeof line, f)) {
+        const char* pszMessage = strstr(line, "]: ");
+        if (!pszMessage)
+            continue;
+        if (!strncmp(pszMessage, "]: flood line at ", 17))
+            ++nInFile;
+        else if (strstr(pszMessage, " dropped because the log queue was full"))
+            nDropped += _atoi64(pszMessage + 3);
+    }
+    fclose(f);
+}
+
 // Writers log as fast as they can for a while, the popup shown: how many
 // lines a second reach the file, and how old the oldest line of each popup
 // append (made after its drain was flushed to the file) was by then.
@@ -249,9 +271,14 @@ void SustainedFlood(int nThreads, DWORD dwMs)
         w.join();
     p->WaitServed();
     double dSeconds = Ns(Now() - t0) / 1e9;
+    const CString strName = p->m_strLogFileName;
     Stop(p);
     AfxSetTraceSink(NULL);
+    long long nInFile, nDropped;
+    CountFloodLines(strName, nInFile, nDropped);
     Percentiles r = Summarise(g_appendLagNs);
+    printf("Sustained flood, popup shown, %d writers: %lld lines in the file, %lld dropped at the queue's bound\n",
+           nThreads, nInFile, nDropped);
     printf("Sustained flood, popup shown, %d writers: %lld lines in %6.3f s = %9.0f lines/s; "
            "%zu appends, oldest line median %6.0f ms, max %6.0f ms behind\n",
            nThreads, nWritten.load(), dSeconds, nWritten / dSeconds, g_appendLagNs.size(), r.dMedian / 1e6,
@@ -349,11 +376,13 @@ void PopupAppendCost()
         dlg.ShowWindow(SW_HIDE);   // filled hidden, in drain-sized pieces, to keep the run short
         while (nShown < nTarget) {
             CString s, line;
+            std::vector<int> entryStarts;
             for (int i = 0; i < 1000 && nShown < nTarget; ++i, ++nShown) {
                 line.Format(L"[2026-12-06 03:45:29 (+123.4567 ms)]: filler line %d\n", nShown);
+                entryStarts.push_back(s.GetLength());
                 s += line;
             }
-            dlg.AppendText(s);
+            dlg.AppendText(s, entryStarts);
         }
         dlg.ShowWindow(SW_SHOW);
         ::UpdateWindow(dlg.m_hWnd);

@@ -202,12 +202,40 @@ TEST_F(DispatchTest, JournalRecordsEachCallAsReceived)
     const std::vector<std::string> expected = {
         "2 StartStream(BSTR:\"NOW\", BSTR:\"INFINITE\", BSTR:\"192.168.1.20\", BSTR:\"80\", "
         "BSTR:\"1\", BSTR:null, BSTR:null, BSTR:null)",
+        "Picture says: Simulated picture: no plug-in folder was given for session " + strId,
         "6 PlayForward(BSTR:\"" + strId + "\", R4:1)",
         "6 PlayForward(BSTR:\"" + strId + "\", R4:0.25)",
         "3 StopStream(VT3)",
         "1 SetPluginPath(BSTR:\"C:\\Caf\xc3\xa9\")",
     };
     EXPECT_EQ(expected, ReadLines(strJournal));
+}
+
+TEST_F(DispatchTest, ASimulatedPictureSaysWhyThereIsNoCamera)
+{
+    CTempFolder folder;
+    const std::wstring strJournal = folder.File(L"journal.txt");
+    const std::wstring strMissing = folder.File(L"missing");
+    CScopedSwitch journal(L"DORSA_STANDIN_JOURNAL", strJournal.c_str());
+
+    CallMethod(m_pDisp, DISPID_DORSA_SETPLUGINPATH, { CArg::Text(strMissing.c_str()) });
+    const std::wstring strFirst = StartedSession();
+    CallMethod(m_pDisp, DISPID_DORSA_SETPLUGINPATH, { CArg::Text(folder.Path().c_str()) });
+    const std::wstring strSecond = StartedSession();
+
+    // The temporary folder's path and the IDs are plain ASCII.
+    const auto narrow = [](const std::wstring& str) { return std::string(str.begin(), str.end()); };
+    std::vector<std::string> says;
+    for (const std::string& strLine : ReadLines(strJournal))
+        if (strLine.rfind("Picture says: ", 0) == 0)
+            says.push_back(strLine);
+    const std::vector<std::string> expected = {
+        "Picture says: Simulated picture: the folder " + narrow(strMissing) + " does not exist for session " +
+            narrow(strFirst),
+        "Picture says: Simulated picture: no mjpeg-http.plugin in " + narrow(folder.Path()) + " for session " +
+            narrow(strSecond),
+    };
+    EXPECT_EQ(expected, says);
 }
 
 TEST_F(DispatchTest, FailSwitchRaisesADispatchExceptionForThatMethodOnly)

@@ -501,6 +501,8 @@ TEST_F(StreamTest, RefusedConnectionIsRetriedWithGrowingPauses)
     EXPECT_TRUE(WaitForPictureSaying(strRefused + " Trying again in 1 s."));
     EXPECT_TRUE(WaitForPictureSaying(strRefused + " Trying again in 2 s."));
     EXPECT_TRUE(WaitForPictureSaying(strRefused + " Trying again in 4 s."));
+    // A pause counts down its seconds, so a waiting stream doesn't look stuck.
+    EXPECT_TRUE(WaitForPictureSaying(strRefused + " Trying again in 3 s."));
     // Once the camera listens again, the pictures come.
     m_camera.SetFault(CSimCamera::FAULT_NONE);
     EXPECT_TRUE(WaitForEvents(2, 20000));

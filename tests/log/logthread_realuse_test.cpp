@@ -29,14 +29,19 @@ std::vector<std::string> MessagesAfterHeaders(const CString& strName)
 }
 
 // A modal loop runs on the logging thread: lines are still drained while it
-// runs, and the quit request still ends the thread.
-void CheckModalLoop(ProbeModalLoop loop)
+// runs, and the quit request still ends the thread; so too when the thread
+// could not make its mailbox.
+void CheckModalLoop(ProbeModalLoop loop, bool bRefuseMailbox = false)
 {
-    CProbeLogThread* p = CProbeLogThread::Start(true, 20000, false);
+    CProbeLogThread* p = new CProbeLogThread;
+    p->m_bRefuseMailbox = bRefuseMailbox;
+    p->CreateNewThread(true, 20000, false);
     CString strName = p->m_strLogFileName;
+    ASSERT_EQ(bRefuseMailbox, p->m_hWndMailbox == NULL);
     for (int i = 0; i < 100; ++i)   // enough for the popup to scroll
         p->WriteLine(CString(L"filler"));
     ASSERT_TRUE(p->Sync());
+    ASSERT_TRUE(FileHas(strName, "]: filler\r\n"));
     ASSERT_TRUE(p->PostToThread(WM_PROBE_MODAL, loop, 0));
     ASSERT_TRUE(WaitFor([&] { return p->m_nModal != 0; }, 10000));
 
@@ -69,6 +74,12 @@ TEST_F(LogThreadTest, ScrollingThePopupNeitherHoldsLinesNorTheQuit) { CheckModal
 TEST_F(LogThreadTest, ALoopThatSwallowsTheQuitMessageNeitherHoldsLinesNorTheQuit)
 {
     CheckModalLoop(PROBE_LOOP_SWALLOWING_QUIT);
+}
+
+TEST_F(LogThreadTest, WithoutItsMailboxTheThreadStillDrainsAlsoDuringAMessageBox)
+{
+    CheckModalLoop(PROBE_MESSAGE_BOX, true);
+    EXPECT_TRUE(TraceHas("Failed to create the logging thread's mailbox"));
 }
 
 TEST_F(LogThreadTest, ALineQueuedBeforeTheStartIsWritten)
@@ -179,6 +190,10 @@ TEST_F(LogThreadTest, After200000LinesThePopupHoldsItsBoundAndMemoryStaysLow)
     CProbeLogThread* p = CProbeLogThread::Start(true, 20000, false);
     CString strName = p->m_strLogFileName;
     const int kLines = 200000;
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc));
+    const SIZE_T nBefore = pmc.WorkingSetSize;
     // Long drains first (each longer than the popup keeps), then short ones,
     // which trim the popup a chunk at a time.
     int nWritten = 0;
@@ -192,10 +207,10 @@ TEST_F(LogThreadTest, After200000LinesThePopupHoldsItsBoundAndMemoryStaysLow)
         ASSERT_TRUE(p->Sync());
     }
 
-    PROCESS_MEMORY_COUNTERS pmc = {};
-    pmc.cb = sizeof pmc;
+    // What they added, not what the process holds: earlier tests of this
+    // process may have left its heap large.
     ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc));
-    EXPECT_LT(pmc.WorkingSetSize, SIZE_T(100) << 20);
+    EXPECT_LT(pmc.WorkingSetSize, nBefore + (SIZE_T(40) << 20));
 
     const CString strShown = PopupText(p->m_dlgLog.m_hWnd);
     EXPECT_TRUE(strShown == p->m_dlgLog.m_strLog);
@@ -219,4 +234,86 @@ TEST_F(LogThreadTest, After200000LinesThePopupHoldsItsBoundAndMemoryStaysLow)
     EXPECT_EQ(0u, p->ShutdownInstance(true, 60000));
     delete p;
     EXPECT_EQ(size_t(3 + kLines), ReadLines(strName).size());
+}
+
+TEST_F(LogThreadTest, MultiLineEntriesAtThePopupsTrimEdgeStayWhole)
+{
+    CProbeLogThread* p = CProbeLogThread::Start(true, 20000, false);
+    HWND hPopup = p->m_dlgLog.m_hWnd;
+    ::ShowWindow(hPopup, SW_HIDE);   // hidden: only quicker under a virtual display
+    const int kLinesPerEntry = 7;
+    int nEntries = 0;
+    // Drains of several sizes take the popup past its bounds again and again.
+    for (int nBatch : { 300, 500, 700, 40, 900 }) {
+        for (int i = 0; i < nBatch; ++i, ++nEntries) {
+            CString s;
+            s.Format(L"entry %d line 0", nEntries);
+            for (int k = 1; k < kLinesPerEntry; ++k)
+                s.AppendFormat(L"\nentry %d line %d", nEntries, k);
+            p->WriteLine(s);
+        }
+        ASSERT_TRUE(p->Sync());
+        const CString strShown = PopupText(hPopup);
+        ASSERT_TRUE(strShown == p->m_dlgLog.m_strLog);
+        // Whole entries from the first line on (the header lines until they
+        // go), in order, the newest last.
+        std::vector<std::string> lines;
+        std::string shown = Narrow(strShown), message;
+        for (size_t pos = 0, end; (end = shown.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+            lines.push_back(shown.substr(pos, end - pos));
+        ASSERT_LE(lines.size(), size_t(CLoggingDlg::kMaxLines));
+        while (!lines.empty() && SplitLogLine(lines[0], message) && message.find("entry ") != 0)
+            lines.erase(lines.begin());
+        ASSERT_EQ(0u, lines.size() % kLinesPerEntry) << "after " << nEntries << " entries";
+        const int nFirst = nEntries - int(lines.size() / kLinesPerEntry);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            message = lines[i];
+            if (i % kLinesPerEntry == 0) {
+                ASSERT_TRUE(SplitLogLine(lines[i], message)) << lines[i];
+            }
+            ASSERT_EQ("entry " + std::to_string(nFirst + int(i / kLinesPerEntry)) + " line " +
+                          std::to_string(i % kLinesPerEntry),
+                      message);
+        }
+    }
+    // A drain whose older entry the popup can't keep beside its newest
+    // leaves nothing older in view either: the popup never shows a gap.
+    ASSERT_TRUE(p->Hold());
+    p->WriteLine(CString(L'a', CLoggingDlg::kMaxChars / 2));
+    p->WriteLine(CString(L'b', CLoggingDlg::kMaxChars / 10 * 6));
+    p->Release();
+    ASSERT_TRUE(p->Sync());
+    const std::string shown = Narrow(PopupText(hPopup));
+    std::string message;
+    ASSERT_TRUE(SplitLogLine(shown.substr(0, shown.find("\r\n")), message));
+    EXPECT_EQ(std::string::npos, message.find_first_not_of('b')) << "first shown: " << message.substr(0, 60);
+    EXPECT_EQ(size_t(CLoggingDlg::kMaxChars / 10 * 6), message.size());
+    EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
+    delete p;
+}
+
+TEST_F(LogThreadInItsOwnProcess, ADrainOf2500EntriesOf8000CharactersKeepsThePeakWorkingSetLow)
+{
+    CProbeLogThread* p = CProbeLogThread::Start(true, 20000, false);
+    CString strName = p->m_strLogFileName;
+    ASSERT_TRUE(p->Sync());
+    ASSERT_TRUE(p->Hold());
+    for (int i = 0; i < 2500; ++i)
+        p->WriteLine(CString(WCHAR(L'a' + i % 26), 8000));
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc));
+    const SIZE_T nQueued = pmc.WorkingSetSize;   // the most this process has held before the drain
+    p->Release();
+    ASSERT_TRUE(p->Sync());
+    ASSERT_TRUE(::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc));
+    printf("Working set with 2,500 entries of 8,000 characters queued: %.1f MB; peak through their drain: %.1f MB\n",
+           nQueued / 1048576.0, pmc.PeakWorkingSetSize / 1048576.0);
+    // The entries themselves take 40 MB; the drain may add a few copies of
+    // what the popup keeps (1,000,000 characters), not of the whole drain.
+    EXPECT_LT(pmc.PeakWorkingSetSize, nQueued + (SIZE_T(32) << 20));
+    EXPECT_LE(p->m_dlgLog.m_strLog.GetLength(), CLoggingDlg::kMaxChars);
+    EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
+    delete p;
+    EXPECT_EQ(size_t(3 + 2500), ReadLines(strName).size());
 }

@@ -32,6 +32,7 @@ public:
     using CAppLogThread::m_csQueue;
     using CAppLogThread::m_dlgLog;
     using CAppLogThread::m_evInitialized;
+    using CAppLogThread::m_hWndMailbox;
     using CAppLogThread::m_queue;
     using CAppLogThread::m_strLogFileName;
 
@@ -50,6 +51,8 @@ public:
     std::atomic<int> m_nModal{ 0 };   // 1 while the probe's modal loop runs, 2 once it has returned
     int m_nExitCode = 0;        // returned instead of the framework's result, if not 0
     HOOKPROC m_pfnPopupHook = NULL;   // a WH_CALLWNDPROC hook for the logging thread
+    bool m_bHoldStart = false;        // the start waits for Release()
+    bool m_bRefuseMailbox = false;    // the logging thread can't make its mailbox
 
     BOOL InitInstance() override;
     int ExitInstance() override;
@@ -60,6 +63,7 @@ protected:
     afx_msg void OnHold(WPARAM, LPARAM);
     afx_msg void OnModal(WPARAM wParam, LPARAM);
     HHOOK m_hHook = NULL;
+    HHOOK m_hRefusingHook = NULL;
     DECLARE_MESSAGE_MAP()
 };
 
@@ -71,6 +75,13 @@ protected:
     void TearDown() override;
     TempWorkingDirectory m_workDir;
     CString m_strDir;
+};
+
+// Tests that need a process of their own, each run apart by its own CTest
+// entry (the rest of the run leaves them out): a file size limit, a peak
+// working set of their own.
+class LogThreadInItsOwnProcess : public LogThreadTest
+{
 };
 
 // Polls bDone every 20 ms for up to nTimeoutMs; returns bDone().

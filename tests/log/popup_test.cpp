@@ -164,12 +164,14 @@ TEST_F(PopupTest, LongLogStaysWholeAndTheViewStartsAtTheFirstLine)
 
 namespace {
 
-// Lines "line <n>\n" numbered from nFirst.
-CString NumberedLines(int nFirst, int nCount)
+// Lines "line <n>\n" numbered from nFirst, each an entry; where each begins.
+CString NumberedLines(int nFirst, int nCount, std::vector<int>& entryStarts)
 {
     CString text, line;
+    entryStarts.clear();
     for (int i = 0; i < nCount; ++i) {
         line.Format(L"line %d\n", nFirst + i);
+        entryStarts.push_back(text.GetLength());
         text += line;
     }
     return text;
@@ -204,8 +206,9 @@ TEST_F(PopupTest, KeepsOnlyTheNewestWholeLinesWithinItsBound)
     m_dlg.MoveWindow(0, 0, 600, 200);
     int nNext = 0;
     bool bTrimmed = false;
+    std::vector<int> entryStarts;
     for (int nCount : { 1, 7, 333, 2999, CLoggingDlg::kMaxLines + 1234, 1, 500, 1200, 3 }) {
-        m_dlg.AppendText(NumberedLines(nNext, nCount));
+        m_dlg.AppendText(NumberedLines(nNext, nCount, entryStarts), entryStarts);
         nNext += nCount;
         ASSERT_TRUE(m_dlg.m_strLog == EditText(m_dlg)) << "after " << nNext << " lines";
         int nLines = CheckNumberedRun(m_dlg.m_strLog, nNext - 1);
@@ -251,4 +254,55 @@ TEST_F(PopupTest, LongLinesAreKeptWholeAndCountTowardsTheCharacterBound)
     m_dlg.AppendText(L" line\n");
     EXPECT_TRUE(CString(L"open line\r\n") == m_dlg.m_strLog);
     EXPECT_TRUE(m_dlg.m_strLog == EditText(m_dlg));
+}
+
+namespace {
+
+// The edit control's client area as it is on the screen (its window's
+// surface), or as the control paints its text now.
+std::vector<DWORD> ClientPixels(const CLoggingDlg& dlg, bool bAsPaintedNow)
+{
+    CRect rc;
+    dlg.m_editLog.GetClientRect(&rc);
+    HDC hdc = ::GetDC(dlg.m_editLog.m_hWnd);
+    HDC hdcMem = ::CreateCompatibleDC(hdc);
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader = { sizeof(BITMAPINFOHEADER), rc.Width(), -rc.Height(), 1, 32, BI_RGB, 0, 0, 0, 0, 0 };
+    void* pvBits = NULL;
+    HBITMAP hbm = ::CreateDIBSection(hdc, &bmi, DIB_RGB_COLORS, &pvBits, NULL, 0);
+    HGDIOBJ hOld = ::SelectObject(hdcMem, hbm);
+    if (bAsPaintedNow)
+        dlg.m_editLog.SendMessage(WM_PRINTCLIENT, WPARAM(hdcMem), PRF_CLIENT);
+    else
+        ::BitBlt(hdcMem, 0, 0, rc.Width(), rc.Height(), hdc, 0, 0, SRCCOPY);
+    ::GdiFlush();
+    const DWORD* p = static_cast<const DWORD*>(pvBits);
+    std::vector<DWORD> pixels(p, p + rc.Width() * rc.Height());
+    ::SelectObject(hdcMem, hOld);
+    ::DeleteObject(hbm);
+    ::DeleteDC(hdcMem);
+    ::ReleaseDC(dlg.m_editLog.m_hWnd, hdc);
+    return pixels;
+}
+
+} // namespace
+
+TEST_F(PopupTest, AppendsInQuickSuccessionAreAllPaintedOnceTheyStop)
+{
+    m_dlg.MoveWindow(0, 0, 400, 120);
+    m_dlg.ShowWindow(SW_SHOW);
+    PumpPending();
+    // Painting may wait for a while after an append; what is on the screen
+    // then catches up with the text without another append.
+    for (int i = 0; i < 3; ++i) {
+        CString line;
+        line.Format(L"line %d in a quick run\n", i);
+        m_dlg.AppendText(line);
+    }
+    const ULONGLONG nGiveUp = ::GetTickCount64() + 120000;
+    while (ClientPixels(m_dlg, false) != ClientPixels(m_dlg, true) && ::GetTickCount64() < nGiveUp) {
+        ::MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+        PumpPending();
+    }
+    EXPECT_TRUE(ClientPixels(m_dlg, false) == ClientPixels(m_dlg, true));
 }

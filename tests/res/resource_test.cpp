@@ -210,3 +210,77 @@ TEST(VersionBlock, VersionNamesAndType)
     EXPECT_EQ(L"DorsaVantixViewer.exe", value(L"InternalName"));
     EXPECT_EQ(L"DorsaVantixViewer.exe", value(L"OriginalFilename"));
 }
+
+namespace {
+
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// A hidden dialog made from template id with none of its controls: the font
+// and dialog units the dialog manager gives it with the fonts at hand.
+HWND EmptyDialogOf(int id)
+{
+    DWORD size = 0;
+    const BYTE* p = Res(id, 5, &size);
+    if (!p || size < 26)
+        return NULL;
+    std::vector<BYTE> copy(p, p + size);
+    *reinterpret_cast<DWORD*>(&copy[12]) &= ~DWORD(WS_VISIBLE);
+    *reinterpret_cast<WORD*>(&copy[16]) = 0;
+    return ::CreateDialogIndirectParamW(::GetModuleHandleW(NULL), reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()),
+                                        NULL, NoDialogProc, 0);
+}
+
+std::wstring FaceOf(HDC hdc)
+{
+    wchar_t szFace[LF_FACESIZE] = L"";
+    ::GetTextFaceW(hdc, LF_FACESIZE, szFace);
+    return szFace;
+}
+
+} // namespace
+
+// Labels and buttons keep their whole text in the dialog's font: a label
+// too narrow wraps, and its second line is cut off.
+TEST(DialogFonts, EveryLabelFitsItsPlace)
+{
+    for (int id : { IDD_VIEWER_DIALOG, IDD_ABOUTBOX }) {
+        HWND hDlg = EmptyDialogOf(id);
+        ASSERT_NE(HWND(NULL), hDlg);
+        HDC hdc = ::GetDC(hDlg);
+        HGDIOBJ hOld = ::SelectObject(hdc, reinterpret_cast<HFONT>(::SendMessageW(hDlg, WM_GETFONT, 0, 0)));
+        for (const Item& item : Parse(id).items) {
+            const bool bLabel = _wcsicmp(item.cls.c_str(), L"STATIC") == 0 && (item.style & SS_TYPEMASK) == SS_LEFT;
+            const bool bPush = _wcsicmp(item.cls.c_str(), L"BUTTON") == 0 && (item.style & BS_TYPEMASK) <= BS_DEFPUSHBUTTON;
+            if (item.text.empty() || (!bLabel && !bPush))
+                continue;
+            RECT rcPlace = { item.x, item.y, item.x + item.cx, item.y + item.cy };
+            ::MapDialogRect(hDlg, &rcPlace);
+            RECT rcText = { 0, 0, rcPlace.right - rcPlace.left, 0 };
+            ::DrawTextW(hdc, item.text.c_str(), -1, &rcText,
+                        DT_CALCRECT | DT_NOPREFIX | (bLabel ? DT_WORDBREAK : DT_SINGLELINE));
+            const LONG cxRoom = rcPlace.right - rcPlace.left - (bPush ? 2 * ::GetSystemMetrics(SM_CXEDGE) : 0);
+            const std::string strWhat = testing::PrintToString(item.text) + " in " + testing::PrintToString(FaceOf(hdc));
+            EXPECT_LE(rcText.right, cxRoom) << strWhat;
+            EXPECT_LE(rcText.bottom, rcPlace.bottom - rcPlace.top) << strWhat << " wraps";
+        }
+        ::SelectObject(hdc, hOld);
+        ::ReleaseDC(hDlg, hdc);
+        ::DestroyWindow(hDlg);
+    }
+}
+
+// The log's columns line up only in a font whose characters are all as wide.
+TEST(DialogFonts, TheLogIsMonospaced)
+{
+    HWND hDlg = EmptyDialogOf(IDD_APP_LOG);
+    ASSERT_NE(HWND(NULL), hDlg);
+    HDC hdc = ::GetDC(hDlg);
+    HGDIOBJ hOld = ::SelectObject(hdc, reinterpret_cast<HFONT>(::SendMessageW(hDlg, WM_GETFONT, 0, 0)));
+    INT cxNarrow = 0, cxWide = 0;
+    ::GetCharWidth32W(hdc, L'i', L'i', &cxNarrow);
+    ::GetCharWidth32W(hdc, L'W', L'W', &cxWide);
+    EXPECT_EQ(cxWide, cxNarrow) << "face " << testing::PrintToString(FaceOf(hdc));
+    ::SelectObject(hdc, hOld);
+    ::ReleaseDC(hDlg, hdc);
+    ::DestroyWindow(hDlg);
+}

@@ -60,6 +60,36 @@ bool WaitForPopupText(const ViewerDriver& driver, const std::wstring& text, DWOR
     return false;
 }
 
+// Dark pixels in the rectangle of the screen: text drawn there.
+int InkOnScreen(const RECT& rc)
+{
+    const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
+    if (cx <= 0 || cy <= 0)
+        return 0;
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+    bmi.bmiHeader.biWidth = cx;
+    bmi.bmiHeader.biHeight = -cy;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    void* pBits = nullptr;
+    HDC hdcScreen = ::GetDC(NULL);
+    HDC hdcMem = ::CreateCompatibleDC(hdcScreen);
+    HBITMAP hbm = ::CreateDIBSection(hdcScreen, &bmi, DIB_RGB_COLORS, &pBits, NULL, 0);
+    HGDIOBJ hOld = ::SelectObject(hdcMem, hbm);
+    ::BitBlt(hdcMem, 0, 0, cx, cy, hdcScreen, rc.left, rc.top, SRCCOPY);
+    ::GdiFlush();
+    int nInk = 0;
+    const BYTE* pb = static_cast<const BYTE*>(pBits);
+    for (int i = 0; pb && i < cx * cy; ++i, pb += 4)
+        nInk += pb[0] + pb[1] + pb[2] < 3 * 96;
+    ::SelectObject(hdcMem, hOld);
+    ::DeleteObject(hbm);
+    ::DeleteDC(hdcMem);
+    ::ReleaseDC(NULL, hdcScreen);
+    return nInk;
+}
+
 std::vector<std::wstring> StartingWith(const std::vector<std::wstring>& lines, const std::wstring& prefix)
 {
     std::vector<std::wstring> found;
@@ -126,6 +156,50 @@ TEST_F(CameraUiTest, TenSecondsOfTheCameraLogOneLinePerPicture)
     unsigned nReceived = 0, nShown = 0;
     ASSERT_EQ(2, sscanf(itFrames->c_str(), "Frames: received %u, shown %u", &nReceived, &nShown)) << *itFrames;
     EXPECT_EQ(events.size(), nShown);
+}
+
+// The popup stays readable while a camera's pictures are logged: pictures of
+// it taken ten times a second are never blank and show the log from its first
+// line, and the file has a line for every picture shown.
+TEST_F(CameraUiTest, ThePopupIsNeverBlankWhileTheCameraPlays)
+{
+    ViewerDriver driver;
+    LaunchAndConnect(driver, CSimCamera::FAULT_NONE);
+    ASSERT_GE(driver.WaitForLogLines(kTimeStampEvent, 1), 1);
+    const HWND hEdit = ::GetDlgItem(driver.FindProcessWindow(L"Starting Dorsa Vantix Viewer..."), 1001);
+    ASSERT_NE(HWND(NULL), hEdit);
+    RECT rcText;
+    ::GetClientRect(hEdit, &rcText);
+    ::MapWindowPoints(hEdit, NULL, reinterpret_cast<POINT*>(&rcText), 2);
+    int nPictures = 0, nBlank = 0, nScrolled = 0;
+    // 20 s and at least 50 pictures: a slow machine (the emulated PC) takes
+    // longer to read the screen.
+    for (const ULONGLONG nEnd = ::GetTickCount64() + 20000; ::GetTickCount64() < nEnd || nPictures < 50; ++nPictures) {
+        // Text, not an empty or a filled box.
+        const int nInk = InkOnScreen(rcText);
+        nBlank += nInk == 0 || nInk > (rcText.right - rcText.left) * (rcText.bottom - rcText.top) / 3;
+        nScrolled += ::SendMessageW(hEdit, EM_GETFIRSTVISIBLELINE, 0, 0) != 0;
+        ::Sleep(100);
+    }
+    TakeScreenshot(L"viewer-camera-popup");
+    driver.Click(1009);
+    ASSERT_EQ(1, driver.WaitForLogLines(L"Call to DorsaAPICOMViewer::StopStream", 1));
+    driver.Close();
+    EXPECT_EQ(0u, driver.WaitForExit());
+    EXPECT_EQ(0, nBlank) << "of " << nPictures << " pictures";
+    EXPECT_EQ(0, nScrolled) << "of " << nPictures << " pictures";
+
+    const std::vector<std::wstring> lines = driver.LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(L"Main window closed with response id: 2 (0x2)", lines.back());
+    const std::vector<std::string> journal = driver.Journal();
+    auto itFrames = std::find_if(journal.begin(), journal.end(),
+                                 [](const std::string& line) { return line.compare(0, 8, "Frames: ") == 0; });
+    ASSERT_NE(journal.end(), itFrames);
+    unsigned nReceived = 0, nShown = 0;
+    ASSERT_EQ(2, sscanf(itFrames->c_str(), "Frames: received %u, shown %u", &nReceived, &nShown)) << *itFrames;
+    EXPECT_GT(nShown, 0u);
+    EXPECT_EQ(StartingWith(lines, kTimeStampEvent).size(), nShown);
 }
 
 TEST_F(CameraUiTest, ClosingWhileTheCameraStallsExitsPromptly)

@@ -2,8 +2,9 @@
 // camera when there is no display, as a user would: start the viewer in a
 // folder, type 127.0.0.1 and the camera's port, press Connect, and wait for
 // the first picture. The viewer is left running; the script takes its
-// screenshot and closes it.
-//   viewerpilot <working folder> <camera port>
+// screenshot and closes it. With a plug-in folder given, that folder is
+// typed as the Plugin Directory first.
+//   viewerpilot <working folder> <camera port> [<plug-in folder>]
 #include "viewerdriver.h"
 
 #include <cstdio>
@@ -11,8 +12,8 @@
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 3) {
-        fwprintf(stderr, L"usage: viewerpilot <working folder> <camera port>\n");
+    if (argc != 3 && argc != 4) {
+        fwprintf(stderr, L"usage: viewerpilot <working folder> <camera port> [<plug-in folder>]\n");
         return 2;
     }
     const std::wstring folder = argv[1];
@@ -21,6 +22,8 @@ int wmain(int argc, wchar_t** argv)
         fwprintf(stderr, L"viewerpilot: the viewer did not start\n");
         return 1;
     }
+    if (argc == 4)
+        driver.SetText(1003, argv[3]);
     driver.SetAddress(127, 0, 0, 1);
     driver.SetText(1004, argv[2]);
     driver.Click(1008);
