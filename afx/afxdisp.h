@@ -13,6 +13,67 @@
 
 #include <vector>
 
+// An owning reference to a COM object (an interface, or a reference-counted
+// class of ours): released when replaced or destroyed. A copy made for the
+// length of a call is what keeps an object alive while the call may release
+// it elsewhere.
+template <class T> class CComRef
+{
+public:
+    CComRef() : m_p(NULL) {}
+    CComRef(T* p) : m_p(p)
+    {
+        if (m_p)
+            m_p->AddRef();
+    }
+    CComRef(const CComRef& other) : CComRef(other.m_p) {}
+    ~CComRef() { Release(); }
+    CComRef& operator=(T* p)
+    {
+        if (p)
+            p->AddRef();
+        T* pOld = m_p;
+        m_p = p;
+        if (pOld)
+            pOld->Release();
+        return *this;
+    }
+    CComRef& operator=(const CComRef& other) { return *this = other.m_p; }
+    // Lets go of the object (NULL afterwards), releasing it last.
+    void Release()
+    {
+        T* p = m_p;
+        m_p = NULL;
+        if (p)
+            p->Release();
+    }
+    // Gives up the reference without releasing it.
+    T* Detach()
+    {
+        T* p = m_p;
+        m_p = NULL;
+        return p;
+    }
+    // The place for an interface an out parameter returns; it must be empty.
+    T** Receive() { return &m_p; }
+    void** ReceiveVoid() { return reinterpret_cast<void**>(&m_p); }
+    // pUnk's interface riid (NULL and a failure when it has none or pUnk is NULL).
+    HRESULT QueryFrom(IUnknown* pUnk, REFIID riid)
+    {
+        Release();
+        return pUnk ? pUnk->QueryInterface(riid, ReceiveVoid()) : E_POINTER;
+    }
+    operator T*() const { return m_p; }
+    T* operator->() const { return m_p; }
+
+private:
+    T* m_p;
+};
+
+// Releases p once the thread's message loop next runs, outside every call in
+// progress: for an object that a call on the stack may still be running in.
+void AfxReleaseLater(IUnknown* p);
+
 // Parameter types for InvokeHelper and ON_EVENT: one VARTYPE byte per
 // parameter, concatenated; the literal's terminator ends the list.
 #define VTS_NONE ""
@@ -148,7 +209,8 @@ public:
     HRESULT CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID, IStream* pStream,
                           IStorage* pStorage, BSTR bstrLicKey, BOOL bFreezeEvents);
     // Disconnects events, closes the control without saving, leaves it and
-    // releases it; the wrapper attached to the site is detached.
+    // releases it; the wrapper attached to the site is detached. Once only:
+    // a call made while it runs returns at once.
     void ReleaseControl();
     // Makes pWnd the wrapper of this control (m_hWnd = the control's window).
     void AttachWindow(CWnd* pWnd);
@@ -166,7 +228,8 @@ public:
     // message that asked), unless it is never UI-active; its window gets the
     // focus if the control didn't take it.
     void SetFocus(LPMSG lpMsg = NULL);
-    // Holds (or lets go) the control's events through IOleControl::FreezeEvents.
+    // Holds (or lets go) the control's events through IOleControl::FreezeEvents;
+    // events the control raises while they are held are ignored.
     void FreezeEvents(BOOL bFreeze);
     // Reads the control's keys (mnemonics, Enter, Escape) from IOleControl.
     void GetControlInfo();
@@ -186,17 +249,17 @@ public:
     UINT m_nID;
     DWORD m_dwStyle;         // the item's style, whose tab stop, group and enabled bits its window takes
     RECT m_rect;             // its place, in the container's client coordinates
-    IUnknown* m_pObject;
-    IOleObject* m_pOleObject;
-    IOleInPlaceObject* m_pInPlaceObject;
-    IOleInPlaceActiveObject* m_pActiveObject; // named by the control while it is UI-active
-    IDispatch* m_pDispatch;
-    IConnectionPoint* m_pEventPoint;
+    CComRef<IUnknown> m_pObject;
+    CComRef<IOleObject> m_pOleObject;
+    CComRef<IOleInPlaceObject> m_pInPlaceObject;
+    CComRef<IOleInPlaceActiveObject> m_pActiveObject; // named by the control while it is UI-active
+    CComRef<IDispatch> m_pDispatch;
+    CComRef<IConnectionPoint> m_pEventPoint;
     DWORD m_dwEventCookie;
     IID m_iidEvents;
     DWORD m_dwMiscStatus;
     CONTROLINFO m_ctlInfo;   // the keys the control declared
-    BOOL m_bEventsFrozen;
+    BOOL m_bEventsFrozen;    // the container ignores the control's events meanwhile
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -323,6 +386,7 @@ private:
 
     ~COleControlSite();
     HRESULT LoadState(IStream* pStream, IStorage* pStorage);
+    HRESULT LoadOrInitNew(IStream* pStream, IStorage* pStorage);
     HRESULT ConnectEvents();
     HRESULT OnEvent(DISPID dispid, LCID lcid, DISPPARAMS* pDispParams);
     HRESULT AmbientFont(VARIANT* pVarResult) const;
@@ -334,6 +398,7 @@ private:
     void SetActiveObject(IOleInPlaceActiveObject* pActiveObject);
 
     LONG m_cRef;
+    BOOL m_bReleasing;       // ReleaseControl has begun
     XEventSink m_xEventSink;
     XInPlaceFrame m_xInPlaceFrame;
     XOleContainer m_xOleContainer;
@@ -367,6 +432,9 @@ public:
     void OnFocusChanged(LPMSG lpMsg);
     // Called when a child window of the container is destroyed.
     void OnChildDestroyed(HWND hWndChild);
+    // Takes UI activation from the UI-active control, unless it is pSite;
+    // FALSE when the container is gone after the control's call.
+    BOOL UIDeactivateOthers(COleControlSite* pSite);
 
     CWnd* m_pWnd;
     std::vector<COleControlSite*> m_sites;

@@ -4,10 +4,9 @@
 #include "afxdisp.h"
 
 COleControlSite::COleControlSite(COleControlContainer* pCtrlCont)
-    : m_pCtrlCont(pCtrlCont), m_pWndCtrl(NULL), m_hWnd(NULL), m_nID(0), m_dwStyle(0), m_rect(), m_pObject(NULL),
-      m_pOleObject(NULL), m_pInPlaceObject(NULL), m_pActiveObject(NULL), m_pDispatch(NULL), m_pEventPoint(NULL),
+    : m_pCtrlCont(pCtrlCont), m_pWndCtrl(NULL), m_hWnd(NULL), m_nID(0), m_dwStyle(0), m_rect(),
       m_dwEventCookie(0), m_iidEvents(IID_NULL), m_dwMiscStatus(0), m_ctlInfo(), m_bEventsFrozen(FALSE), m_cRef(1),
-      m_xEventSink(this), m_xInPlaceFrame(this), m_xOleContainer(this)
+      m_bReleasing(FALSE), m_xEventSink(this), m_xInPlaceFrame(this), m_xOleContainer(this)
 {
 }
 
@@ -20,6 +19,10 @@ HWND COleControlSite::ContainerWindow() const
 {
     return m_pCtrlCont && m_pCtrlCont->m_pWnd ? m_pCtrlCont->m_pWnd->m_hWnd : NULL;
 }
+
+// What a method the container does not implement answers; the trace line
+// shows a control asking for it.
+#define AFX_OCC_NOTIMPL(name) (TRACE("Warning: the control container does not implement %s.\n", name), E_NOTIMPL)
 
 namespace {
 
@@ -51,11 +54,10 @@ SIZE HimetricToPixels(SIZE perInch, SIZEL sizeExtent)
 // Calls fn with the object's interface riid; FALSE when it has none.
 template <class T, class F> bool WithInterface(IUnknown* pObject, REFIID riid, F fn)
 {
-    T* p = NULL;
-    if (!pObject || FAILED(pObject->QueryInterface(riid, reinterpret_cast<void**>(&p))))
+    CComRef<T> p;
+    if (FAILED(p.QueryFrom(pObject, riid)))
         return false;
     fn(p);
-    p->Release();
     return true;
 }
 
@@ -77,14 +79,6 @@ HRESULT InitNewStorage(IPersistStorage* pPersist)
     return hr;
 }
 
-// Keeps the site alive across a call into the control, which may release it.
-struct CSiteHold
-{
-    COleControlSite* m_pSite;
-    explicit CSiteHold(COleControlSite* pSite) : m_pSite(pSite) { m_pSite->AddRef(); }
-    ~CSiteHold() { m_pSite->Release(); }
-};
-
 } // namespace
 
 // --- Creation -----------------------------------------------------------------
@@ -98,27 +92,19 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
 
     HRESULT hr;
     if (bstrLicKey) {
-        IClassFactory2* pFactory = NULL;
-        hr = ::CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, NULL, IID_IClassFactory2,
-                                reinterpret_cast<void**>(&pFactory));
-        if (SUCCEEDED(hr)) {
-            hr = pFactory->CreateInstanceLic(NULL, NULL, IID_IUnknown, bstrLicKey,
-                                             reinterpret_cast<void**>(&m_pObject));
-            pFactory->Release();
-        }
+        CComRef<IClassFactory2> pFactory;
+        hr = ::CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, NULL, IID_IClassFactory2, pFactory.ReceiveVoid());
+        if (SUCCEEDED(hr))
+            hr = pFactory->CreateInstanceLic(NULL, NULL, IID_IUnknown, bstrLicKey, m_pObject.ReceiveVoid());
     } else {
-        hr = ::CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                reinterpret_cast<void**>(&m_pObject));
+        hr = ::CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown, m_pObject.ReceiveVoid());
     }
     if (FAILED(hr)) {
-        m_pObject = NULL;
+        m_pObject.Detach();   // whatever a failed call left there is no reference
         return hr;
     }
-    hr = m_pObject->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&m_pOleObject));
-    if (FAILED(hr)) {
-        m_pOleObject = NULL;
+    if (FAILED(hr = m_pOleObject.QueryFrom(m_pObject, IID_IOleObject)))
         return hr;
-    }
     m_pOleObject->GetMiscStatus(DVASPECT_CONTENT, &m_dwMiscStatus);
     // Held before anything could raise one.
     if (bFreezeEvents)
@@ -142,8 +128,7 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
     if (FAILED(ConnectEvents()))
         TRACE("Warning: the events of control %u are not connected.\n", nID);
 
-    if (FAILED(m_pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pDispatch))))
-        m_pDispatch = NULL;
+    m_pDispatch.QueryFrom(m_pObject, IID_IDispatch);
 
     // A control invisible at run time (a timer, a connection) works without a
     // window: it is called and raises events, but is never activated.
@@ -151,11 +136,8 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
         return S_OK;
 
     // Asked for before activating, so a place the control asks for meanwhile is applied.
-    hr = m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&m_pInPlaceObject));
-    if (FAILED(hr)) {
-        m_pInPlaceObject = NULL;
+    if (FAILED(hr = m_pInPlaceObject.QueryFrom(m_pObject, IID_IOleInPlaceObject)))
         return hr;
-    }
     hr = m_pOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, NULL, this, 0, hWndParent, &m_rect);
     if (FAILED(hr))
         return hr;
@@ -170,7 +152,14 @@ HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT
 // The state saved in pStorage or pStream, or (with neither) a new start,
 // through whichever way the control persists. State in a form the control
 // can't load fails it (E_NOINTERFACE): it is never replaced by a new start.
+// A new start answered with E_NOTIMPL means there is nothing to initialise.
 HRESULT COleControlSite::LoadState(IStream* pStream, IStorage* pStorage)
+{
+    const HRESULT hr = LoadOrInitNew(pStream, pStorage);
+    return hr == E_NOTIMPL && !pStream && !pStorage ? S_OK : hr;
+}
+
+HRESULT COleControlSite::LoadOrInitNew(IStream* pStream, IStorage* pStorage)
 {
     HRESULT hr = E_NOINTERFACE;
     if (pStorage) {
@@ -256,49 +245,43 @@ HRESULT COleControlSite::ConnectEvents()
     HRESULT hr = GetDefaultSourceIID(m_pObject, &m_iidEvents);
     if (FAILED(hr))
         return hr;
-    IConnectionPointContainer* pPoints = NULL;
-    hr = m_pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pPoints));
-    if (FAILED(hr))
+    CComRef<IConnectionPointContainer> pPoints;
+    if (FAILED(hr = pPoints.QueryFrom(m_pObject, IID_IConnectionPointContainer)))
         return hr;
-    hr = pPoints->FindConnectionPoint(m_iidEvents, &m_pEventPoint);
-    pPoints->Release();
-    if (FAILED(hr)) {
-        m_pEventPoint = NULL;
+    CComRef<IConnectionPoint> pPoint;
+    if (FAILED(hr = pPoints->FindConnectionPoint(m_iidEvents, pPoint.Receive())))
         return hr;
-    }
-    hr = m_pEventPoint->Advise(&m_xEventSink, &m_dwEventCookie);
-    if (FAILED(hr)) {
-        m_pEventPoint->Release();
-        m_pEventPoint = NULL;
-    }
+    if (SUCCEEDED(hr = pPoint->Advise(&m_xEventSink, &m_dwEventCookie)))
+        m_pEventPoint = pPoint;
     return hr;
 }
 
 // --- Release ------------------------------------------------------------------
 void COleControlSite::ReleaseControl()
 {
+    if (m_bReleasing)
+        return;
+    m_bReleasing = TRUE;
     DetachWindow();
-    if (m_pEventPoint) {
-        m_pEventPoint->Unadvise(m_dwEventCookie);
-        m_pEventPoint->Release();
-        m_pEventPoint = NULL;
-    }
-    if (m_pOleObject) {
-        m_pOleObject->Close(OLECLOSE_NOSAVE);
-        m_pOleObject->SetClientSite(NULL);
-    }
-    IUnknown** ppHeld[] = { reinterpret_cast<IUnknown**>(&m_pActiveObject),
-                            reinterpret_cast<IUnknown**>(&m_pInPlaceObject),
-                            reinterpret_cast<IUnknown**>(&m_pDispatch),
-                            reinterpret_cast<IUnknown**>(&m_pOleObject), &m_pObject };
-    for (IUnknown** pp : ppHeld) {
-        if (*pp) {
-            IUnknown* p = *pp;
-            *pp = NULL;
-            p->Release();
-        }
-    }
+    // Taken off the site first: what the control does meanwhile finds it let go.
+    CComRef<IConnectionPoint> pEventPoint = m_pEventPoint;
+    CComRef<IOleObject> pOleObject = m_pOleObject;
+    CComRef<IUnknown> pObject = m_pObject;
+    m_pEventPoint.Release();
+    m_pActiveObject.Release();
+    m_pInPlaceObject.Release();
+    m_pDispatch.Release();
+    m_pOleObject.Release();
+    m_pObject.Release();
     SetWindowHandle(NULL);
+    CComRef<COleControlSite> hold(this);   // the calls below may let go of the site
+    if (pEventPoint)
+        pEventPoint->Unadvise(m_dwEventCookie);
+    if (pOleObject) {
+        pOleObject->Close(OLECLOSE_NOSAVE);
+        pOleObject->SetClientSite(NULL);
+    }
+    SetWindowHandle(NULL);   // a window the control made meanwhile is not kept either
 }
 
 void COleControlSite::AttachWindow(CWnd* pWnd)
@@ -399,9 +382,11 @@ BOOL COleControlSite::SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, in
 // --- Focus, keys and events -------------------------------------------------------
 void COleControlSite::SetFocus(LPMSG lpMsg)
 {
-    CSiteHold hold(this);
+    CComRef<COleControlSite> hold(this);
     if (!(m_dwMiscStatus & OLEMISC_NOUIACTIVATE) && m_pOleObject) {
-        m_pOleObject->DoVerb(OLEIVERB_UIACTIVATE, lpMsg, this, 0, ContainerWindow(), &m_rect);
+        CComRef<IOleObject> pOleObject = m_pOleObject;
+        RECT rect = m_rect;
+        pOleObject->DoVerb(OLEIVERB_UIACTIVATE, lpMsg, this, 0, ContainerWindow(), &rect);
         AttachControlWindow();   // activating may have made it a new window
     }
     const HWND hWndFocus = ::GetFocus();
@@ -414,14 +399,7 @@ void COleControlSite::SetFocus(LPMSG lpMsg)
 void COleControlSite::SetActiveObject(IOleInPlaceActiveObject* pActiveObject)
 {
     // A control that keeps its site after it was let go is not held by it.
-    if (!m_pObject)
-        pActiveObject = NULL;
-    if (pActiveObject)
-        pActiveObject->AddRef();
-    IOleInPlaceActiveObject* pOld = m_pActiveObject;
-    m_pActiveObject = pActiveObject;
-    if (pOld)
-        pOld->Release();
+    m_pActiveObject = m_pObject ? pActiveObject : NULL;
 }
 
 void COleControlSite::FreezeEvents(BOOL bFreeze)
@@ -455,7 +433,7 @@ BOOL COleControlSite::IsMatchingMnemonic(LPMSG lpMsg) const
 
 void COleControlSite::SendMnemonic(LPMSG lpMsg)
 {
-    CSiteHold hold(this);
+    CComRef<COleControlSite> hold(this);
     if (!(m_dwMiscStatus & OLEMISC_NOUIACTIVATE))
         SetFocus(lpMsg);
     WithInterface<IOleControl>(m_pObject, IID_IOleControl,
@@ -493,19 +471,21 @@ STDMETHODIMP_(ULONG) COleControlSite::AddRef()
 STDMETHODIMP_(ULONG) COleControlSite::Release()
 {
     LONG cRef = ::InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
+    if (cRef == 0) {
+        m_cRef = 1;   // a hold taken while it is deleted must not delete it again
         delete this;
+    }
     return ULONG(cRef);
 }
 
 // --- IOleClientSite -----------------------------------------------------------
-STDMETHODIMP COleControlSite::SaveObject() { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::SaveObject() { return AFX_OCC_NOTIMPL("SaveObject"); }
 
 STDMETHODIMP COleControlSite::GetMoniker(DWORD, DWORD, IMoniker** ppmk)
 {
     if (ppmk)
         *ppmk = NULL;
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("GetMoniker");
 }
 
 STDMETHODIMP COleControlSite::GetContainer(IOleContainer** ppContainer)
@@ -519,7 +499,7 @@ STDMETHODIMP COleControlSite::GetContainer(IOleContainer** ppContainer)
 
 STDMETHODIMP COleControlSite::ShowObject() { return S_OK; }
 STDMETHODIMP COleControlSite::OnShowWindow(BOOL) { return S_OK; }
-STDMETHODIMP COleControlSite::RequestNewObjectLayout() { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::RequestNewObjectLayout() { return AFX_OCC_NOTIMPL("RequestNewObjectLayout"); }
 
 // --- IOleInPlaceSite ----------------------------------------------------------
 STDMETHODIMP COleControlSite::GetWindow(HWND* phwnd)
@@ -530,15 +510,17 @@ STDMETHODIMP COleControlSite::GetWindow(HWND* phwnd)
     return *phwnd ? S_OK : E_FAIL;
 }
 
-STDMETHODIMP COleControlSite::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::ContextSensitiveHelp(BOOL) { return AFX_OCC_NOTIMPL("ContextSensitiveHelp"); }
 STDMETHODIMP COleControlSite::CanInPlaceActivate() { return S_OK; }
 STDMETHODIMP COleControlSite::OnInPlaceActivate() { return S_OK; }
 
 STDMETHODIMP COleControlSite::OnUIActivate()
 {
+    CComRef<COleControlSite> hold(this);
     if (m_pCtrlCont)
         m_pCtrlCont->OnUIActivate(this);
-    AttachControlWindow();   // a control activating itself may have made a new window
+    if (m_pCtrlCont)   // still hosted after the other control was UI-deactivated
+        AttachControlWindow();   // a control activating itself may have made a new window
     return S_OK;
 }
 
@@ -562,7 +544,7 @@ STDMETHODIMP COleControlSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleI
     return S_OK;
 }
 
-STDMETHODIMP COleControlSite::Scroll(SIZE) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::Scroll(SIZE) { return AFX_OCC_NOTIMPL("Scroll"); }
 
 STDMETHODIMP COleControlSite::OnUIDeactivate(BOOL)
 {
@@ -584,7 +566,8 @@ STDMETHODIMP COleControlSite::DiscardUndoState() { return S_OK; }
 
 STDMETHODIMP COleControlSite::DeactivateAndUndo()
 {
-    return m_pInPlaceObject ? m_pInPlaceObject->UIDeactivate() : S_OK;
+    CComRef<IOleInPlaceObject> pInPlaceObject = m_pInPlaceObject;
+    return pInPlaceObject ? pInPlaceObject->UIDeactivate() : S_OK;
 }
 
 STDMETHODIMP COleControlSite::OnPosRectChange(LPCRECT lprcPosRect)
@@ -592,7 +575,9 @@ STDMETHODIMP COleControlSite::OnPosRectChange(LPCRECT lprcPosRect)
     if (!lprcPosRect)
         return E_POINTER;
     m_rect = *lprcPosRect;
-    return m_pInPlaceObject ? m_pInPlaceObject->SetObjectRects(&m_rect, &m_rect) : S_OK;
+    const RECT rect = m_rect;
+    CComRef<IOleInPlaceObject> pInPlaceObject = m_pInPlaceObject;
+    return pInPlaceObject ? pInPlaceObject->SetObjectRects(&rect, &rect) : S_OK;
 }
 
 // --- IOleInPlaceSiteEx ----------------------------------------------------------
@@ -611,19 +596,19 @@ STDMETHODIMP COleControlSite::RequestUIActivate() { return S_OK; }
 // A control that can work with or without a window takes one here.
 STDMETHODIMP COleControlSite::CanWindowlessActivate() { return S_FALSE; }
 STDMETHODIMP COleControlSite::GetCapture() { return S_FALSE; }
-STDMETHODIMP COleControlSite::SetCapture(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::SetCapture(BOOL) { return AFX_OCC_NOTIMPL("SetCapture"); }
 STDMETHODIMP COleControlSite::GetFocus() { return S_FALSE; }
-STDMETHODIMP COleControlSite::SetFocus(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::SetFocus(BOOL) { return AFX_OCC_NOTIMPL("SetFocus"); }
 
 STDMETHODIMP COleControlSite::GetDC(LPCRECT, DWORD, HDC* phDC)
 {
     if (!phDC)
         return E_POINTER;
     *phDC = NULL;
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("GetDC");
 }
 
-STDMETHODIMP COleControlSite::ReleaseDC(HDC) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::ReleaseDC(HDC) { return AFX_OCC_NOTIMPL("ReleaseDC"); }
 
 STDMETHODIMP COleControlSite::InvalidateRect(LPCRECT pRect, BOOL fErase)
 {
@@ -643,8 +628,8 @@ STDMETHODIMP COleControlSite::InvalidateRgn(HRGN hRGN, BOOL fErase)
     return S_OK;
 }
 
-STDMETHODIMP COleControlSite::ScrollRect(INT, INT, LPCRECT, LPCRECT) { return E_NOTIMPL; }
-STDMETHODIMP COleControlSite::AdjustRect(LPRECT) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::ScrollRect(INT, INT, LPCRECT, LPCRECT) { return AFX_OCC_NOTIMPL("ScrollRect"); }
+STDMETHODIMP COleControlSite::AdjustRect(LPRECT) { return AFX_OCC_NOTIMPL("AdjustRect"); }
 
 STDMETHODIMP COleControlSite::OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* plResult)
 {
@@ -666,7 +651,7 @@ STDMETHODIMP COleControlSite::GetExtendedControl(IDispatch** ppDisp)
 {
     if (ppDisp)
         *ppDisp = NULL;
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("GetExtendedControl");
 }
 
 STDMETHODIMP COleControlSite::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags)
@@ -689,7 +674,7 @@ STDMETHODIMP COleControlSite::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtf
 
 STDMETHODIMP COleControlSite::TranslateAccelerator(MSG*, DWORD) { return S_FALSE; }
 STDMETHODIMP COleControlSite::OnFocus(BOOL) { return S_OK; }
-STDMETHODIMP COleControlSite::ShowPropertyFrame() { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::ShowPropertyFrame() { return AFX_OCC_NOTIMPL("ShowPropertyFrame"); }
 
 // --- IDispatch: ambient properties --------------------------------------------
 // The container window's font (the dialog's), as a font object.
@@ -726,10 +711,10 @@ STDMETHODIMP COleControlSite::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
 {
     if (ppTInfo)
         *ppTInfo = NULL;
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("GetTypeInfo");
 }
 
-STDMETHODIMP COleControlSite::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return AFX_OCC_NOTIMPL("GetIDsOfNames"); }
 
 STDMETHODIMP COleControlSite::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS*,
                                      VARIANT* pVarResult, EXCEPINFO*, UINT*)
@@ -806,12 +791,12 @@ STDMETHODIMP COleControlSite::XEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** pp
 {
     if (ppTInfo)
         *ppTInfo = NULL;
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("GetTypeInfo");
 }
 
 STDMETHODIMP COleControlSite::XEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
 {
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("GetIDsOfNames");
 }
 
 STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD,
@@ -835,20 +820,32 @@ struct CTempMapLock
 
 HRESULT COleControlSite::OnEvent(DISPID dispid, LCID lcid, DISPPARAMS* pDispParams)
 {
-    // Nothing is routed once the events are disconnected, even when a control
-    // goes on raising them.
-    CWnd* pWnd = m_pCtrlCont && m_pEventPoint ? m_pCtrlCont->m_pWnd : NULL;
+    // Nothing is routed once the events are disconnected, nor while the
+    // container holds them, even when a control goes on raising them.
+    CWnd* pWnd = m_pCtrlCont && m_pEventPoint && !m_bEventsFrozen ? m_pCtrlCont->m_pWnd : NULL;
     if (!pWnd)
         return S_OK;
-    CTempMapLock lock;
-    // An exception must not reach the control: it is reported later, outside
-    // the control's call, and the program goes on.
+    // The handler may destroy the wrapper, the window or its object, and so
+    // let go of this site and the control while the control's call is still
+    // on the stack: both are held, and then let go of once the call is over.
+    CComRef<COleControlSite> holdSite(this);
+    CComRef<IUnknown> holdControl = m_pObject;
+    const HWND hWnd = pWnd->m_hWnd;
     HRESULT hr = S_OK;
-    try {
-        pWnd->DispatchEventToMap(m_nID, dispid, pDispParams, lcid, &hr);
-    } catch (CException* e) {
-        AfxPostEventHandlerError(e, pWnd->m_hWnd);
-    } catch (...) {
+    {
+        CTempMapLock lock;
+        // An exception must not reach the control: it is reported later,
+        // outside the control's call, and the program goes on.
+        try {
+            pWnd->DispatchEventToMap(m_nID, dispid, pDispParams, lcid, &hr);
+        } catch (CException* e) {
+            AfxPostEventHandlerError(e, hWnd);
+        } catch (...) {
+        }
+    }
+    if (m_pObject != holdControl) {
+        AfxReleaseLater(holdControl.Detach());
+        AfxReleaseLater(static_cast<IOleClientSite*>(holdSite.Detach()));
     }
     return hr;
 }
@@ -925,7 +922,7 @@ STDMETHODIMP COleControlSite::XOleContainer::ParseDisplayName(IBindCtx*, LPOLEST
         *pchEaten = 0;
     if (ppmkOut)
         *ppmkOut = NULL;
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("ParseDisplayName");
 }
 
 STDMETHODIMP COleControlSite::XOleContainer::EnumObjects(DWORD, IEnumUnknown** ppenum)
@@ -933,7 +930,7 @@ STDMETHODIMP COleControlSite::XOleContainer::EnumObjects(DWORD, IEnumUnknown** p
     if (!ppenum)
         return E_POINTER;
     *ppenum = NULL;
-    return E_NOTIMPL;
+    return AFX_OCC_NOTIMPL("EnumObjects");
 }
 
 STDMETHODIMP COleControlSite::XOleContainer::LockContainer(BOOL) { return S_OK; }
@@ -961,19 +958,30 @@ STDMETHODIMP COleControlSite::XInPlaceFrame::GetWindow(HWND* phwnd)
     return *phwnd ? S_OK : E_FAIL;
 }
 
-STDMETHODIMP COleControlSite::XInPlaceFrame::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::ContextSensitiveHelp(BOOL) { return AFX_OCC_NOTIMPL("ContextSensitiveHelp"); }
 STDMETHODIMP COleControlSite::XInPlaceFrame::GetBorder(LPRECT) { return INPLACE_E_NOTOOLSPACE; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::RequestBorderSpace(LPCBORDERWIDTHS) { return INPLACE_E_NOTOOLSPACE; }
-STDMETHODIMP COleControlSite::XInPlaceFrame::SetBorderSpace(LPCBORDERWIDTHS) { return INPLACE_E_NOTOOLSPACE; }
+// No space is given; asking for none (NULL) succeeds.
+STDMETHODIMP COleControlSite::XInPlaceFrame::SetBorderSpace(LPCBORDERWIDTHS pborderwidths)
+{
+    return pborderwidths ? INPLACE_E_NOTOOLSPACE : S_OK;
+}
 STDMETHODIMP COleControlSite::XInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR)
 {
     m_pSite->SetActiveObject(pActiveObject);
     return S_OK;
 }
 
-STDMETHODIMP COleControlSite::XInPlaceFrame::InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) { return E_NOTIMPL; }
+// The container adds no menus of its own to a shared menu.
+STDMETHODIMP COleControlSite::XInPlaceFrame::InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS lpMenuWidths)
+{
+    if (!lpMenuWidths)
+        return E_POINTER;
+    lpMenuWidths->width[0] = lpMenuWidths->width[2] = lpMenuWidths->width[4] = 0;
+    return S_OK;
+}
 STDMETHODIMP COleControlSite::XInPlaceFrame::SetMenu(HMENU, HOLEMENU, HWND) { return S_OK; }
-STDMETHODIMP COleControlSite::XInPlaceFrame::RemoveMenus(HMENU) { return E_NOTIMPL; }
+STDMETHODIMP COleControlSite::XInPlaceFrame::RemoveMenus(HMENU) { return S_OK; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::SetStatusText(LPCOLESTR) { return S_OK; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::EnableModeless(BOOL) { return S_OK; }
 STDMETHODIMP COleControlSite::XInPlaceFrame::TranslateAccelerator(LPMSG, WORD) { return S_FALSE; }

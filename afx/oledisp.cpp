@@ -91,14 +91,6 @@ struct CDispArgs
     }
 };
 
-// Keeps a COM object alive across a call that may release it elsewhere.
-template <class T> struct CKeepAlive
-{
-    T* m_p;
-    explicit CKeepAlive(T* p) : m_p(p) { m_p->AddRef(); }
-    ~CKeepAlive() { m_p->Release(); }
-};
-
 } // namespace
 
 // The types InvokeHelper passes and returns, besides VT_EMPTY for no result.
@@ -170,9 +162,11 @@ void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet,
     UINT nArgErr = UINT(-1);
     HRESULT hr;
     {
-        // The control may close the dialog, and so release itself, while it works.
-        CKeepAlive<IDispatch> keepControl(m_pDispatch);
-        hr = keepControl.m_p->Invoke(dwDispID, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &dispParams,
+        // The control may close the dialog, and so release itself and this
+        // site, while it works; nothing of the site is used after the call.
+        CComRef<COleControlSite> holdSite(this);
+        CComRef<IDispatch> holdControl = m_pDispatch;
+        hr = holdControl->Invoke(dwDispID, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &dispParams,
                                      vtRet != VT_EMPTY ? &varResult : NULL, &excepInfo, &nArgErr);
     }
     if (FAILED(hr)) {

@@ -22,6 +22,7 @@ namespace {
 
 CTestCtl* s_pLast = nullptr;
 LONG s_cLive = 0;
+LONG s_cDeletedInOwnCall = 0;
 
 CTestArg Arg(VARTYPE vt, LONGLONG n, double d, const wchar_t* psz)
 {
@@ -165,10 +166,15 @@ CTestCtl::~CTestCtl()
     if (s_pLast == this)
         s_pLast = nullptr;
     --s_cLive;
+    if (m_pOwnCall) {
+        m_pOwnCall->m_bDeleted = true;
+        ++s_cDeletedInOwnCall;
+    }
 }
 
 CTestCtl* CTestCtl::Last() { return s_pLast; }
 LONG CTestCtl::LiveCount() { return s_cLive; }
+LONG CTestCtl::DeletedInOwnCall() { return s_cDeletedInOwnCall; }
 
 STDMETHODIMP CTestCtl::QueryInterface(REFIID riid, void** ppv)
 {
@@ -255,6 +261,12 @@ STDMETHODIMP CTestCtl::DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LP
 // As a real control: tells the site, names itself the active object and takes the focus.
 HRESULT CTestCtl::UIActivate()
 {
+    if (!m_bUIActive && Has(TCB_ASKS_NO_BORDER)) {
+        const HRESULT hr = m_pFrame ? m_pFrame->SetBorderSpace(nullptr) : E_UNEXPECTED;
+        m_calls.push_back("SetBorderSpace(NULL) " + std::to_string(hr));
+        if (FAILED(hr))
+            return hr;
+    }
     if (!m_bUIActive) {
         m_bUIActive = true;
         m_pInPlaceSite->OnUIActivate();
@@ -447,13 +459,13 @@ STDMETHODIMP CTestCtl::Load(LPSTREAM pStm)
 STDMETHODIMP CTestCtl::InitNew()
 {
     m_calls.push_back("InitNew");
-    return S_OK;
+    return Has(TCB_INITNEW_NOTIMPL) ? E_NOTIMPL : S_OK;
 }
 
 STDMETHODIMP CTestCtl::InitNew(IStorage*)
 {
     m_calls.push_back("InitNew storage");
-    return S_OK;
+    return Has(TCB_INITNEW_NOTIMPL) ? E_NOTIMPL : S_OK;
 }
 
 STDMETHODIMP CTestCtl::Load(IStorage* pStg)
@@ -513,21 +525,30 @@ STDMETHODIMP CTestCtl::Invoke(DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARA
         return Property(dispid, wFlags, pDispParams, pVarResult);
     if (dispid != DISPID_TESTCTL_RAISE || !(wFlags & DISPATCH_METHOD))
         return DISP_E_MEMBERNOTFOUND;
-    AddRef();   // a handler may release the control
+    const bool bGuarded = !Has(TCB_UNGUARDED);
+    if (bGuarded)
+        AddRef();   // a handler may release the control
     const std::vector<CTestEvent> events = m_eventsToRaise;
-    for (const CTestEvent& event : events)
-        Fire(event);
+    {
+        COwnCall call(this);
+        for (const CTestEvent& event : events) {
+            Fire(event);
+            if (call.m_bDeleted)
+                return S_OK;
+        }
+    }
     if (pVarResult) {
         V_VT(pVarResult) = VT_I2;
         V_I2(pVarResult) = SHORT(events.size());
     }
-    Release();
+    if (bGuarded)
+        Release();
     return S_OK;
 }
 
 void CTestCtl::Fire(const CTestEvent& event)
 {
-    if (m_nFreeze > 0) {
+    if (m_nFreeze > 0 && !Has(TCB_FIRES_WHILE_FROZEN)) {
         m_held.push_back(event);
         return;
     }
@@ -555,14 +576,20 @@ void CTestCtl::Fire(const CTestEvent& event)
             break;
         }
     }
+    const bool bGuarded = !Has(TCB_UNGUARDED);
     IDispatch* pSink = static_cast<IDispatch*>(m_pSink);
-    pSink->AddRef();
+    if (bGuarded)
+        pSink->AddRef();
     DISPPARAMS params = { cArgs ? vars.data() : nullptr, nullptr, cArgs, 0 };
-    m_sinkResults.push_back(pSink->Invoke(event.m_dispid, IID_NULL, event.m_lcid, DISPATCH_METHOD, &params,
-                                          nullptr, nullptr, nullptr));
-    pSink->Release();
+    COwnCall call(this);
+    const HRESULT hr =
+        pSink->Invoke(event.m_dispid, IID_NULL, event.m_lcid, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    if (bGuarded)
+        pSink->Release();
     for (BSTR bstr : texts)
         ::SysFreeString(bstr);
+    if (!call.m_bDeleted)
+        m_sinkResults.push_back(hr);
 }
 
 STDMETHODIMP CTestCtl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP)
