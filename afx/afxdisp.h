@@ -175,13 +175,16 @@ inline bool AfxIsOccInitMessage(WORD nMsg)
 
 class COleControlContainer;
 
-// A failure that an event handler raised: reported with the framework's error
-// box once the thread's message loop next reaches hWndContainer, outside the
-// control's call. While one report waits or is shown, later ones are dropped.
-void AfxPostEventHandlerError(CException* e, HWND hWndContainer);
-// Called by the window procedure: shows the waiting report when message is
-// the one AfxPostEventHandlerError posted; FALSE for any other message.
-BOOL AfxOnEventHandlerErrorMessage(UINT message);
+// A dispatch object of the container's own (ambient properties, event sink):
+// it has no type information and names no members.
+class COleDispatchNoTypeInfo : public IDispatch
+{
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+};
+
 
 // The site of one hosted control: its client site, in-place sites (with the
 // Ex and windowless forms, declining windowless activation), control site,
@@ -193,7 +196,7 @@ BOOL AfxOnEventHandlerErrorMessage(UINT message);
 class COleControlSite final : public IOleClientSite,
                         public IOleInPlaceSiteWindowless,
                         public IOleControlSite,
-                        public IDispatch,
+                        public COleDispatchNoTypeInfo,
                         public IServiceProvider
 {
 public:
@@ -212,9 +215,10 @@ public:
     // releases it; the wrapper attached to the site is detached. Once only:
     // a call made while it runs returns at once.
     void ReleaseControl();
-    // Makes pWnd the wrapper of this control (m_hWnd = the control's window).
-    void AttachWindow(CWnd* pWnd);
-    void DetachWindow();
+    // Makes pWnd the wrapper of this control (m_hWnd = the control's window),
+    // or lets go of the wrapper (its m_hWnd and m_pCtrlSite cleared).
+    void AttachWrapper(CWnd* pWnd);
+    void DetachWrapper();
     void InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet, const BYTE* pbParamInfo,
                        va_list argList);
 
@@ -233,13 +237,21 @@ public:
     void FreezeEvents(BOOL bFreeze);
     // Reads the control's keys (mnemonics, Enter, Escape) from IOleControl.
     void GetControlInfo();
+    // What became of a key offered to the control that holds the focus.
+    enum KeyAnswer
+    {
+        keyTaken,             // its active object took it
+        keyForControlWindow,  // an Enter or Escape it declared it eats: its window gets it, not the dialog
+        keyNotTaken,
+    };
+    KeyAnswer PreTranslateKey(LPMSG lpMsg);
     // TRUE when lpMsg is one of the mnemonics the control declared.
     BOOL IsMatchingMnemonic(LPMSG lpMsg) const;
     // Focuses the control (unless it is never UI-active) and hands it the mnemonic.
     void SendMnemonic(LPMSG lpMsg);
     // Asks the control for its window again: a new one takes the item's id
     // and bits and is the wrapper's; the old one is kept only while it lives.
-    void AttachControlWindow();
+    void UpdateControlWindow();
     // Forgets the window, which is gone.
     void OnWindowDestroyed();
 
@@ -313,9 +325,6 @@ public:
     STDMETHODIMP OnFocus(BOOL fGotFocus) override;
     STDMETHODIMP ShowPropertyFrame() override;
     // IDispatch: the ambient properties
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
-    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
     // IServiceProvider: the container offers no services.
@@ -323,17 +332,13 @@ public:
 
 private:
     // The sink of the control's default event interface; shares the site's count.
-    class XEventSink : public IDispatch
+    class XEventSink : public COleDispatchNoTypeInfo
     {
     public:
         explicit XEventSink(COleControlSite* pSite) : m_pSite(pSite) {}
         STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
         STDMETHODIMP_(ULONG) AddRef() override { return m_pSite->AddRef(); }
         STDMETHODIMP_(ULONG) Release() override { return m_pSite->Release(); }
-        STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
-        STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-        STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                   DISPID* rgDispId) override;
         STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                             VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
@@ -391,8 +396,8 @@ private:
     HRESULT OnEvent(DISPID dispid, LCID lcid, DISPPARAMS* pDispParams);
     HRESULT AmbientFont(VARIANT* pVarResult) const;
     HWND ContainerWindow() const;
-    // TRUE while m_hWnd is a live window; a dead one is forgotten here.
-    BOOL HasWindow();
+    // Forgets m_hWnd when that window is gone.
+    void ForgetDeadWindow();
     // The one place the window handle changes: the site's and the wrapper's.
     void SetWindowHandle(HWND hWnd);
     void SetActiveObject(IOleInPlaceActiveObject* pActiveObject);
@@ -430,6 +435,9 @@ public:
     // Called while a key is routed: the control holding the focus is made
     // UI-active (lpMsg the key), one that lost it UI-deactivated.
     void OnFocusChanged(LPMSG lpMsg);
+    // Whether any control declared mnemonics, and the one that declared lpMsg.
+    BOOL HasMnemonics() const;
+    COleControlSite* FindMnemonic(LPMSG lpMsg) const;
     // Called when a child window of the container is destroyed.
     void OnChildDestroyed(HWND hWndChild);
     // Takes UI activation from the UI-active control, unless it is pSite;

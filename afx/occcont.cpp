@@ -121,7 +121,7 @@ COleControlSite* COleControlContainer::CreateControl(CWnd* pWndCtrl, REFCLSID cl
     }
     m_sites.push_back(pSite);
     if (pWndCtrl)
-        pSite->AttachWindow(pWndCtrl);
+        pSite->AttachWrapper(pWndCtrl);
     return pSite;
 }
 
@@ -214,6 +214,17 @@ void COleControlContainer::OnFocusChanged(LPMSG lpMsg)
     CComRef<COleControlSite> hold(pSite);
     if (UIDeactivateOthers(pSite) && pSite && pSite->m_pCtrlCont == this && pSite != m_pSiteUIActive)
         pSite->SetFocus(lpMsg);
+}
+
+BOOL COleControlContainer::HasMnemonics() const
+{
+    return std::any_of(m_sites.begin(), m_sites.end(), [](COleControlSite* p) { return p->m_ctlInfo.cAccel > 0; });
+}
+
+COleControlSite* COleControlContainer::FindMnemonic(LPMSG lpMsg) const
+{
+    auto it = std::find_if(m_sites.begin(), m_sites.end(), [&](COleControlSite* p) { return p->IsMatchingMnemonic(lpMsg); });
+    return it != m_sites.end() ? *it : NULL;
 }
 
 void COleControlContainer::OnChildDestroyed(HWND hWndChild)
@@ -395,40 +406,36 @@ BOOL COccManager::IsDialogMessage(CWnd* pWndDlg, LPMSG lpMsg)
         return ::IsDialogMessageW(hWndDlg, lpMsg);
 
     // A control that took the focus (by a click, say) is UI-active before it sees the key.
+    CContainerWatch watch(pCtrlCont);
     pCtrlCont->OnFocusChanged(lpMsg);
     // The dialog (and its container) may be gone after any call into a control.
-    auto bAlive = [&] { return CWnd::FromHandlePermanent(hWndDlg) == pWndDlg && pWndDlg->m_pCtrlCont == pCtrlCont; };
-    if (!bAlive())
+    if (!watch.Alive())
         return TRUE;
 
-    // The focused control first: its active object takes what it wants.
+    // The focused control first: its active object takes what it wants, and
+    // Enter and Escape go to a control that declared it eats them, not to the dialog.
     if (COleControlSite* pSite = pCtrlCont->m_pSiteFocus) {
-        const DWORD dwCtlFlags = pSite->m_ctlInfo.dwFlags;   // the site may go during the call
-        if (IOleInPlaceActiveObject* pActiveObject = pSite->m_pActiveObject) {
-            pActiveObject->AddRef();
-            const HRESULT hr = pActiveObject->TranslateAccelerator(lpMsg);
-            pActiveObject->Release();
-            if (hr == S_OK || !bAlive())
+        switch (pSite->PreTranslateKey(lpMsg)) {
+        case COleControlSite::keyTaken:
+            return TRUE;
+        case COleControlSite::keyForControlWindow:
+            return !watch.Alive();
+        case COleControlSite::keyNotTaken:
+            if (!watch.Alive())
                 return TRUE;
+            break;
         }
-        // Enter and Escape go to a control that declared it eats them, not to the dialog.
-        if ((uMsg == WM_KEYDOWN || uMsg == WM_KEYUP || uMsg == WM_CHAR) &&
-            ((lpMsg->wParam == VK_RETURN && (dwCtlFlags & CTRLINFO_EATS_RETURN)) ||
-             (lpMsg->wParam == VK_ESCAPE && (dwCtlFlags & CTRLINFO_EATS_ESCAPE))))
-            return FALSE;
     }
 
     // Then the mnemonics the controls declared: with Alt, or as a plain key
     // where the focus takes no characters (asking the focus is a call out).
-    const std::vector<COleControlSite*>& sites = pCtrlCont->m_sites;
-    if (std::any_of(sites.begin(), sites.end(), [](COleControlSite* p) { return p->m_ctlInfo.cAccel > 0; }) &&
+    if (pCtrlCont->HasMnemonics() &&
         (uMsg == WM_SYSKEYDOWN || uMsg == WM_SYSCHAR ||
          ((uMsg == WM_KEYDOWN || uMsg == WM_CHAR) && !FocusWantsChars(lpMsg)))) {
-        if (!bAlive())
+        if (!watch.Alive())
             return TRUE;
-        auto it = std::find_if(sites.begin(), sites.end(), [&](COleControlSite* p) { return p->IsMatchingMnemonic(lpMsg); });
-        if (it != sites.end()) {
-            (*it)->SendMnemonic(lpMsg);   // holds its site; nothing of the container is used after it
+        if (COleControlSite* pSite = pCtrlCont->FindMnemonic(lpMsg)) {
+            pSite->SendMnemonic(lpMsg);   // holds its site; nothing of the container is used after it
             return TRUE;
         }
     }
@@ -436,7 +443,7 @@ BOOL COccManager::IsDialogMessage(CWnd* pWndDlg, LPMSG lpMsg)
     // Then the dialog manager; a control it moved the focus to is UI-activated.
     const HWND hWndFocus = ::GetFocus();
     const BOOL bResult = ::IsDialogMessageW(hWndDlg, lpMsg);
-    if (bResult && ::GetFocus() != hWndFocus && bAlive())
+    if (bResult && ::GetFocus() != hWndFocus && watch.Alive())
         pCtrlCont->OnFocusChanged(lpMsg);
     return bResult;
 }
