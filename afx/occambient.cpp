@@ -23,9 +23,11 @@ HRESULT COleControlSite::AmbientFont(VARIANT* pVarResult) const
     return S_OK;
 }
 
-STDMETHODIMP COleControlSite::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS*,
+STDMETHODIMP COleControlSite::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags, DISPPARAMS*,
                                      VARIANT* pVarResult, EXCEPINFO*, UINT*)
 {
+    if (riid != IID_NULL)
+        return DISP_E_UNKNOWNINTERFACE;
     if (!(wFlags & DISPATCH_PROPERTYGET))
         return DISP_E_MEMBERNOTFOUND;
     if (!pVarResult)
@@ -58,6 +60,10 @@ STDMETHODIMP COleControlSite::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFl
         return S_OK;
     case DISPID_AMBIENT_FONT:
         return AmbientFont(pVarResult);
+    case DISPID_AMBIENT_DISPLAYNAME:       // the container gives its controls no names
+        V_VT(pVarResult) = VT_BSTR;
+        V_BSTR(pVarResult) = ::SysAllocString(L"");
+        return V_BSTR(pVarResult) ? S_OK : E_OUTOFMEMORY;
     default:
         return DISP_E_MEMBERNOTFOUND;
     }

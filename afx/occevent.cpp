@@ -83,9 +83,11 @@ STDMETHODIMP COleControlSite::XEventSink::QueryInterface(REFIID riid, void** ppv
     return ::QISearch(this, s_interfaces, bEvents ? IID_IDispatch : riid, ppv);
 }
 
-STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD,
+STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD,
                                                  DISPPARAMS* pDispParams, VARIANT*, EXCEPINFO*, UINT*)
 {
+    if (riid != IID_NULL)
+        return DISP_E_UNKNOWNINTERFACE;
     return m_pSite->OnEvent(dispIdMember, lcid, pDispParams);
 }
 

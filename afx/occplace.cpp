@@ -241,12 +241,19 @@ void COleControlSite::UpdateControlWindow()
         return;
     }
     // The control's window takes the item's id, so the dialog finds it, and
-    // the item's tab stop, group and enabled state.
+    // the item's tab stop and group.
     ::SetWindowLongPtrW(hWnd, GWLP_ID, LONG_PTR(m_nID));
-    const DWORD dwTaken = WS_TABSTOP | WS_GROUP | WS_DISABLED;
+    const DWORD dwTaken = WS_TABSTOP | WS_GROUP;
     const DWORD dwOwn = DWORD(::GetWindowLongW(hWnd, GWL_STYLE));
     ::SetWindowLongW(hWnd, GWL_STYLE, LONG((dwOwn & ~dwTaken) | (m_dwStyle & dwTaken)));
+    // The container hears when it is destroyed (WM_PARENTNOTIFY), or its handle would outlive it.
+    const DWORD dwOwnEx = DWORD(::GetWindowLongW(hWnd, GWL_EXSTYLE));
+    if (dwOwnEx & WS_EX_NOPARENTNOTIFY)
+        ::SetWindowLongW(hWnd, GWL_EXSTYLE, LONG(dwOwnEx & ~WS_EX_NOPARENTNOTIFY));
     SetWindowHandle(hWnd);
+    // The item's enabled state, told to the control (WM_ENABLE), which may do anything meanwhile.
+    CComRef<COleControlSite> hold(this);
+    ::EnableWindow(hWnd, !(m_dwStyle & WS_DISABLED));
 }
 
 void COleControlSite::OnWindowDestroyed()

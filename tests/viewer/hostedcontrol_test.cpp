@@ -962,3 +962,102 @@ TEST_F(HostedControlTest, FrameGrantsWhatNeedsNothingOfIt)
         pDoc->Release();
     dlg.DestroyWindow();
 }
+
+TEST_F(HostedControlTest, ControlWindowHearsItIsDisabledAndItsGoingIsSeenWithoutParentNotify)
+{
+    CHostTestDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_HOSTTEST));
+    CWnd ctl;
+    const RECT rc = { 0, 0, 100, 80 };
+    ASSERT_TRUE(ctl.CreateControl(CLSID_TestControl, L"", WS_CHILD | WS_VISIBLE | WS_DISABLED, rc, &dlg,
+                                  IDC_TESTCTL + 1));
+    CTestCtl* pCtl = CTestCtl::Last();
+    ASSERT_NE(nullptr, pCtl);
+    EXPECT_FALSE(::IsWindowEnabled(pCtl->m_hWnd));
+    EXPECT_TRUE(Contains(pCtl->m_calls, "window enabled 0")) << ::testing::PrintToString(pCtl->m_calls);
+    dlg.DestroyWindow();
+
+    g_testCtlSetup.m_dwBehaviour = TCB_NO_PARENT_NOTIFY;
+    CHostTestDlg dlgQuiet;
+    ASSERT_NO_FATAL_FAILURE(Host(dlgQuiet, &pCtl));
+    ::DestroyWindow(pCtl->m_hWnd);
+    EXPECT_EQ(nullptr, dlgQuiet.m_ctl.m_hWnd);
+    dlgQuiet.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, DispatchCallsAreShapedAsTheProtocolSays)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+
+    // The ambient display name is there; an interface other than IID_NULL is refused.
+    VARIANT var;
+    EXPECT_EQ(S_OK, GetAmbient(pCtl->m_pSite, DISPID_AMBIENT_DISPLAYNAME, &var));
+    EXPECT_EQ(VT_BSTR, V_VT(&var));
+    ::VariantClear(&var);
+    IDispatch* pAmbient = QueryOf<IDispatch>(pCtl->m_pSite, IID_IDispatch);
+    ASSERT_NE(nullptr, pAmbient);
+    DISPPARAMS noArgs = { nullptr, nullptr, 0, 0 };
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, pAmbient->Invoke(DISPID_AMBIENT_USERMODE, IID_IDispatch, 0,
+                                                        DISPATCH_PROPERTYGET, &noArgs, &var, nullptr, nullptr));
+    pAmbient->Release();
+
+    // An object put as IUnknown goes by reference; a put without a value names no argument.
+    FONTDESC desc = { sizeof desc, const_cast<LPOLESTR>(L"Tahoma"), { { 80000, 0 } }, FW_NORMAL, ANSI_CHARSET,
+                      FALSE, FALSE, FALSE };
+    IUnknown* pFont = nullptr;
+    ASSERT_EQ(S_OK, ::OleCreateFontIndirect(&desc, IID_IUnknown, reinterpret_cast<void**>(&pFont)));
+    dlg.m_ctl.SetProperty(DISPID_TESTCTL_OBJECT, VT_UNKNOWN, pFont);
+    pFont->Release();
+    EXPECT_TRUE(Contains(pCtl->m_calls, "putref 3")) << ::testing::PrintToString(pCtl->m_calls);
+    bool bThrown = false;
+    try {
+        dlg.m_ctl.InvokeHelper(DISPID_TESTCTL_CAPTION, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr,
+                               reinterpret_cast<const BYTE*>(VTS_NONE));
+    } catch (COleException* e) {
+        bThrown = true;
+        EXPECT_EQ(DISP_E_PARAMNOTFOUND, e->m_sc);
+        e->Delete();
+    }
+    EXPECT_TRUE(bThrown);
+    EXPECT_TRUE(Contains(pCtl->m_calls, "put refused, arguments 0, named 0"))
+        << ::testing::PrintToString(pCtl->m_calls);
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, NamedEventArgumentsReachTheParametersTheyName)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    CTestEvent event = { 4, { TestI4(12), TestI4(1), TestR8(2.5), TestI2(3) } };
+    event.m_bNamed = true;
+    pCtl->Fire(event);
+    EXPECT_EQ(std::vector<std::wstring>{ L"Mixed 12 1 2.5 3" }, dlg.m_log);
+    dlg.DestroyWindow();
+}
+
+namespace {
+std::vector<std::string>* g_pTraced = nullptr;
+void CALLBACK CaptureTrace(LPCSTR lpszText) { g_pTraced->push_back(lpszText); }
+} // namespace
+
+TEST_F(HostedControlTest, FailureReportWhoseWindowWentGoesWithIt)
+{
+    std::vector<std::string> traced;
+    g_pTraced = &traced;
+    AFX_TRACE_SINK pfnOld = AfxSetTraceSink(&CaptureTrace);
+    {
+        CHostTestDlg dlg;
+        CTestCtl* pCtl = nullptr;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        pCtl->Fire({ 5, {} });
+        dlg.DestroyWindow();
+    }
+    AfxSetTraceSink(pfnOld);
+    EXPECT_TRUE(std::find(traced.begin(), traced.end(),
+                          "Warning: an event handler's failure is not reported, its window is gone.\n") != traced.end())
+        << ::testing::PrintToString(traced);
+    PumpPending();
+}

@@ -356,7 +356,7 @@ HRESULT CTestCtl::InPlaceActivate(LPCRECT lprcPosRect)
         wc.hInstance = ::GetModuleHandleW(nullptr);
         wc.lpszClassName = s_szWindowClass;
         ::RegisterClassW(&wc);   // once; later calls fail harmlessly
-        m_hWnd = ::CreateWindowExW(0, s_szWindowClass, L"test control", WS_CHILD | WS_VISIBLE, rc.left, rc.top,
+        m_hWnd = ::CreateWindowExW(Has(TCB_NO_PARENT_NOTIFY) ? WS_EX_NOPARENTNOTIFY : 0, s_szWindowClass, L"test control", WS_CHILD | WS_VISIBLE, rc.left, rc.top,
                                    rc.right - rc.left, rc.bottom - rc.top, hWndParent, nullptr, nullptr, nullptr);
         ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
@@ -373,9 +373,9 @@ HRESULT CTestCtl::InPlaceActivate(LPCRECT lprcPosRect)
 // Journals the keys that reach the window by dispatch.
 LRESULT CALLBACK CTestCtl::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (uMsg == WM_KEYDOWN)
+    if (uMsg == WM_KEYDOWN || uMsg == WM_ENABLE)
         if (CTestCtl* pCtl = reinterpret_cast<CTestCtl*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA)))
-            pCtl->m_calls.push_back("window key " + std::to_string(wParam));
+            pCtl->m_calls.push_back((uMsg == WM_ENABLE ? "window enabled " : "window key ") + std::to_string(wParam));
     return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
@@ -499,8 +499,11 @@ HRESULT CTestCtl::Property(DISPID dispid, WORD wFlags, DISPPARAMS* pDispParams, 
     if (!(wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
         return DISP_E_MEMBERNOTFOUND;
     if (pDispParams->cArgs != 1 || pDispParams->cNamedArgs != 1 ||
-        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
+        m_calls.push_back("put refused, arguments " + std::to_string(pDispParams->cArgs) + ", named " +
+                          std::to_string(pDispParams->cNamedArgs));
         return DISP_E_PARAMNOTFOUND;
+    }
     m_calls.push_back(((wFlags & DISPATCH_PROPERTYPUTREF) ? "putref " : "put ") + std::to_string(dispid));
     VARIANT var;
     ::VariantInit(&var);
@@ -557,9 +560,12 @@ void CTestCtl::Fire(const CTestEvent& event)
     const UINT cArgs = UINT(event.m_args.size());
     std::vector<VARIANTARG> vars(cArgs);
     std::vector<BSTR> texts(cArgs, nullptr);   // what BSTR arguments by reference point at
+    std::vector<DISPID> named(event.m_bNamed ? cArgs : 0);
     for (UINT i = 0; i < cArgs; ++i) {
         const CTestArg& arg = event.m_args[i];
-        VARIANTARG& var = vars[cArgs - 1 - i];   // last-first
+        VARIANTARG& var = event.m_bNamed ? vars[i] : vars[cArgs - 1 - i];   // named by position, or last-first
+        if (event.m_bNamed)
+            named[i] = DISPID(i);
         ::VariantInit(&var);
         V_VT(&var) = arg.m_vt;
         switch (arg.m_vt & ~VT_BYREF) {
@@ -580,7 +586,8 @@ void CTestCtl::Fire(const CTestEvent& event)
     IDispatch* pSink = static_cast<IDispatch*>(m_pSink);
     if (bGuarded)
         pSink->AddRef();
-    DISPPARAMS params = { cArgs ? vars.data() : nullptr, nullptr, cArgs, 0 };
+    DISPPARAMS params = { cArgs ? vars.data() : nullptr, named.empty() ? nullptr : named.data(), cArgs,
+                          UINT(named.size()) };
     COwnCall call(this);
     const HRESULT hr =
         pSink->Invoke(event.m_dispid, IID_NULL, event.m_lcid, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);

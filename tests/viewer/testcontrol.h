@@ -54,6 +54,7 @@ enum TestCtlBehaviour : DWORD
     TCB_UNGUARDED = 0x10000,    // holds neither itself nor its sink while it raises an event or runs Raise
     TCB_ASKS_NO_BORDER = 0x20000, // asks its frame for no border space (SetBorderSpace(NULL)) when UI-activated,
                                   // and fails the activation when that is refused
+    TCB_NO_PARENT_NOTIFY = 0x40000, // its window has WS_EX_NOPARENTNOTIFY
 };
 
 // The size in pixels a control with TCB_ASKS_PLACE asks for.
@@ -87,6 +88,7 @@ struct CTestEvent
     DISPID m_dispid;
     std::vector<CTestArg> m_args;
     LCID m_lcid = LOCALE_USER_DEFAULT;   // the locale the event names
+    bool m_bNamed = false;   // every argument passed named, in call order (the reverse of positional order)
 };
 
 // Its dispatch members: Raise() raises m_eventsToRaise and returns (VT_I2)
