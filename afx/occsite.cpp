@@ -152,7 +152,8 @@ STDMETHODIMP COleControlSite::OnInPlaceDeactivateEx(BOOL) { return OnInPlaceDeac
 STDMETHODIMP COleControlSite::RequestUIActivate() { return S_OK; }
 
 // --- IOleInPlaceSiteWindowless ---------------------------------------------------
-// A control that can work with or without a window takes one here.
+// Windowless activation is declined (a control that can work with or without
+// a window takes one here), so the calls only a windowless control makes are not implemented.
 STDMETHODIMP COleControlSite::CanWindowlessActivate() { return S_FALSE; }
 STDMETHODIMP COleControlSite::GetCapture() { return S_FALSE; }
 STDMETHODIMP COleControlSite::SetCapture(BOOL) { return AFX_OCC_NOTIMPL("SetCapture"); }
@@ -168,34 +169,11 @@ STDMETHODIMP COleControlSite::GetDC(LPCRECT, DWORD, HDC* phDC)
 }
 
 STDMETHODIMP COleControlSite::ReleaseDC(HDC) { return AFX_OCC_NOTIMPL("ReleaseDC"); }
-
-STDMETHODIMP COleControlSite::InvalidateRect(LPCRECT pRect, BOOL fErase)
-{
-    HWND hWnd = ContainerWindow();
-    return hWnd && ::InvalidateRect(hWnd, pRect ? pRect : &m_rect, fErase) ? S_OK : E_FAIL;
-}
-
-STDMETHODIMP COleControlSite::InvalidateRgn(HRGN hRGN, BOOL fErase)
-{
-    HWND hWnd = ContainerWindow();
-    if (!hWnd)
-        return E_FAIL;
-    if (hRGN)
-        ::InvalidateRgn(hWnd, hRGN, fErase);
-    else
-        ::InvalidateRect(hWnd, &m_rect, fErase);
-    return S_OK;
-}
-
+STDMETHODIMP COleControlSite::InvalidateRect(LPCRECT, BOOL) { return AFX_OCC_NOTIMPL("InvalidateRect"); }
+STDMETHODIMP COleControlSite::InvalidateRgn(HRGN, BOOL) { return AFX_OCC_NOTIMPL("InvalidateRgn"); }
 STDMETHODIMP COleControlSite::ScrollRect(INT, INT, LPCRECT, LPCRECT) { return AFX_OCC_NOTIMPL("ScrollRect"); }
 STDMETHODIMP COleControlSite::AdjustRect(LPRECT) { return AFX_OCC_NOTIMPL("AdjustRect"); }
-
-STDMETHODIMP COleControlSite::OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* plResult)
-{
-    if (plResult)
-        *plResult = 0;
-    return S_FALSE;
-}
+STDMETHODIMP COleControlSite::OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT*) { return S_FALSE; }
 
 // --- IOleControlSite ----------------------------------------------------------
 STDMETHODIMP COleControlSite::OnControlInfoChanged()

@@ -173,21 +173,32 @@ void PressKey(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam = 1)
     PumpPending();
 }
 
-// The place the control's site reports to it.
-CRect PlaceInWindowContext(IOleClientSite* pSite)
+// The frame the control's site gives it (the caller's reference, when
+// ppFrame is given) and the place it reports.
+HRESULT GetWindowContextOf(IOleClientSite* pSite, IOleInPlaceFrame** ppFrame, RECT* prcPos)
 {
-    RECT rcPos = {}, rcClip = {};
+    RECT rcClip = {};
     IOleInPlaceSite* pInPlace = QueryOf<IOleInPlaceSite>(pSite, IID_IOleInPlaceSite);
     IOleInPlaceFrame* pFrame = nullptr;
     IOleInPlaceUIWindow* pDoc = nullptr;
     OLEINPLACEFRAMEINFO info = { sizeof info, FALSE, nullptr, nullptr, 0 };
-    if (pInPlace && SUCCEEDED(pInPlace->GetWindowContext(&pFrame, &pDoc, &rcPos, &rcClip, &info))) {
-        pFrame->Release();
-        if (pDoc)
-            pDoc->Release();
-    }
+    const HRESULT hr = pInPlace ? pInPlace->GetWindowContext(&pFrame, &pDoc, prcPos, &rcClip, &info) : E_NOINTERFACE;
+    if (pDoc)
+        pDoc->Release();
     if (pInPlace)
         pInPlace->Release();
+    if (ppFrame)
+        *ppFrame = pFrame;
+    else if (pFrame)
+        pFrame->Release();
+    return hr;
+}
+
+// The place the control's site reports to it.
+CRect PlaceInWindowContext(IOleClientSite* pSite)
+{
+    RECT rcPos = {};
+    GetWindowContextOf(pSite, nullptr, &rcPos);
     return rcPos;
 }
 
@@ -942,14 +953,9 @@ TEST_F(HostedControlTest, FrameGrantsWhatNeedsNothingOfIt)
     EXPECT_EQ(pCtl->m_hWnd, ::GetFocus());
 
     // No shared menu: inserting and removing the container's part of it succeed doing nothing.
-    IOleInPlaceSite* pInPlace = QueryOf<IOleInPlaceSite>(pCtl->m_pSite, IID_IOleInPlaceSite);
-    ASSERT_NE(nullptr, pInPlace);
     IOleInPlaceFrame* pFrame = nullptr;
-    IOleInPlaceUIWindow* pDoc = nullptr;
-    RECT rcPos, rcClip;
-    OLEINPLACEFRAMEINFO info = { sizeof info, FALSE, nullptr, nullptr, 0 };
-    ASSERT_EQ(S_OK, pInPlace->GetWindowContext(&pFrame, &pDoc, &rcPos, &rcClip, &info));
-    pInPlace->Release();
+    RECT rcPos;
+    ASSERT_EQ(S_OK, GetWindowContextOf(pCtl->m_pSite, &pFrame, &rcPos));
     HMENU hMenu = ::CreateMenu();
     OLEMENUGROUPWIDTHS widths = { { 1, 1, 1, 1, 1, 1 } };
     EXPECT_EQ(S_OK, pFrame->InsertMenus(hMenu, &widths));
@@ -958,8 +964,6 @@ TEST_F(HostedControlTest, FrameGrantsWhatNeedsNothingOfIt)
     EXPECT_EQ(S_OK, pFrame->RemoveMenus(hMenu));
     ::DestroyMenu(hMenu);
     pFrame->Release();
-    if (pDoc)
-        pDoc->Release();
     dlg.DestroyWindow();
 }
 
