@@ -111,11 +111,14 @@ COleControlSite* COleControlContainer::CreateControl(CWnd* pWndCtrl, REFCLSID cl
 {
     AfxOleInitThread();
     COleControlSite* pSite = new COleControlSite(this);
+    // An event the control raises while it is made may destroy the container.
+    CContainerWatch watch(this);
     HRESULT hr = pSite->CreateControl(clsid, dwStyle, rect, nID, pStream, pStorage, bstrLicKey, bFreezeEvents);
-    if (FAILED(hr)) {
+    const bool bAlive = watch.Alive();
+    if (FAILED(hr) || !bAlive) {
         TRACE("Error: control %u could not be created (0x%08lX).\n", nID, static_cast<unsigned long>(hr));
-        pSite->ReleaseControl();
         pSite->m_pCtrlCont = NULL;
+        pSite->ReleaseControl();
         pSite->Release();
         return NULL;
     }

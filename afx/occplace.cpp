@@ -265,25 +265,31 @@ void COleControlSite::MoveWindow(int x, int y, int nWidth, int nHeight)
 {
     // The size the control takes is the extent it answers; one that refuses
     // a new extent keeps its size and is only moved.
+    // Held across the calls, which may let go of the site.
+    CComRef<COleControlSite> hold(this);
+    CComRef<IOleObject> pOleObject = m_pOleObject;
+    CComRef<IOleInPlaceObject> pInPlaceObject = m_pInPlaceObject;
     const SIZE perInch = AfxPixelsPerInch(ContainerWindow());
     SIZEL sizeExtent = PixelsToHimetric(perInch, nWidth, nHeight);
-    const bool bSized = m_pOleObject && SUCCEEDED(m_pOleObject->SetExtent(DVASPECT_CONTENT, &sizeExtent));
+    const bool bSized = pOleObject && SUCCEEDED(pOleObject->SetExtent(DVASPECT_CONTENT, &sizeExtent));
     if (!bSized) {
         nWidth = m_rect.right - m_rect.left;
         nHeight = m_rect.bottom - m_rect.top;
-    } else if (SUCCEEDED(m_pOleObject->GetExtent(DVASPECT_CONTENT, &sizeExtent))) {
+    } else if (SUCCEEDED(pOleObject->GetExtent(DVASPECT_CONTENT, &sizeExtent))) {
         const SIZE size = HimetricToPixels(perInch, sizeExtent);
         nWidth = size.cx;
         nHeight = size.cy;
     }
     m_rect = { x, y, x + nWidth, y + nHeight };
     // An inactive control finds the place in GetWindowContext when it is activated again.
-    if (m_pInPlaceObject)
-        m_pInPlaceObject->SetObjectRects(&m_rect, &m_rect);
+    const RECT rect = m_rect;
+    if (pInPlaceObject)
+        pInPlaceObject->SetObjectRects(&rect, &rect);
 }
 
 BOOL COleControlSite::SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
 {
+    CComRef<COleControlSite> hold(this);
     if ((nFlags & (SWP_NOMOVE | SWP_NOSIZE)) != (SWP_NOMOVE | SWP_NOSIZE)) {
         if (nFlags & SWP_NOMOVE) {
             x = m_rect.left;
@@ -328,6 +334,7 @@ void COleControlSite::SetActiveObject(IOleInPlaceActiveObject* pActiveObject)
 
 void COleControlSite::FreezeEvents(BOOL bFreeze)
 {
+    CComRef<COleControlSite> hold(this);   // events let go of here may let go of the site
     m_bEventsFrozen = bFreeze;
     AfxWithInterface<IOleControl>(m_pObject, IID_IOleControl,
                                [&](IOleControl* pControl) { pControl->FreezeEvents(bFreeze); });
