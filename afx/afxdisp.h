@@ -192,7 +192,10 @@ public:
 // default event interface. It owns the control's place and window handle:
 // the wrapper attached to it shows the same handle and moves the control
 // through it. Reference counted; the container holds one reference while the
-// control lives.
+// control lives, and the site holds itself and the control across each call
+// out to the control. Its work is in occplace.cpp, the interfaces the control
+// calls in occsite.cpp, events in occevent.cpp, ambient properties in
+// occambient.cpp.
 class COleControlSite final : public IOleClientSite,
                         public IOleInPlaceSiteWindowless,
                         public IOleControlSite,
