@@ -13,6 +13,67 @@
 
 #include <vector>
 
+// An owning reference to a COM object (an interface, or a reference-counted
+// class of ours): released when replaced or destroyed. A copy made for the
+// length of a call is what keeps an object alive while the call may release
+// it elsewhere.
+template <class T> class CComRef
+{
+public:
+    CComRef() : m_p(NULL) {}
+    CComRef(T* p) : m_p(p)
+    {
+        if (m_p)
+            m_p->AddRef();
+    }
+    CComRef(const CComRef& other) : CComRef(other.m_p) {}
+    ~CComRef() { Release(); }
+    CComRef& operator=(T* p)
+    {
+        if (p)
+            p->AddRef();
+        T* pOld = m_p;
+        m_p = p;
+        if (pOld)
+            pOld->Release();
+        return *this;
+    }
+    CComRef& operator=(const CComRef& other) { return *this = other.m_p; }
+    // Lets go of the object (NULL afterwards), releasing it last.
+    void Release()
+    {
+        T* p = m_p;
+        m_p = NULL;
+        if (p)
+            p->Release();
+    }
+    // Gives up the reference without releasing it.
+    T* Detach()
+    {
+        T* p = m_p;
+        m_p = NULL;
+        return p;
+    }
+    // The place for an interface an out parameter returns; it must be empty.
+    T** Receive() { return &m_p; }
+    void** ReceiveVoid() { return reinterpret_cast<void**>(&m_p); }
+    // pUnk's interface riid (NULL and a failure when it has none or pUnk is NULL).
+    HRESULT QueryFrom(IUnknown* pUnk, REFIID riid)
+    {
+        Release();
+        return pUnk ? pUnk->QueryInterface(riid, ReceiveVoid()) : E_POINTER;
+    }
+    operator T*() const { return m_p; }
+    T* operator->() const { return m_p; }
+
+private:
+    T* m_p;
+};
+
+// Releases p once the thread's message loop next runs, outside every call in
+// progress: for an object that a call on the stack may still be running in.
+void AfxReleaseLater(IUnknown* p);
+
 // Parameter types for InvokeHelper and ON_EVENT: one VARTYPE byte per
 // parameter, concatenated; the literal's terminator ends the list.
 #define VTS_NONE ""
@@ -114,13 +175,16 @@ inline bool AfxIsOccInitMessage(WORD nMsg)
 
 class COleControlContainer;
 
-// A failure that an event handler raised: reported with the framework's error
-// box once the thread's message loop next reaches hWndContainer, outside the
-// control's call. While one report waits or is shown, later ones are dropped.
-void AfxPostEventHandlerError(CException* e, HWND hWndContainer);
-// Called by the window procedure: shows the waiting report when message is
-// the one AfxPostEventHandlerError posted; FALSE for any other message.
-BOOL AfxOnEventHandlerErrorMessage(UINT message);
+// A dispatch object of the container's own (ambient properties, event sink):
+// it has no type information and names no members.
+class COleDispatchNoTypeInfo : public IDispatch
+{
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+};
+
 
 // The site of one hosted control: its client site, in-place sites (with the
 // Ex and windowless forms, declining windowless activation), control site,
@@ -128,11 +192,14 @@ BOOL AfxOnEventHandlerErrorMessage(UINT message);
 // default event interface. It owns the control's place and window handle:
 // the wrapper attached to it shows the same handle and moves the control
 // through it. Reference counted; the container holds one reference while the
-// control lives.
+// control lives, and the site holds itself and the control across each call
+// out to the control. Its work is in occplace.cpp, the interfaces the control
+// calls in occsite.cpp, events in occevent.cpp, ambient properties in
+// occambient.cpp.
 class COleControlSite final : public IOleClientSite,
                         public IOleInPlaceSiteWindowless,
                         public IOleControlSite,
-                        public IDispatch,
+                        public COleDispatchNoTypeInfo,
                         public IServiceProvider
 {
 public:
@@ -148,11 +215,13 @@ public:
     HRESULT CreateControl(REFCLSID clsid, DWORD dwStyle, const RECT& rect, UINT nID, IStream* pStream,
                           IStorage* pStorage, BSTR bstrLicKey, BOOL bFreezeEvents);
     // Disconnects events, closes the control without saving, leaves it and
-    // releases it; the wrapper attached to the site is detached.
+    // releases it; the wrapper attached to the site is detached. Once only:
+    // a call made while it runs returns at once.
     void ReleaseControl();
-    // Makes pWnd the wrapper of this control (m_hWnd = the control's window).
-    void AttachWindow(CWnd* pWnd);
-    void DetachWindow();
+    // Makes pWnd the wrapper of this control (m_hWnd = the control's window),
+    // or lets go of the wrapper (its m_hWnd and m_pCtrlSite cleared).
+    void AttachWrapper(CWnd* pWnd);
+    void DetachWrapper();
     void InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet, const BYTE* pbParamInfo,
                        va_list argList);
 
@@ -166,17 +235,26 @@ public:
     // message that asked), unless it is never UI-active; its window gets the
     // focus if the control didn't take it.
     void SetFocus(LPMSG lpMsg = NULL);
-    // Holds (or lets go) the control's events through IOleControl::FreezeEvents.
+    // Holds (or lets go) the control's events through IOleControl::FreezeEvents;
+    // events the control raises while they are held are ignored.
     void FreezeEvents(BOOL bFreeze);
     // Reads the control's keys (mnemonics, Enter, Escape) from IOleControl.
     void GetControlInfo();
+    // What became of a key offered to the control that holds the focus.
+    enum KeyAnswer
+    {
+        keyTaken,             // its active object took it
+        keyForControlWindow,  // an Enter or Escape it declared it eats: its window gets it, not the dialog
+        keyNotTaken,
+    };
+    KeyAnswer PreTranslateKey(LPMSG lpMsg);
     // TRUE when lpMsg is one of the mnemonics the control declared.
     BOOL IsMatchingMnemonic(LPMSG lpMsg) const;
     // Focuses the control (unless it is never UI-active) and hands it the mnemonic.
     void SendMnemonic(LPMSG lpMsg);
     // Asks the control for its window again: a new one takes the item's id
     // and bits and is the wrapper's; the old one is kept only while it lives.
-    void AttachControlWindow();
+    void UpdateControlWindow();
     // Forgets the window, which is gone.
     void OnWindowDestroyed();
 
@@ -186,17 +264,17 @@ public:
     UINT m_nID;
     DWORD m_dwStyle;         // the item's style, whose tab stop, group and enabled bits its window takes
     RECT m_rect;             // its place, in the container's client coordinates
-    IUnknown* m_pObject;
-    IOleObject* m_pOleObject;
-    IOleInPlaceObject* m_pInPlaceObject;
-    IOleInPlaceActiveObject* m_pActiveObject; // named by the control while it is UI-active
-    IDispatch* m_pDispatch;
-    IConnectionPoint* m_pEventPoint;
+    CComRef<IUnknown> m_pObject;
+    CComRef<IOleObject> m_pOleObject;
+    CComRef<IOleInPlaceObject> m_pInPlaceObject;
+    CComRef<IOleInPlaceActiveObject> m_pActiveObject; // named by the control while it is UI-active
+    CComRef<IDispatch> m_pDispatch;
+    CComRef<IConnectionPoint> m_pEventPoint;
     DWORD m_dwEventCookie;
     IID m_iidEvents;
     DWORD m_dwMiscStatus;
     CONTROLINFO m_ctlInfo;   // the keys the control declared
-    BOOL m_bEventsFrozen;
+    BOOL m_bEventsFrozen;    // the container ignores the control's events meanwhile
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -250,9 +328,6 @@ public:
     STDMETHODIMP OnFocus(BOOL fGotFocus) override;
     STDMETHODIMP ShowPropertyFrame() override;
     // IDispatch: the ambient properties
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
-    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
     STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
     // IServiceProvider: the container offers no services.
@@ -260,17 +335,13 @@ public:
 
 private:
     // The sink of the control's default event interface; shares the site's count.
-    class XEventSink : public IDispatch
+    class XEventSink : public COleDispatchNoTypeInfo
     {
     public:
         explicit XEventSink(COleControlSite* pSite) : m_pSite(pSite) {}
         STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
         STDMETHODIMP_(ULONG) AddRef() override { return m_pSite->AddRef(); }
         STDMETHODIMP_(ULONG) Release() override { return m_pSite->Release(); }
-        STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
-        STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-        STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                   DISPID* rgDispId) override;
         STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                             VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
@@ -323,17 +394,19 @@ private:
 
     ~COleControlSite();
     HRESULT LoadState(IStream* pStream, IStorage* pStorage);
+    HRESULT LoadOrInitNew(IStream* pStream, IStorage* pStorage);
     HRESULT ConnectEvents();
     HRESULT OnEvent(DISPID dispid, LCID lcid, DISPPARAMS* pDispParams);
     HRESULT AmbientFont(VARIANT* pVarResult) const;
     HWND ContainerWindow() const;
-    // TRUE while m_hWnd is a live window; a dead one is forgotten here.
-    BOOL HasWindow();
+    // Forgets m_hWnd when that window is gone.
+    void ForgetDeadWindow();
     // The one place the window handle changes: the site's and the wrapper's.
     void SetWindowHandle(HWND hWnd);
     void SetActiveObject(IOleInPlaceActiveObject* pActiveObject);
 
     LONG m_cRef;
+    BOOL m_bReleasing;       // ReleaseControl has begun
     XEventSink m_xEventSink;
     XInPlaceFrame m_xInPlaceFrame;
     XOleContainer m_xOleContainer;
@@ -365,8 +438,14 @@ public:
     // Called while a key is routed: the control holding the focus is made
     // UI-active (lpMsg the key), one that lost it UI-deactivated.
     void OnFocusChanged(LPMSG lpMsg);
+    // Whether any control declared mnemonics, and the one that declared lpMsg.
+    BOOL HasMnemonics() const;
+    COleControlSite* FindMnemonic(LPMSG lpMsg) const;
     // Called when a child window of the container is destroyed.
     void OnChildDestroyed(HWND hWndChild);
+    // Takes UI activation from the UI-active control, unless it is pSite;
+    // FALSE when the container is gone after the control's call.
+    BOOL UIDeactivateOthers(COleControlSite* pSite);
 
     CWnd* m_pWnd;
     std::vector<COleControlSite*> m_sites;

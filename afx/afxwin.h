@@ -208,6 +208,15 @@ HRESULT AfxCallEventHandler(T* pTarget, R (C::*pfn)(Args...), const BYTE* pbPara
     return AfxCallEventHandler_(pTarget, pfn, args, std::index_sequence_for<Args...>());
 }
 
+// A failure that an event handler raised: reported with the framework's error
+// box once the thread's message loop next reaches hWndContainer, outside the
+// control's call; dropped when that window goes first. While one report waits
+// or is shown, later ones are dropped.
+void AfxPostEventHandlerError(CException* e, HWND hWndContainer);
+// Called by the window procedure: shows the waiting report when message is
+// the one AfxPostEventHandlerError posted; FALSE for any other message.
+BOOL AfxOnEventHandlerErrorMessage(UINT message);
+
 class CCmdTarget : public CObject
 {
     DECLARE_DYNAMIC(CCmdTarget)

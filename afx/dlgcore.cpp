@@ -252,7 +252,7 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
     // A hosted OLE control is driven through its site; its window stays the control's own.
     if (COleControlContainer* pCtrlCont = pDX->m_pDlgWnd->m_pCtrlCont) {
         if (COleControlSite* pSite = pCtrlCont->FindItem(UINT(nIDC))) {
-            pSite->AttachWindow(&rControl);
+            pSite->AttachWrapper(&rControl);
             return;
         }
     }

@@ -27,7 +27,75 @@ static void AfxOleInitThread()
         ::OleUninitialize();
 }
 
+// --- Letting go later --------------------------------------------------------------
+namespace {
+
+const wchar_t s_szReleaseClass[] = L"AfxReleaseLater";
+const UINT s_nReleaseMessage = WM_APP;
+
+// Releases the object each message carries.
+LRESULT CALLBACK ReleaseWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != s_nReleaseMessage)
+        return ::DefWindowProcW(hWnd, message, wParam, lParam);
+    reinterpret_cast<IUnknown*>(lParam)->Release();
+    return 0;
+}
+
+// The thread's message-only window that releases objects, made on first use.
+HWND ReleaseWindow()
+{
+    static thread_local HWND t_hWnd = NULL;   // plain data: no thread-local destructor
+    if (t_hWnd && ::IsWindow(t_hWnd))
+        return t_hWnd;
+    static const ATOM s_atom = [] {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = &ReleaseWndProc;
+        wc.hInstance = ::GetModuleHandleW(NULL);
+        wc.lpszClassName = s_szReleaseClass;
+        return ::RegisterClassW(&wc);
+    }();
+    t_hWnd = s_atom ? ::CreateWindowExW(0, s_szReleaseClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
+                                        ::GetModuleHandleW(NULL), NULL)
+                    : NULL;
+    return t_hWnd;
+}
+
+} // namespace
+
+void AfxReleaseLater(IUnknown* p)
+{
+    if (!p)
+        return;
+    HWND hWnd = ReleaseWindow();
+    if (!hWnd || !::PostMessageW(hWnd, s_nReleaseMessage, 0, reinterpret_cast<LPARAM>(p))) {
+        TRACE("Warning: an object is released at once, the thread's queue can't take it.\n");
+        p->Release();
+    }
+}
+
 // --- COleControlContainer -----------------------------------------------------
+namespace {
+
+// Tells, after a call out to a control, whether the container still exists:
+// it goes with its window's WM_DESTROY or its window object.
+class CContainerWatch
+{
+public:
+    explicit CContainerWatch(COleControlContainer* pCtrlCont)
+        : m_pCtrlCont(pCtrlCont), m_pWnd(pCtrlCont->m_pWnd), m_hWnd(pCtrlCont->m_pWnd->m_hWnd)
+    {
+    }
+    bool Alive() const { return CWnd::FromHandlePermanent(m_hWnd) == m_pWnd && m_pWnd->m_pCtrlCont == m_pCtrlCont; }
+
+private:
+    COleControlContainer* m_pCtrlCont;
+    CWnd* m_pWnd;
+    HWND m_hWnd;
+};
+
+} // namespace
+
 COleControlContainer::COleControlContainer(CWnd* pWnd) : m_pWnd(pWnd), m_pSiteUIActive(NULL), m_pSiteFocus(NULL) {}
 
 COleControlContainer::~COleControlContainer()
@@ -43,17 +111,20 @@ COleControlSite* COleControlContainer::CreateControl(CWnd* pWndCtrl, REFCLSID cl
 {
     AfxOleInitThread();
     COleControlSite* pSite = new COleControlSite(this);
+    // An event the control raises while it is made may destroy the container.
+    CContainerWatch watch(this);
     HRESULT hr = pSite->CreateControl(clsid, dwStyle, rect, nID, pStream, pStorage, bstrLicKey, bFreezeEvents);
-    if (FAILED(hr)) {
+    const bool bAlive = watch.Alive();
+    if (FAILED(hr) || !bAlive) {
         TRACE("Error: control %u could not be created (0x%08lX).\n", nID, static_cast<unsigned long>(hr));
-        pSite->ReleaseControl();
         pSite->m_pCtrlCont = NULL;
+        pSite->ReleaseControl();
         pSite->Release();
         return NULL;
     }
     m_sites.push_back(pSite);
     if (pWndCtrl)
-        pSite->AttachWindow(pWndCtrl);
+        pSite->AttachWrapper(pWndCtrl);
     return pSite;
 }
 
@@ -79,26 +150,29 @@ COleControlSite* COleControlContainer::FindSiteOfWindow(HWND hWnd) const
 
 void COleControlContainer::DestroyControl(COleControlSite* pSite)
 {
-    for (auto it = m_sites.begin(); it != m_sites.end(); ++it) {
-        if (*it == pSite) {
-            m_sites.erase(it);
-            if (m_pSiteFocus == pSite)
-                m_pSiteFocus = NULL;
-            pSite->ReleaseControl();
-            if (m_pSiteUIActive == pSite)
-                m_pSiteUIActive = NULL;
-            pSite->m_pCtrlCont = NULL;   // no more events to route
-            pSite->Release();
-            return;
-        }
-    }
+    auto it = std::find(m_sites.begin(), m_sites.end(), pSite);
+    if (it == m_sites.end())
+        return;
+    // The container is done with the site before the control is called: the
+    // calls may destroy the container too.
+    m_sites.erase(it);
+    if (m_pSiteFocus == pSite)
+        m_pSiteFocus = NULL;
+    if (m_pSiteUIActive == pSite)
+        m_pSiteUIActive = NULL;
+    pSite->m_pCtrlCont = NULL;   // no more events to route
+    pSite->ReleaseControl();
+    pSite->Release();
 }
 
 void COleControlContainer::FreezeAllEvents(BOOL bFreeze)
 {
-    // A copy: a handler of an event let go here may destroy a control.
+    // A copy: a handler of an event let go here may destroy a control, or all of them.
     const std::vector<COleControlSite*> sites = m_sites;
+    CContainerWatch watch(this);
     for (COleControlSite* pSite : sites) {
+        if (!watch.Alive())
+            return;
         if (std::find(m_sites.begin(), m_sites.end(), pSite) == m_sites.end())
             continue;
         if (bFreeze || pSite->m_bEventsFrozen)
@@ -106,21 +180,26 @@ void COleControlContainer::FreezeAllEvents(BOOL bFreeze)
     }
 }
 
-// Takes UI activation from the UI-active control, unless it is pSite.
-static void UIDeactivateOthers(COleControlContainer* pCtrlCont, COleControlSite* pSite)
+// Takes UI activation from the UI-active control, unless it is pSite; FALSE
+// when the container is gone after the control's call.
+BOOL COleControlContainer::UIDeactivateOthers(COleControlSite* pSite)
 {
-    COleControlSite* pSiteOld = pCtrlCont->m_pSiteUIActive;
+    COleControlSite* pSiteOld = m_pSiteUIActive;
     if (!pSiteOld || pSiteOld == pSite)
-        return;
-    pCtrlCont->m_pSiteUIActive = NULL;
-    if (pSiteOld->m_pInPlaceObject)
-        pSiteOld->m_pInPlaceObject->UIDeactivate();
+        return TRUE;
+    m_pSiteUIActive = NULL;
+    CContainerWatch watch(this);
+    CComRef<IOleInPlaceObject> pInPlaceObject = pSiteOld->m_pInPlaceObject;
+    if (pInPlaceObject)
+        pInPlaceObject->UIDeactivate();
+    return watch.Alive();
 }
 
 void COleControlContainer::OnUIActivate(COleControlSite* pSite)
 {
-    UIDeactivateOthers(this, pSite);
-    m_pSiteUIActive = pSite;
+    CComRef<COleControlSite> hold(pSite);
+    if (UIDeactivateOthers(pSite) && pSite->m_pCtrlCont == this)
+        m_pSiteUIActive = pSite;
 }
 
 void COleControlContainer::OnUIDeactivate(COleControlSite* pSite)
@@ -135,9 +214,20 @@ void COleControlContainer::OnFocusChanged(LPMSG lpMsg)
     if (pSite == m_pSiteFocus)
         return;
     m_pSiteFocus = pSite;
-    UIDeactivateOthers(this, pSite);
-    if (pSite && pSite != m_pSiteUIActive)
+    CComRef<COleControlSite> hold(pSite);
+    if (UIDeactivateOthers(pSite) && pSite && pSite->m_pCtrlCont == this && pSite != m_pSiteUIActive)
         pSite->SetFocus(lpMsg);
+}
+
+BOOL COleControlContainer::HasMnemonics() const
+{
+    return std::any_of(m_sites.begin(), m_sites.end(), [](COleControlSite* p) { return p->m_ctlInfo.cAccel > 0; });
+}
+
+COleControlSite* COleControlContainer::FindMnemonic(LPMSG lpMsg) const
+{
+    auto it = std::find_if(m_sites.begin(), m_sites.end(), [&](COleControlSite* p) { return p->IsMatchingMnemonic(lpMsg); });
+    return it != m_sites.end() ? *it : NULL;
 }
 
 void COleControlContainer::OnChildDestroyed(HWND hWndChild)
@@ -319,47 +409,44 @@ BOOL COccManager::IsDialogMessage(CWnd* pWndDlg, LPMSG lpMsg)
         return ::IsDialogMessageW(hWndDlg, lpMsg);
 
     // A control that took the focus (by a click, say) is UI-active before it sees the key.
+    CContainerWatch watch(pCtrlCont);
     pCtrlCont->OnFocusChanged(lpMsg);
     // The dialog (and its container) may be gone after any call into a control.
-    auto bAlive = [&] { return CWnd::FromHandlePermanent(hWndDlg) == pWndDlg && pWndDlg->m_pCtrlCont == pCtrlCont; };
-    if (!bAlive())
+    if (!watch.Alive())
         return TRUE;
 
-    // The focused control first: its active object takes what it wants.
+    // The focused control first: its active object takes what it wants, and
+    // Enter and Escape go to a control that declared it eats them, not to the dialog.
     if (COleControlSite* pSite = pCtrlCont->m_pSiteFocus) {
-        const DWORD dwCtlFlags = pSite->m_ctlInfo.dwFlags;   // the site may go during the call
-        if (IOleInPlaceActiveObject* pActiveObject = pSite->m_pActiveObject) {
-            pActiveObject->AddRef();
-            const HRESULT hr = pActiveObject->TranslateAccelerator(lpMsg);
-            pActiveObject->Release();
-            if (hr == S_OK || !bAlive())
+        switch (pSite->PreTranslateKey(lpMsg)) {
+        case COleControlSite::keyTaken:
+            return TRUE;
+        case COleControlSite::keyForControlWindow:
+            return !watch.Alive();
+        case COleControlSite::keyNotTaken:
+            if (!watch.Alive())
                 return TRUE;
+            break;
         }
-        // Enter and Escape go to a control that declared it eats them, not to the dialog.
-        if ((uMsg == WM_KEYDOWN || uMsg == WM_KEYUP || uMsg == WM_CHAR) &&
-            ((lpMsg->wParam == VK_RETURN && (dwCtlFlags & CTRLINFO_EATS_RETURN)) ||
-             (lpMsg->wParam == VK_ESCAPE && (dwCtlFlags & CTRLINFO_EATS_ESCAPE))))
-            return FALSE;
     }
 
     // Then the mnemonics the controls declared: with Alt, or as a plain key
-    // where the focus takes no characters.
-    const std::vector<COleControlSite*>& sites = pCtrlCont->m_sites;
-    if (std::any_of(sites.begin(), sites.end(), [](COleControlSite* p) { return p->m_ctlInfo.cAccel > 0; }) &&
+    // where the focus takes no characters (asking the focus is a call out).
+    if (pCtrlCont->HasMnemonics() &&
         (uMsg == WM_SYSKEYDOWN || uMsg == WM_SYSCHAR ||
          ((uMsg == WM_KEYDOWN || uMsg == WM_CHAR) && !FocusWantsChars(lpMsg)))) {
-        for (COleControlSite* pSite : sites) {
-            if (pSite->IsMatchingMnemonic(lpMsg)) {
-                pSite->SendMnemonic(lpMsg);
-                return TRUE;
-            }
+        if (!watch.Alive())
+            return TRUE;
+        if (COleControlSite* pSite = pCtrlCont->FindMnemonic(lpMsg)) {
+            pSite->SendMnemonic(lpMsg);   // holds its site; nothing of the container is used after it
+            return TRUE;
         }
     }
 
     // Then the dialog manager; a control it moved the focus to is UI-activated.
     const HWND hWndFocus = ::GetFocus();
     const BOOL bResult = ::IsDialogMessageW(hWndDlg, lpMsg);
-    if (bResult && ::GetFocus() != hWndFocus && bAlive())
+    if (bResult && ::GetFocus() != hWndFocus && watch.Alive())
         pCtrlCont->OnFocusChanged(lpMsg);
     return bResult;
 }

@@ -1,8 +1,29 @@
-// The control container's reading of dialog init data (occdlg.cpp, with the
-// dialog template's OLE control items), kept apart from hosting.
+// What the control container's files share and the program does not see:
+// the units of a control's extent, interface helpers, and the reading of
+// dialog init data (occdlg.cpp, with the dialog template's OLE control
+// items), kept apart from hosting.
 #pragma once
 
 #include "afxdisp.h"
+
+// What a method the container does not implement answers; the trace line
+// shows a control asking for it.
+#define AFX_OCC_NOTIMPL(name) (TRACE("Warning: the control container does not implement %s.\n", name), E_NOTIMPL)
+
+const int kHimetricPerInch = 2540;   // HIMETRIC units are 0.01 mm
+
+// The screen's pixels per logical inch, as the container's window sees them.
+SIZE AfxPixelsPerInch(HWND hWnd);
+
+// Calls fn with the object's interface riid; FALSE when it has none.
+template <class T, class F> bool AfxWithInterface(IUnknown* pObject, REFIID riid, F fn)
+{
+    CComRef<T> p;
+    if (FAILED(p.QueryFrom(pObject, riid)))
+        return false;
+    fn(p);
+    return true;
+}
 
 // One record of a dialog's init data (resource type 240): control id,
 // message, and the message's data.

@@ -91,14 +91,6 @@ struct CDispArgs
     }
 };
 
-// Keeps a COM object alive across a call that may release it elsewhere.
-template <class T> struct CKeepAlive
-{
-    T* m_p;
-    explicit CKeepAlive(T* p) : m_p(p) { m_p->AddRef(); }
-    ~CKeepAlive() { m_p->Release(); }
-};
-
 } // namespace
 
 // The types InvokeHelper passes and returns, besides VT_EMPTY for no result.
@@ -160,7 +152,7 @@ void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet,
     // dispatch through their type information refuse the call otherwise.
     DISPID dispidNamed = DISPID_PROPERTYPUT;
     DISPPARAMS dispParams = { nArgs ? args.m_vars.data() : NULL, NULL, nArgs, 0 };
-    if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    if ((wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && nArgs > 0) {
         dispParams.rgdispidNamedArgs = &dispidNamed;
         dispParams.cNamedArgs = 1;
     }
@@ -170,9 +162,11 @@ void COleControlSite::InvokeHelperV(DISPID dwDispID, WORD wFlags, VARTYPE vtRet,
     UINT nArgErr = UINT(-1);
     HRESULT hr;
     {
-        // The control may close the dialog, and so release itself, while it works.
-        CKeepAlive<IDispatch> keepControl(m_pDispatch);
-        hr = keepControl.m_p->Invoke(dwDispID, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &dispParams,
+        // The control may close the dialog, and so release itself and this
+        // site, while it works; nothing of the site is used after the call.
+        CComRef<COleControlSite> holdSite(this);
+        CComRef<IDispatch> holdControl = m_pDispatch;
+        hr = holdControl->Invoke(dwDispID, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &dispParams,
                                      vtRet != VT_EMPTY ? &varResult : NULL, &excepInfo, &nArgErr);
     }
     if (FAILED(hr)) {
@@ -237,7 +231,7 @@ void __cdecl CWnd::SetProperty(DISPID dwDispID, VARTYPE vtProp, ...)
         AfxThrowNotSupportedException();
     const BYTE params[] = { BYTE(vtProp), 0 };
     // An object is put by reference.
-    const WORD wFlags = vtProp == VT_DISPATCH ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
+    const WORD wFlags = vtProp == VT_DISPATCH || vtProp == VT_UNKNOWN ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
     va_list argList;
     va_start(argList, vtProp);
     try {
@@ -272,10 +266,26 @@ CEventArgs::CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nPa
         m_hr = DISP_E_BADPARAMCOUNT;
         return;
     }
-    if (!pDispParams || pDispParams->cArgs != nParams) {
+    if (!pDispParams || pDispParams->cArgs != nParams || pDispParams->cNamedArgs > nParams ||
+        (pDispParams->cNamedArgs && !pDispParams->rgdispidNamedArgs)) {
         m_hr = DISP_E_BADPARAMCOUNT;
         return;
     }
+    // Where each parameter's argument is: positional ones last-first after the
+    // named ones, which name their parameter's position.
+    const UINT nNamed = pDispParams->cNamedArgs;
+    std::vector<const VARIANTARG*> source(nParams, NULL);
+    for (UINT k = 0; k < nNamed; ++k) {
+        const DISPID nPos = pDispParams->rgdispidNamedArgs[k];
+        if (nPos < 0 || UINT(nPos) >= nParams || source[nPos]) {
+            m_hr = DISP_E_PARAMNOTFOUND;
+            return;
+        }
+        source[nPos] = &pDispParams->rgvarg[k];
+    }
+    for (UINT i = 0, nPositional = 0; i < nParams; ++i)
+        if (!source[i])
+            source[i] = &pDispParams->rgvarg[nParams - 1 - nPositional++];
     // A control that names no locale means none: its texts convert the same everywhere.
     const LCID lcidConvert = lcid ? lcid : LOCALE_INVARIANT;
     for (UINT i = 0; i < nParams; ++i) {
@@ -284,8 +294,7 @@ CEventArgs::CEventArgs(const BYTE* pbParams, const VARTYPE* pvtHandler, UINT nPa
             m_hr = DISP_E_TYPEMISMATCH;
             return;
         }
-        m_hr = ::VariantChangeTypeEx(&m_pArgs[i], &pDispParams->rgvarg[nParams - 1 - i], lcidConvert, 0,
-                                     pbParams[i]);
+        m_hr = ::VariantChangeTypeEx(&m_pArgs[i], const_cast<VARIANTARG*>(source[i]), lcidConvert, 0, pbParams[i]);
         if (FAILED(m_hr))
             return;
     }

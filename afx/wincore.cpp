@@ -134,6 +134,69 @@ BOOL CCmdTarget::DispatchEventToMap(UINT nCtrlID, DISPID dispid, DISPPARAMS* pDi
     return FALSE;
 }
 
+// --- Reports of failed event handlers -----------------------------------------------
+namespace {
+
+// Plain data: a thread-local object with a destructor is avoided on purpose.
+struct CPendingEventError
+{
+    CException* m_pException;
+    HWND m_hWnd;          // where the report was posted
+    bool m_bShowing;      // a report's box is on the screen
+};
+thread_local CPendingEventError t_eventError = { NULL, NULL, false };
+
+// Registered when the program starts, so that no window procedure ever waits
+// on its first use.
+const UINT s_nEventErrorMessage = ::RegisterWindowMessageW(L"AfxEventHandlerError");
+
+} // namespace
+
+void AfxPostEventHandlerError(CException* e, HWND hWndContainer)
+{
+    CPendingEventError& pending = t_eventError;
+    // A report still on its way (its window alive) or on the screen covers this one.
+    if (pending.m_bShowing || (pending.m_pException && ::IsWindow(pending.m_hWnd)) || !hWndContainer ||
+        !::PostMessageW(hWndContainer, s_nEventErrorMessage, 0, 0)) {
+        TRACE("Warning: an event handler failed while another failure waits to be reported.\n");
+        e->Delete();
+        return;
+    }
+    if (pending.m_pException)   // its window went without the framework seeing it
+        pending.m_pException->Delete();
+    pending.m_pException = e;
+    pending.m_hWnd = hWndContainer;
+}
+
+BOOL AfxOnEventHandlerErrorMessage(UINT message)
+{
+    if (message != s_nEventErrorMessage || !s_nEventErrorMessage)
+        return FALSE;
+    CPendingEventError& pending = t_eventError;
+    CException* e = pending.m_pException;
+    pending.m_pException = NULL;
+    pending.m_hWnd = NULL;
+    if (e) {
+        pending.m_bShowing = true;
+        e->ReportError(MB_ICONEXCLAMATION);
+        pending.m_bShowing = false;
+        e->Delete();
+    }
+    return TRUE;
+}
+
+// A report whose window goes before it was shown goes with it.
+static void AfxDropEventHandlerError(HWND hWnd)
+{
+    CPendingEventError& pending = t_eventError;
+    if (pending.m_pException && pending.m_hWnd == hWnd) {
+        TRACE("Warning: an event handler's failure is not reported, its window is gone.\n");
+        pending.m_pException->Delete();
+        pending.m_pException = NULL;
+        pending.m_hWnd = NULL;
+    }
+}
+
 // --- CWnd -------------------------------------------------------------------
 IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
 
@@ -272,6 +335,8 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
         delete pCtrlCont;
     }
 
+    if (message == WM_NCDESTROY)
+        AfxDropEventHandlerError(hWnd);
     if (message == WM_NCDESTROY && FromHandlePermanent(hWnd) == pWnd) {
         // Restore the original procedure so the last messages don't come back here.
         if (pWnd->m_pfnSuper &&

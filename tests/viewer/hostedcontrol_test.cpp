@@ -47,6 +47,7 @@ public:
     bool m_bTemporaryHeld = false;
     bool m_bInitDone = false;
     int m_nOK = 0;
+    int m_nActivated = 0;   // handler calls for the activation event, however they end
     static int s_nPings;   // counted outside the object, which may be gone
 
 protected:
@@ -98,11 +99,19 @@ protected:
     // Called for the event the control raises while it activates: asks the control through the wrapper.
     void OnActivated()
     {
+        ++m_nActivated;
         CString strCaption = L"unread";
         m_ctl.GetProperty(DISPID_TESTCTL_CAPTION, VT_BSTR, &strCaption);
         m_log.push_back(std::wstring(m_bInitDone ? L"Activated after OnInitDialog" : L"Activated before")
                         + L", caption \"" + strCaption.GetString() + L"\"");
     }
+
+    // Called for event 10: destroys the control's wrapper, and so the control's site.
+    void OnDestroyWrapper() { m_ctl.DestroyWindow(); }
+    // Called for event 11: destroys the dialog's window, and so every control in it.
+    void OnDestroyDialog() { DestroyWindow(); }
+    // Called for event 12: deletes the dialog object (made with new) with its window.
+    void OnDeleteDialog() { delete this; }
 
     DECLARE_EVENTSINK_MAP()
 };
@@ -118,6 +127,9 @@ BEGIN_EVENTSINK_MAP(CHostTestDlg, CDialogEx)
     ON_EVENT(CHostTestDlg, IDC_TESTCTL, 7, &CHostTestDlg::OnUseTemporary, VTS_NONE)
     ON_EVENT(CHostTestDlg, IDC_TESTCTL, 8, &CHostTestDlg::OnValue, VTS_R8)
     ON_EVENT(CHostTestDlg, IDC_TESTCTL, DISPID_TESTEVT_ACTIVATED, &CHostTestDlg::OnActivated, VTS_NONE)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 10, &CHostTestDlg::OnDestroyWrapper, VTS_NONE)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 11, &CHostTestDlg::OnDestroyDialog, VTS_NONE)
+    ON_EVENT(CHostTestDlg, IDC_TESTCTL, 12, &CHostTestDlg::OnDeleteDialog, VTS_NONE)
 END_EVENTSINK_MAP()
 
 const CTestEvent s_ping = { 6, {} };
@@ -161,21 +173,32 @@ void PressKey(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam = 1)
     PumpPending();
 }
 
-// The place the control's site reports to it.
-CRect PlaceInWindowContext(IOleClientSite* pSite)
+// The frame the control's site gives it (the caller's reference, when
+// ppFrame is given) and the place it reports.
+HRESULT GetWindowContextOf(IOleClientSite* pSite, IOleInPlaceFrame** ppFrame, RECT* prcPos)
 {
-    RECT rcPos = {}, rcClip = {};
+    RECT rcClip = {};
     IOleInPlaceSite* pInPlace = QueryOf<IOleInPlaceSite>(pSite, IID_IOleInPlaceSite);
     IOleInPlaceFrame* pFrame = nullptr;
     IOleInPlaceUIWindow* pDoc = nullptr;
     OLEINPLACEFRAMEINFO info = { sizeof info, FALSE, nullptr, nullptr, 0 };
-    if (pInPlace && SUCCEEDED(pInPlace->GetWindowContext(&pFrame, &pDoc, &rcPos, &rcClip, &info))) {
-        pFrame->Release();
-        if (pDoc)
-            pDoc->Release();
-    }
+    const HRESULT hr = pInPlace ? pInPlace->GetWindowContext(&pFrame, &pDoc, prcPos, &rcClip, &info) : E_NOINTERFACE;
+    if (pDoc)
+        pDoc->Release();
     if (pInPlace)
         pInPlace->Release();
+    if (ppFrame)
+        *ppFrame = pFrame;
+    else if (pFrame)
+        pFrame->Release();
+    return hr;
+}
+
+// The place the control's site reports to it.
+CRect PlaceInWindowContext(IOleClientSite* pSite)
+{
+    RECT rcPos = {};
+    GetWindowContextOf(pSite, nullptr, &rcPos);
     return rcPos;
 }
 
@@ -834,4 +857,211 @@ TEST_F(HostedControlTest, LicensedControlIsMadeWithTheKeyItsRecordCarries)
         dlg.DestroyWindow();
         EXPECT_EQ(0, CTestCtl::LiveCount());
     }
+}
+
+// --- Controls the container must survive ---------------------------------------------------------
+
+TEST_F(HostedControlTest, EventsRaisedWhileTheContainerHoldsThemReachNoHandler)
+{
+    // Raised while the dialog is made, before OnInitDialog bound the wrapper.
+    g_testCtlSetup.m_dwBehaviour = TCB_FIRES_WHILE_FROZEN | TCB_EVENT_ON_ACTIVATE;
+    {
+        CHostTestDlg dlg;
+        CTestCtl* pCtl = nullptr;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        EXPECT_EQ(0, dlg.m_nActivated);
+        // Let go of: they reach the handlers again.
+        pCtl->Fire(s_ping);
+        EXPECT_EQ(1, CHostTestDlg::s_nPings);
+        dlg.DestroyWindow();
+    }
+    // Held and let go of later, through the site.
+    g_testCtlSetup.m_dwBehaviour = TCB_FIRES_WHILE_FROZEN;
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    CHostTestDlg::s_nPings = 0;
+    dlg.m_ctl.m_pCtrlSite->FreezeEvents(TRUE);
+    pCtl->Fire(s_ping);
+    EXPECT_EQ(0, CHostTestDlg::s_nPings);
+    dlg.m_ctl.m_pCtrlSite->FreezeEvents(FALSE);
+    pCtl->Fire(s_ping);
+    EXPECT_EQ(1, CHostTestDlg::s_nPings);
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, InitNewAnsweringNotImplementedMeansNothingToInitialise)
+{
+    for (DWORD dwForm : { DWORD(0), DWORD(TCB_STORAGE), DWORD(TCB_PROPERTY_BAG) }) {
+        g_testCtlSetup.m_dwBehaviour = TCB_INITNEW_NOTIMPL | dwForm;
+        CHostTestDlg dlg;
+        EXPECT_TRUE(dlg.CreateWithInitData(IDD_HOSTTEST, {})) << dwForm;
+        EXPECT_NE(nullptr, dlg.m_ctl.m_pCtrlSite) << dwForm;
+        dlg.DestroyWindow();
+    }
+    // Made by CreateControl in a dialog hosting another.
+    CHostTestDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_HOSTTEST));
+    g_testCtlSetup.m_dwBehaviour = TCB_INITNEW_NOTIMPL;
+    CWnd ctl;
+    const RECT rc = { 0, 0, 100, 80 };
+    EXPECT_TRUE(ctl.CreateControl(CLSID_TestControl, L"", WS_CHILD | WS_VISIBLE, rc, &dlg, IDC_TESTCTL + 1));
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, HandlerDestroyingTheHostInsideTheControlsOwnCallLeavesTheControlAlive)
+{
+    // A control that holds neither itself nor its sink while it raises an
+    // event: raised from the control's own code (as from its timer) and from
+    // a call the wrapper makes; the handler destroys the wrapper, the
+    // dialog's window, or the dialog object.
+    for (DISPID dispid : { 10, 11, 12 }) {
+        for (bool bThroughCall : { false, true }) {
+            g_testCtlSetup.m_dwBehaviour = TCB_UNGUARDED;
+            CHostTestDlg* pDlg = new CHostTestDlg;
+            ASSERT_TRUE(pDlg->Create(IDD_HOSTTEST));
+            CTestCtl* pCtl = CTestCtl::Last();
+            ASSERT_NE(nullptr, pCtl);
+            pCtl->m_eventsToRaise = { { dispid, {} } };
+            if (bThroughCall)
+                Raise(pDlg->m_ctl);
+            else
+                pCtl->Fire({ dispid, {} });
+            EXPECT_EQ(0, CTestCtl::DeletedInOwnCall()) << dispid << " " << bThroughCall;
+            PumpPending();   // whatever was left to let go of later
+            EXPECT_EQ(0, CTestCtl::LiveCount()) << dispid << " " << bThroughCall;
+            if (dispid == 10) {
+                EXPECT_EQ(nullptr, pDlg->m_ctl.m_pCtrlSite);
+                EXPECT_EQ(nullptr, pDlg->m_ctl.m_hWnd);
+            }
+            if (dispid != 12)
+                delete pDlg;
+        }
+    }
+}
+
+TEST_F(HostedControlTest, FrameGrantsWhatNeedsNothingOfIt)
+{
+    // A control asking for no border space is UI-activated and takes the focus.
+    g_testCtlSetup.m_dwBehaviour = TCB_ASKS_NO_BORDER;
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    dlg.ShowWindow(SW_SHOW);
+    dlg.m_ctl.m_pCtrlSite->SetFocus();
+    EXPECT_TRUE(Contains(pCtl->m_calls, "SetBorderSpace(NULL) 0")) << ::testing::PrintToString(pCtl->m_calls);
+    EXPECT_EQ(pCtl->m_hWnd, ::GetFocus());
+
+    // No shared menu: inserting and removing the container's part of it succeed doing nothing.
+    IOleInPlaceFrame* pFrame = nullptr;
+    RECT rcPos;
+    ASSERT_EQ(S_OK, GetWindowContextOf(pCtl->m_pSite, &pFrame, &rcPos));
+    HMENU hMenu = ::CreateMenu();
+    OLEMENUGROUPWIDTHS widths = { { 1, 1, 1, 1, 1, 1 } };
+    EXPECT_EQ(S_OK, pFrame->InsertMenus(hMenu, &widths));
+    EXPECT_EQ(0, widths.width[0] + widths.width[2] + widths.width[4]);
+    EXPECT_EQ(0, ::GetMenuItemCount(hMenu));
+    EXPECT_EQ(S_OK, pFrame->RemoveMenus(hMenu));
+    ::DestroyMenu(hMenu);
+    pFrame->Release();
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, ControlWindowHearsItIsDisabledAndItsGoingIsSeenWithoutParentNotify)
+{
+    CHostTestDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_HOSTTEST));
+    CWnd ctl;
+    const RECT rc = { 0, 0, 100, 80 };
+    ASSERT_TRUE(ctl.CreateControl(CLSID_TestControl, L"", WS_CHILD | WS_VISIBLE | WS_DISABLED, rc, &dlg,
+                                  IDC_TESTCTL + 1));
+    CTestCtl* pCtl = CTestCtl::Last();
+    ASSERT_NE(nullptr, pCtl);
+    EXPECT_FALSE(::IsWindowEnabled(pCtl->m_hWnd));
+    EXPECT_TRUE(Contains(pCtl->m_calls, "window enabled 0")) << ::testing::PrintToString(pCtl->m_calls);
+    dlg.DestroyWindow();
+
+    g_testCtlSetup.m_dwBehaviour = TCB_NO_PARENT_NOTIFY;
+    CHostTestDlg dlgQuiet;
+    ASSERT_NO_FATAL_FAILURE(Host(dlgQuiet, &pCtl));
+    ::DestroyWindow(pCtl->m_hWnd);
+    EXPECT_EQ(nullptr, dlgQuiet.m_ctl.m_hWnd);
+    dlgQuiet.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, DispatchCallsAreShapedAsTheProtocolSays)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+
+    // The ambient display name is there; an interface other than IID_NULL is refused.
+    VARIANT var;
+    EXPECT_EQ(S_OK, GetAmbient(pCtl->m_pSite, DISPID_AMBIENT_DISPLAYNAME, &var));
+    EXPECT_EQ(VT_BSTR, V_VT(&var));
+    ::VariantClear(&var);
+    IDispatch* pAmbient = QueryOf<IDispatch>(pCtl->m_pSite, IID_IDispatch);
+    ASSERT_NE(nullptr, pAmbient);
+    DISPPARAMS noArgs = { nullptr, nullptr, 0, 0 };
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, pAmbient->Invoke(DISPID_AMBIENT_USERMODE, IID_IDispatch, 0,
+                                                        DISPATCH_PROPERTYGET, &noArgs, &var, nullptr, nullptr));
+    pAmbient->Release();
+
+    // An object put as IUnknown goes by reference; a put without a value names no argument.
+    FONTDESC desc = { sizeof desc, const_cast<LPOLESTR>(L"Tahoma"), { { 80000, 0 } }, FW_NORMAL, ANSI_CHARSET,
+                      FALSE, FALSE, FALSE };
+    IUnknown* pFont = nullptr;
+    ASSERT_EQ(S_OK, ::OleCreateFontIndirect(&desc, IID_IUnknown, reinterpret_cast<void**>(&pFont)));
+    dlg.m_ctl.SetProperty(DISPID_TESTCTL_OBJECT, VT_UNKNOWN, pFont);
+    pFont->Release();
+    EXPECT_TRUE(Contains(pCtl->m_calls, "putref 3")) << ::testing::PrintToString(pCtl->m_calls);
+    bool bThrown = false;
+    try {
+        dlg.m_ctl.InvokeHelper(DISPID_TESTCTL_CAPTION, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr,
+                               reinterpret_cast<const BYTE*>(VTS_NONE));
+    } catch (COleException* e) {
+        bThrown = true;
+        EXPECT_EQ(DISP_E_PARAMNOTFOUND, e->m_sc);
+        e->Delete();
+    }
+    EXPECT_TRUE(bThrown);
+    EXPECT_TRUE(Contains(pCtl->m_calls, "put refused, arguments 0, named 0"))
+        << ::testing::PrintToString(pCtl->m_calls);
+    dlg.DestroyWindow();
+}
+
+TEST_F(HostedControlTest, NamedEventArgumentsReachTheParametersTheyName)
+{
+    CHostTestDlg dlg;
+    CTestCtl* pCtl = nullptr;
+    ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+    CTestEvent event = { 4, { TestI4(12), TestI4(1), TestR8(2.5), TestI2(3) } };
+    event.m_bNamed = true;
+    pCtl->Fire(event);
+    EXPECT_EQ(std::vector<std::wstring>{ L"Mixed 12 1 2.5 3" }, dlg.m_log);
+    dlg.DestroyWindow();
+}
+
+namespace {
+std::vector<std::string>* g_pTraced = nullptr;
+void CALLBACK CaptureTrace(LPCSTR lpszText) { g_pTraced->push_back(lpszText); }
+} // namespace
+
+TEST_F(HostedControlTest, FailureReportWhoseWindowWentGoesWithIt)
+{
+    std::vector<std::string> traced;
+    g_pTraced = &traced;
+    AFX_TRACE_SINK pfnOld = AfxSetTraceSink(&CaptureTrace);
+    {
+        CHostTestDlg dlg;
+        CTestCtl* pCtl = nullptr;
+        ASSERT_NO_FATAL_FAILURE(Host(dlg, &pCtl));
+        pCtl->Fire({ 5, {} });
+        dlg.DestroyWindow();
+    }
+    AfxSetTraceSink(pfnOld);
+    EXPECT_TRUE(std::find(traced.begin(), traced.end(),
+                          "Warning: an event handler's failure is not reported, its window is gone.\n") != traced.end())
+        << ::testing::PrintToString(traced);
+    PumpPending();
 }

@@ -22,6 +22,7 @@ namespace {
 
 CTestCtl* s_pLast = nullptr;
 LONG s_cLive = 0;
+LONG s_cDeletedInOwnCall = 0;
 
 CTestArg Arg(VARTYPE vt, LONGLONG n, double d, const wchar_t* psz)
 {
@@ -165,10 +166,15 @@ CTestCtl::~CTestCtl()
     if (s_pLast == this)
         s_pLast = nullptr;
     --s_cLive;
+    if (m_pOwnCall) {
+        m_pOwnCall->m_bDeleted = true;
+        ++s_cDeletedInOwnCall;
+    }
 }
 
 CTestCtl* CTestCtl::Last() { return s_pLast; }
 LONG CTestCtl::LiveCount() { return s_cLive; }
+LONG CTestCtl::DeletedInOwnCall() { return s_cDeletedInOwnCall; }
 
 STDMETHODIMP CTestCtl::QueryInterface(REFIID riid, void** ppv)
 {
@@ -255,6 +261,12 @@ STDMETHODIMP CTestCtl::DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LP
 // As a real control: tells the site, names itself the active object and takes the focus.
 HRESULT CTestCtl::UIActivate()
 {
+    if (!m_bUIActive && Has(TCB_ASKS_NO_BORDER)) {
+        const HRESULT hr = m_pFrame ? m_pFrame->SetBorderSpace(nullptr) : E_UNEXPECTED;
+        m_calls.push_back("SetBorderSpace(NULL) " + std::to_string(hr));
+        if (FAILED(hr))
+            return hr;
+    }
     if (!m_bUIActive) {
         m_bUIActive = true;
         m_pInPlaceSite->OnUIActivate();
@@ -344,7 +356,7 @@ HRESULT CTestCtl::InPlaceActivate(LPCRECT lprcPosRect)
         wc.hInstance = ::GetModuleHandleW(nullptr);
         wc.lpszClassName = s_szWindowClass;
         ::RegisterClassW(&wc);   // once; later calls fail harmlessly
-        m_hWnd = ::CreateWindowExW(0, s_szWindowClass, L"test control", WS_CHILD | WS_VISIBLE, rc.left, rc.top,
+        m_hWnd = ::CreateWindowExW(Has(TCB_NO_PARENT_NOTIFY) ? WS_EX_NOPARENTNOTIFY : 0, s_szWindowClass, L"test control", WS_CHILD | WS_VISIBLE, rc.left, rc.top,
                                    rc.right - rc.left, rc.bottom - rc.top, hWndParent, nullptr, nullptr, nullptr);
         ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
@@ -361,9 +373,9 @@ HRESULT CTestCtl::InPlaceActivate(LPCRECT lprcPosRect)
 // Journals the keys that reach the window by dispatch.
 LRESULT CALLBACK CTestCtl::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (uMsg == WM_KEYDOWN)
+    if (uMsg == WM_KEYDOWN || uMsg == WM_ENABLE)
         if (CTestCtl* pCtl = reinterpret_cast<CTestCtl*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA)))
-            pCtl->m_calls.push_back("window key " + std::to_string(wParam));
+            pCtl->m_calls.push_back((uMsg == WM_ENABLE ? "window enabled " : "window key ") + std::to_string(wParam));
     return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
@@ -447,13 +459,13 @@ STDMETHODIMP CTestCtl::Load(LPSTREAM pStm)
 STDMETHODIMP CTestCtl::InitNew()
 {
     m_calls.push_back("InitNew");
-    return S_OK;
+    return Has(TCB_INITNEW_NOTIMPL) ? E_NOTIMPL : S_OK;
 }
 
 STDMETHODIMP CTestCtl::InitNew(IStorage*)
 {
     m_calls.push_back("InitNew storage");
-    return S_OK;
+    return Has(TCB_INITNEW_NOTIMPL) ? E_NOTIMPL : S_OK;
 }
 
 STDMETHODIMP CTestCtl::Load(IStorage* pStg)
@@ -487,8 +499,11 @@ HRESULT CTestCtl::Property(DISPID dispid, WORD wFlags, DISPPARAMS* pDispParams, 
     if (!(wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
         return DISP_E_MEMBERNOTFOUND;
     if (pDispParams->cArgs != 1 || pDispParams->cNamedArgs != 1 ||
-        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
+        m_calls.push_back("put refused, arguments " + std::to_string(pDispParams->cArgs) + ", named " +
+                          std::to_string(pDispParams->cNamedArgs));
         return DISP_E_PARAMNOTFOUND;
+    }
     m_calls.push_back(((wFlags & DISPATCH_PROPERTYPUTREF) ? "putref " : "put ") + std::to_string(dispid));
     VARIANT var;
     ::VariantInit(&var);
@@ -513,21 +528,30 @@ STDMETHODIMP CTestCtl::Invoke(DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARA
         return Property(dispid, wFlags, pDispParams, pVarResult);
     if (dispid != DISPID_TESTCTL_RAISE || !(wFlags & DISPATCH_METHOD))
         return DISP_E_MEMBERNOTFOUND;
-    AddRef();   // a handler may release the control
+    const bool bGuarded = !Has(TCB_UNGUARDED);
+    if (bGuarded)
+        AddRef();   // a handler may release the control
     const std::vector<CTestEvent> events = m_eventsToRaise;
-    for (const CTestEvent& event : events)
-        Fire(event);
+    {
+        COwnCall call(this);
+        for (const CTestEvent& event : events) {
+            Fire(event);
+            if (call.m_bDeleted)
+                return S_OK;
+        }
+    }
     if (pVarResult) {
         V_VT(pVarResult) = VT_I2;
         V_I2(pVarResult) = SHORT(events.size());
     }
-    Release();
+    if (bGuarded)
+        Release();
     return S_OK;
 }
 
 void CTestCtl::Fire(const CTestEvent& event)
 {
-    if (m_nFreeze > 0) {
+    if (m_nFreeze > 0 && !Has(TCB_FIRES_WHILE_FROZEN)) {
         m_held.push_back(event);
         return;
     }
@@ -536,9 +560,12 @@ void CTestCtl::Fire(const CTestEvent& event)
     const UINT cArgs = UINT(event.m_args.size());
     std::vector<VARIANTARG> vars(cArgs);
     std::vector<BSTR> texts(cArgs, nullptr);   // what BSTR arguments by reference point at
+    std::vector<DISPID> named(event.m_bNamed ? cArgs : 0);
     for (UINT i = 0; i < cArgs; ++i) {
         const CTestArg& arg = event.m_args[i];
-        VARIANTARG& var = vars[cArgs - 1 - i];   // last-first
+        VARIANTARG& var = event.m_bNamed ? vars[i] : vars[cArgs - 1 - i];   // named by position, or last-first
+        if (event.m_bNamed)
+            named[i] = DISPID(i);
         ::VariantInit(&var);
         V_VT(&var) = arg.m_vt;
         switch (arg.m_vt & ~VT_BYREF) {
@@ -555,14 +582,21 @@ void CTestCtl::Fire(const CTestEvent& event)
             break;
         }
     }
+    const bool bGuarded = !Has(TCB_UNGUARDED);
     IDispatch* pSink = static_cast<IDispatch*>(m_pSink);
-    pSink->AddRef();
-    DISPPARAMS params = { cArgs ? vars.data() : nullptr, nullptr, cArgs, 0 };
-    m_sinkResults.push_back(pSink->Invoke(event.m_dispid, IID_NULL, event.m_lcid, DISPATCH_METHOD, &params,
-                                          nullptr, nullptr, nullptr));
-    pSink->Release();
+    if (bGuarded)
+        pSink->AddRef();
+    DISPPARAMS params = { cArgs ? vars.data() : nullptr, named.empty() ? nullptr : named.data(), cArgs,
+                          UINT(named.size()) };
+    COwnCall call(this);
+    const HRESULT hr =
+        pSink->Invoke(event.m_dispid, IID_NULL, event.m_lcid, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    if (bGuarded)
+        pSink->Release();
     for (BSTR bstr : texts)
         ::SysFreeString(bstr);
+    if (!call.m_bDeleted)
+        m_sinkResults.push_back(hr);
 }
 
 STDMETHODIMP CTestCtl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP)

@@ -49,6 +49,12 @@ enum TestCtlBehaviour : DWORD
     TCB_EVENT_ON_ACTIVATE = 0x800, // raises event DISPID_TESTEVT_ACTIVATED while it activates
     TCB_STORAGE = 0x1000,       // persists through IPersistStorage, not IPersistStreamInit
     TCB_PROPERTY_BAG = 0x2000,  // persists through IPersistPropertyBag, not IPersistStreamInit
+    TCB_FIRES_WHILE_FROZEN = 0x4000, // raises its events while frozen instead of holding them
+    TCB_INITNEW_NOTIMPL = 0x8000,    // every InitNew answers E_NOTIMPL: it has nothing to initialise
+    TCB_UNGUARDED = 0x10000,    // holds neither itself nor its sink while it raises an event or runs Raise
+    TCB_ASKS_NO_BORDER = 0x20000, // asks its frame for no border space (SetBorderSpace(NULL)) when UI-activated,
+                                  // and fails the activation when that is refused
+    TCB_NO_PARENT_NOTIFY = 0x40000, // its window has WS_EX_NOPARENTNOTIFY
 };
 
 // The size in pixels a control with TCB_ASKS_PLACE asks for.
@@ -82,6 +88,7 @@ struct CTestEvent
     DISPID m_dispid;
     std::vector<CTestArg> m_args;
     LCID m_lcid = LOCALE_USER_DEFAULT;   // the locale the event names
+    bool m_bNamed = false;   // every argument passed named, in call order (the reverse of positional order)
 };
 
 // Its dispatch members: Raise() raises m_eventsToRaise and returns (VT_I2)
@@ -112,6 +119,8 @@ public:
     // The control made last, and how many are alive.
     static CTestCtl* Last();
     static LONG LiveCount();
+    // How many controls were deleted while one of their own calls (Fire, Invoke) was still running.
+    static LONG DeletedInOwnCall();
 
     // Raises one event to every connected sink, recording each sink's
     // answer; while its events are frozen it holds the event until they thaw.
@@ -208,6 +217,24 @@ private:
     HRESULT UIActivate();
     HRESULT Property(DISPID dispid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult);
     bool Has(DWORD dwBehaviour) const { return (m_setup.m_dwBehaviour & dwBehaviour) != 0; }
+    // Tells a running call of this control that the control was deleted under it.
+    class COwnCall
+    {
+    public:
+        explicit COwnCall(CTestCtl* pCtl) : m_pCtl(pCtl), m_pOuter(pCtl->m_pOwnCall) { pCtl->m_pOwnCall = this; }
+        ~COwnCall()
+        {
+            if (m_bDeleted && m_pOuter)
+                m_pOuter->m_bDeleted = true;
+            else if (!m_bDeleted)
+                m_pCtl->m_pOwnCall = m_pOuter;
+        }
+        bool m_bDeleted = false;
+
+    private:
+        CTestCtl* m_pCtl;
+        COwnCall* m_pOuter;
+    };
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
     LONG m_cRef = 1;
@@ -222,6 +249,7 @@ private:
     std::vector<CTestEvent> m_held;   // raised while frozen
     std::wstring m_strCaption;
     IDispatch* m_pObject = nullptr;
+    COwnCall* m_pOwnCall = nullptr;   // the innermost of its own calls running
 };
 
 // Registers the test control's classes in this process while it lives.
