@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,10 +40,11 @@ bool Decode(CJpegDecoder& decoder, const std::string& strJpeg, UINT cxFit, UINT 
     return decoder.Decode(reinterpret_cast<const BYTE*>(strJpeg.data()), strJpeg.size(), cxFit, cyFit, pFrame);
 }
 
-// A grey 64x64 progressive JPEG: with bManyScans, one scan for each DC and
-// for each AC coefficient of each component (192 scans, all valid), else the
-// library's usual progression (about ten).
-std::string ProgressiveJpeg(bool bManyScans)
+// A 64x64 JPEG whose every pixel is pixel (its bytes in space), set up
+// further by setUp before it starts and by afterStart (markers) after.
+std::string FlatJpeg(J_COLOR_SPACE space, const std::vector<unsigned char>& pixel,
+                     const std::function<void(jpeg_compress_struct*)>& setUp,
+                     const std::function<void(jpeg_compress_struct*)>& afterStart)
 {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
@@ -52,23 +54,15 @@ std::string ProgressiveJpeg(bool bManyScans)
     unsigned long cbJpeg = 0;
     jpeg_mem_dest(&info, &pbJpeg, &cbJpeg);
     info.image_width = info.image_height = 64;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
+    info.input_components = static_cast<int>(pixel.size());
+    info.in_color_space = space;
     jpeg_set_defaults(&info);
-    std::vector<jpeg_scan_info> scans;
-    if (bManyScans) {
-        for (int c = 0; c < 3; ++c)
-            scans.push_back(jpeg_scan_info{ 1, { c }, 0, 0, 0, 0 });
-        for (int c = 0; c < 3; ++c)
-            for (int k = 1; k < 64; ++k)
-                scans.push_back(jpeg_scan_info{ 1, { c }, k, k, 0, 0 });
-        info.scan_info = scans.data();
-        info.num_scans = static_cast<int>(scans.size());
-    } else {
-        jpeg_simple_progression(&info);
-    }
+    setUp(&info);
     jpeg_start_compress(&info, TRUE);
-    std::vector<unsigned char> row(64 * 3, 0x80);
+    afterStart(&info);
+    std::vector<unsigned char> row;
+    for (int n = 0; n < 64; ++n)
+        row.insert(row.end(), pixel.begin(), pixel.end());
     for (JSAMPROW p = row.data(); info.next_scanline < info.image_height;)
         jpeg_write_scanlines(&info, &p, 1);
     jpeg_finish_compress(&info);
@@ -78,43 +72,56 @@ std::string ProgressiveJpeg(bool bManyScans)
     return strJpeg;
 }
 
+// A grey 64x64 progressive JPEG: with bManyScans, one scan for each DC and
+// for each AC coefficient of each component (192 scans, all valid), else the
+// library's usual progression (about ten).
+std::string ProgressiveJpeg(bool bManyScans)
+{
+    std::vector<jpeg_scan_info> scans;
+    return FlatJpeg(
+        JCS_RGB, { 0x80, 0x80, 0x80 },
+        [&](jpeg_compress_struct* pInfo) {
+            if (!bManyScans) {
+                jpeg_simple_progression(pInfo);
+                return;
+            }
+            for (int c = 0; c < 3; ++c)
+                scans.push_back(jpeg_scan_info{ 1, { c }, 0, 0, 0, 0 });
+            for (int c = 0; c < 3; ++c)
+                for (int k = 1; k < 64; ++k)
+                    scans.push_back(jpeg_scan_info{ 1, { c }, k, k, 0, 0 });
+            pInfo->scan_info = scans.data();
+            pInfo->num_scans = static_cast<int>(scans.size());
+        },
+        [](jpeg_compress_struct*) {});
+}
+
 // A 64x64 JPEG of mid grey: in three colours or four inks (with bInverted,
 // stored as Adobe stores them, 255 for no ink), with pszMarker's text as
 // an APP14 (it starts "Adobe") or APP2 marker.
 std::string GreyJpeg(J_COLOR_SPACE space, bool bInverted, const char* pszMarker)
 {
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* pbJpeg = nullptr;
-    unsigned long cbJpeg = 0;
-    jpeg_mem_dest(&info, &pbJpeg, &cbJpeg);
-    info.image_width = info.image_height = 64;
-    info.input_components = space == JCS_CMYK ? 4 : 3;
-    info.in_color_space = space;
-    jpeg_set_defaults(&info);
-    info.write_Adobe_marker = bInverted;
     // An Adobe marker decides the colours only where no JFIF marker does.
     const bool bAdobe = pszMarker && std::string(pszMarker).compare(0, 5, "Adobe") == 0;
-    info.write_JFIF_header = !bAdobe && space != JCS_CMYK;
-    jpeg_start_compress(&info, TRUE);
-    if (pszMarker) {
-        const std::string strMarker = bAdobe ? std::string(pszMarker, 12) : std::string(pszMarker, 14);
-        jpeg_write_marker(&info, bAdobe ? JPEG_APP0 + 14 : JPEG_APP0 + 2,
-                          reinterpret_cast<const JOCTET*>(strMarker.data()), static_cast<unsigned>(strMarker.size()));
-    }
     // Mid grey: 0x80 in each colour; in inks, none but half of the black.
-    std::vector<unsigned char> row(64 * 4);
-    for (size_t n = 0; n < row.size(); ++n)
-        row[n] = space != JCS_CMYK ? 0x80 : n % 4 < 3 ? (bInverted ? 255 : 0) : (bInverted ? 0x80 : 0x7F);
-    for (JSAMPROW p = row.data(); info.next_scanline < info.image_height;)
-        jpeg_write_scanlines(&info, &p, 1);
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::string strJpeg(reinterpret_cast<const char*>(pbJpeg), cbJpeg);
-    free(pbJpeg);
-    return strJpeg;
+    const unsigned char nNoInk = bInverted ? 255 : 0, nHalfBlack = bInverted ? 0x80 : 0x7F;
+    const std::vector<unsigned char> pixel = space == JCS_CMYK
+                                                 ? std::vector<unsigned char>{ nNoInk, nNoInk, nNoInk, nHalfBlack }
+                                                 : std::vector<unsigned char>{ 0x80, 0x80, 0x80 };
+    return FlatJpeg(
+        space, pixel,
+        [&](jpeg_compress_struct* pInfo) {
+            pInfo->write_Adobe_marker = bInverted;
+            pInfo->write_JFIF_header = !bAdobe && space != JCS_CMYK;
+        },
+        [&](jpeg_compress_struct* pInfo) {
+            if (pszMarker == nullptr)
+                return;
+            const std::string strMarker(pszMarker, bAdobe ? 12 : 14);
+            jpeg_write_marker(pInfo, bAdobe ? JPEG_APP0 + 14 : JPEG_APP0 + 2,
+                              reinterpret_cast<const JOCTET*>(strMarker.data()),
+                              static_cast<unsigned>(strMarker.size()));
+        });
 }
 
 class PictureTest : public testing::Test
