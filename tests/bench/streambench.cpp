@@ -5,8 +5,8 @@
 // weighs and costs to make, then per size pictures shown per second, decode
 // and draw time per picture (from the control's journal), and the time from
 // a picture leaving the camera to the TimeStamp the control raises right
-// after drawing it (median and 99th percentile), and the CPU the process (camera and control) used,
-// 100% being one core. The frame number is read back from the picture
+// after drawing it (median and 99th percentile), and the CPU the process
+// (camera and control) used, 100% being one core. The frame number is read back from the picture
 // itself: the camera draws it as a row of black and white blocks.
 //
 //   streambench [LABEL=CONTROL.DLL ...]
