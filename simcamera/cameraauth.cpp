@@ -131,18 +131,25 @@ bool CCameraAuth::CheckDigest(const std::string& strParams, const std::string& s
     std::map<std::string, std::string> params = Params(strParams);
     const std::string strAlgorithm = LowerText(params["algorithm"]);
     const bool bSha256 = strAlgorithm == "sha-256";
+    // The first form of Digest: no qop, so no nc or cnonce either.
+    const bool bFirstForm = (m_settings.m_nSchemes & SCHEME_DIGEST_RFC2069) != 0;
     if (bSha256 ? !(m_settings.m_nSchemes & SCHEME_DIGEST_SHA256)
-                : !(m_settings.m_nSchemes & SCHEME_DIGEST_MD5) || !(strAlgorithm.empty() || strAlgorithm == "md5"))
+                : !(m_settings.m_nSchemes & (SCHEME_DIGEST_MD5 | SCHEME_DIGEST_RFC2069)) ||
+                      !(strAlgorithm.empty() || strAlgorithm == "md5"))
         return false;
     const std::string strUser = params.count("username*") ? FromExtendedValue(params["username*"]) : params["username"];
     if (strUser != m_settings.m_strUser || params["realm"] != s_szRealm || params["opaque"] != s_szOpaque ||
-        params["uri"] != strUri || params["qop"] != "auth" || params["nc"].size() != 8)
+        params["uri"] != strUri)
+        return false;
+    if (bFirstForm ? params.count("qop") || params.count("nc") : params["qop"] != "auth" || params["nc"].size() != 8)
         return false;
     const wchar_t* pszHash = bSha256 ? BCRYPT_SHA256_ALGORITHM : BCRYPT_MD5_ALGORITHM;
     const std::string strHa1 = Hash(pszHash, strUser + ":" + s_szRealm + ":" + m_settings.m_strPassword);
     const std::string strHa2 = Hash(pszHash, "GET:" + strUri);
-    const std::string strExpected = Hash(pszHash, strHa1 + ":" + params["nonce"] + ":" + params["nc"] + ":" +
-                                                      params["cnonce"] + ":auth:" + strHa2);
+    const std::string strExpected =
+        bFirstForm ? Hash(pszHash, strHa1 + ":" + params["nonce"] + ":" + strHa2)
+                   : Hash(pszHash, strHa1 + ":" + params["nonce"] + ":" + params["nc"] + ":" + params["cnonce"] +
+                                       ":auth:" + strHa2);
     if (strHa1.empty() || LowerText(params["response"]) != strExpected)
         return false;
 
@@ -154,6 +161,10 @@ bool CCameraAuth::CheckDigest(const std::string& strParams, const std::string& s
         m_nonces.erase(it);
         *pbStale = true;
         return false;
+    }
+    if (bFirstForm) {
+        m_strLastScheme = "Digest without qop";
+        return true;
     }
     // nc counts the client's requests with this nonce: a repeat is a replay.
     const unsigned long nNc = strtoul(params["nc"].c_str(), nullptr, 16);
@@ -191,7 +202,11 @@ std::string CCameraAuth::Challenges(bool bStale)
     if (m_settings.m_nSchemes & SCHEME_BASIC)
         strLines += std::string("WWW-Authenticate: Basic realm=\"") + s_szRealm + "\"\r\n";
     std::string strDigest;
-    if (m_settings.m_nSchemes & (SCHEME_DIGEST_MD5 | SCHEME_DIGEST_SHA256)) {
+    if (m_settings.m_nSchemes & SCHEME_DIGEST_RFC2069) {
+        strLines += std::string("WWW-Authenticate: Digest realm=\"") + s_szRealm + "\", nonce=\"" +
+                    NewNonce(m_settings.m_bStaleFirst && !bStale) + "\", opaque=\"" + s_szOpaque + "\"" +
+                    (bStale ? ", stale=true" : "") + "\r\n";
+    } else if (m_settings.m_nSchemes & (SCHEME_DIGEST_MD5 | SCHEME_DIGEST_SHA256)) {
         // One nonce for both algorithms; both challenges in one header.
         const std::string strNonce = NewNonce(m_settings.m_bStaleFirst && !bStale);
         const std::string strCommon = std::string("realm=\"") + s_szRealm + "\", qop=\"auth\", nonce=\"" + strNonce +

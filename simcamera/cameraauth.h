@@ -1,7 +1,7 @@
 // CCameraAuth: the simulated camera's sign-in, written apart from the
 // viewer control's so that a mistake in one is not agreed with by the other.
 // It offers Basic, Digest MD5 and Digest SHA-256 (any of them, in one
-// answer), hands out a fresh nonce with every challenge, lets nonces expire
+// answer), or Digest in its first form (no qop, no algorithm, no nc), hands out a fresh nonce with every challenge, lets nonces expire
 // (stale=true), and refuses an nc that does not count up. Thread-safe: every
 // connection's thread asks it.
 #pragma once
@@ -20,6 +20,7 @@ public:
         SCHEME_BASIC = 1,
         SCHEME_DIGEST_MD5 = 2,
         SCHEME_DIGEST_SHA256 = 4,
+        SCHEME_DIGEST_RFC2069 = 8, // MD5 without qop and without algorithm: the first Digest's form, no nc
     };
 
     struct CSettings
@@ -42,7 +43,8 @@ public:
     // The WWW-Authenticate header lines of a 401 answer, each ending in CR LF.
     std::string Challenges(bool bStale);
 
-    // The scheme of the last successful sign-in: "Basic", "Digest MD5", "Digest SHA-256".
+    // The scheme of the last successful sign-in: "Basic", "Digest MD5",
+    // "Digest SHA-256", "Digest without qop".
     std::string LastScheme() const;
 
 private:

@@ -1,11 +1,13 @@
 // simcamera.exe: the simulated camera as a program of its own.
 //   simcamera [--port N] [--size WxH] [--fps N] [--channels N] [--header-delay MS]
-//             [--user U --password P [--auth basic|digest|sha256|all] [--stale]]
-//             [--fault MODE] [--seconds N]
+//             [--user U --password P [--auth basic|digest|sha256|all|rfc2069] [--stale]]
+//             [--fault MODE] [--parts no-length,lf,tight,octet-stream] [--seconds N]
 // Serves http://127.0.0.1:<port>/video<channel>.mjpg until it is ended (or
 // for N seconds). --fps may be below 1, down to 0.2 (a picture every 5 s).
 // --digest is --auth digest. MODE: none, refuse, stall, silent, cut, garbage,
-// oversized, trickle, redirect, huge-length, undecodable.
+// oversized, trickle, redirect, huge-length, undecodable. --parts writes the
+// parts as some cameras do: without Content-Length, with LF-only line ends,
+// with no line break before the next delimiter, typed application/octet-stream.
 #include "simcamera.h"
 
 #include <cstdio>
@@ -24,6 +26,7 @@ bool ParseSchemes(const char* pszName, UINT* pnSchemes)
         { "digest", CCameraAuth::SCHEME_DIGEST_MD5 },
         { "sha256", CCameraAuth::SCHEME_DIGEST_SHA256 },
         { "all", CCameraAuth::SCHEME_BASIC | CCameraAuth::SCHEME_DIGEST_MD5 | CCameraAuth::SCHEME_DIGEST_SHA256 },
+        { "rfc2069", CCameraAuth::SCHEME_DIGEST_RFC2069 },
     };
     for (const auto& entry : s_schemes) {
         if (strcmp(pszName, entry.m_pszName) == 0) {
@@ -67,9 +70,14 @@ int main(int argc, char** argv)
                 fprintf(stderr, "simcamera: unknown fault mode %s\n", pszValue);
                 return 2;
             }
+        } else if (strcmp(pszArg, "--parts") == 0) {
+            if (!CSimCamera::ParseParts(pszValue, &options.m_nParts)) {
+                fprintf(stderr, "simcamera: unknown parts %s (no-length, lf, tight, octet-stream)\n", pszValue);
+                return 2;
+            }
         } else if (strcmp(pszArg, "--auth") == 0) {
             if (!ParseSchemes(pszValue, &options.m_nSchemes)) {
-                fprintf(stderr, "simcamera: unknown sign-in %s (basic, digest, sha256, all)\n", pszValue);
+                fprintf(stderr, "simcamera: unknown sign-in %s (basic, digest, sha256, all, rfc2069)\n", pszValue);
                 return 2;
             }
         } else if (strcmp(pszArg, "--digest") == 0) {

@@ -91,6 +91,27 @@ bool CSimCamera::ParseFault(const std::string& strName, Fault* pFault)
     return false;
 }
 
+bool CSimCamera::ParseParts(const std::string& strNames, UINT* pnParts)
+{
+    static const struct { const char* m_pszName; UINT m_nParts; } s_parts[] = {
+        { "no-length", PARTS_NO_LENGTH }, { "lf", PARTS_LF_ONLY }, { "tight", PARTS_TIGHT },
+        { "octet-stream", PARTS_OCTET_STREAM },
+    };
+    UINT nParts = 0;
+    for (size_t nPos = 0; nPos <= strNames.size();) {
+        const size_t nComma = std::min(strNames.find(',', nPos), strNames.size());
+        const std::string strName = strNames.substr(nPos, nComma - nPos);
+        const auto it = std::find_if(std::begin(s_parts), std::end(s_parts),
+                                     [&](const auto& entry) { return strName == entry.m_pszName; });
+        if (it == std::end(s_parts))
+            return false;
+        nParts |= it->m_nParts;
+        nPos = nComma + 1;
+    }
+    *pnParts = nParts;
+    return true;
+}
+
 bool CSimCamera::Start(const COptions& options)
 {
     m_options = options;
@@ -348,6 +369,8 @@ void CSimCamera::Stream(Socket s, UINT nChannel)
                 strBody.assign(OVERSIZED_PART, '\x55');
             } else if (fault == FAULT_UNDECODABLE || (fault == FAULT_GARBAGE && nPart % 2 == 1)) {
                 strBody = NoPicture(nPart);
+                if (fault == FAULT_UNDECODABLE)
+                    strBody.insert(0, "\xFF\xD8"); // starts as a JPEG does: a damaged picture
             } else {
                 nFrame = m_nNextFrame++;
                 strBody = painter.Paint(nFrame);
@@ -356,10 +379,14 @@ void CSimCamera::Stream(Socket s, UINT nChannel)
                 if (!bPicture)
                     strLength = s_szHugeLength;
             }
-            if (strLength.empty())
+            if (strLength.empty() && !(m_options.m_nParts & PARTS_NO_LENGTH))
                 strLength = std::to_string(strBody.size());
-            const std::string strPartHead = std::string("--") + s_szBoundary +
-                                            "\r\nContent-Type: image/jpeg\r\nContent-Length: " + strLength + "\r\n\r\n";
+            const char* pszEnd = m_options.m_nParts & PARTS_LF_ONLY ? "\n" : "\r\n";
+            const std::string strPartHead =
+                std::string("--") + s_szBoundary + pszEnd + "Content-Type: " +
+                (m_options.m_nParts & PARTS_OCTET_STREAM ? "application/octet-stream" : "image/jpeg") + pszEnd +
+                (strLength.empty() ? std::string() : "Content-Length: " + strLength + pszEnd) + pszEnd;
+            const std::string strPartEnd = m_options.m_nParts & PARTS_TIGHT ? "" : pszEnd;
             LARGE_INTEGER nSent;
             QueryPerformanceCounter(&nSent);
             m_sentAt[nFrame % SENT_RING] = nSent.QuadPart;
@@ -372,7 +399,7 @@ void CSimCamera::Stream(Socket s, UINT nChannel)
                 break;
             }
             bOk = SendAll(s, strPartHead.data(), strPartHead.size()) && SendAll(s, strBody.data(), strBody.size()) &&
-                  SendAll(s, "\r\n", 2);
+                  SendAll(s, strPartEnd.data(), strPartEnd.size());
             if (bOk && bPicture)
                 ++m_nFramesSent;
             // Keep the pace of the frame rate, whatever drawing took.

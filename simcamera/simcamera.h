@@ -31,7 +31,16 @@ public:
         FAULT_TRICKLE,     // the answer's header lines one byte every 300 ms, without end
         FAULT_REDIRECT,    // the stream is elsewhere: a 302 to another port, which records credentials
         FAULT_HUGE_LENGTH, // the first part claims 999999999999 bytes, then pictures
-        FAULT_UNDECODABLE, // every part is random bytes said to be a JPEG
+        FAULT_UNDECODABLE, // every part is random bytes after a JPEG's first marker
+    };
+
+    // How the parts are written, as cameras write them (any together).
+    enum Parts
+    {
+        PARTS_NO_LENGTH = 1,    // no Content-Length: a part ends at the next delimiter
+        PARTS_LF_ONLY = 2,      // the parts' lines end in LF alone
+        PARTS_TIGHT = 4,        // no line break between a picture and the next delimiter
+        PARTS_OCTET_STREAM = 8, // typed application/octet-stream, not image/jpeg
     };
 
     struct COptions
@@ -48,6 +57,7 @@ public:
         UINT m_nSchemes = CCameraAuth::SCHEME_BASIC;
         bool m_bStaleFirst = false; // each first Digest nonce is called stale when used
         Fault m_fault = FAULT_NONE;
+        UINT m_nParts = 0; // Parts
     };
 
     CSimCamera();
@@ -63,6 +73,8 @@ public:
     void SetFault(Fault fault);
 
     static bool ParseFault(const std::string& strName, Fault* pFault);
+    // "no-length,lf,tight,octet-stream" (any of them) as Parts.
+    static bool ParseParts(const std::string& strNames, UINT* pnParts);
 
     // What it has done so far.
     ULONG Connections() const { return m_nConnections; }

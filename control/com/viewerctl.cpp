@@ -517,6 +517,7 @@ STDMETHODIMP CViewerCtl::InPlaceDeactivate()
         HWND hWnd = m_hWnd;
         m_hWnd = nullptr;
         DestroyWindow(hWnd);
+        ShowStreams();
     }
     if (m_pInPlaceSite) {
         IOleInPlaceSite* pSite = m_pInPlaceSite;
@@ -607,6 +608,7 @@ HRESULT CViewerCtl::InPlaceActivate(LPCRECT lprcPosRect)
         return FAILED(hr) ? hr : E_FAIL;
     }
     m_pInPlaceSite = pSite;
+    ShowStreams();
     return S_OK;
 }
 
@@ -885,6 +887,7 @@ HRESULT CViewerCtl::CallPlayForward(DISPPARAMS* pDispParams, VARIANT* pResult, U
         session.m_fSpeed = fSpeed;
         session.m_bPlaying = true;
         m_strLastPlayed = strId;
+        ShowStreams();
         // The event period is read now, so a test can set it per play.
         m_nEventPeriod = standin::SwitchNumber(L"DORSA_STANDIN_EVENT_MS", DEFAULT_EVENT_PERIOD_MS);
         m_nEventsPerTick = standin::SwitchNumber(L"DORSA_STANDIN_EVENTS_PER_TICK", DEFAULT_EVENTS_PER_TICK);
@@ -1253,7 +1256,7 @@ LRESULT CALLBACK CViewerCtl::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
             return 0;
         case WM_SIZE:
             if (hWnd == pCtl->m_hWnd)
-                pCtl->OnSize();
+                pCtl->ShowStreams();
             break;
         case WM_ERASEBKGND:
             return 1; // WM_PAINT covers every pixel

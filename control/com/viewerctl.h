@@ -171,7 +171,8 @@ private:
     static void JournalPictureSays(std::wstring strText, const std::wstring& strId);
     void ShowFrame(HDC hdc, const RECT& rc, const CSession& session);
     void DrawStreamPicture(HDC hdc, const RECT& rc, const CSession& session);
-    void OnSize();
+    bool IsShown(const std::wstring& strId, const CSession& session) const;
+    void ShowStreams();
 
     HRESULT CallSetPluginPath(DISPPARAMS* pDispParams, VARIANT* pResult, UINT* puArgErr);
     HRESULT CallStartStream(DISPPARAMS* pDispParams, VARIANT* pResult, UINT* puArgErr);

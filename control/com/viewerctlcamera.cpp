@@ -52,11 +52,7 @@ void CViewerCtl::StartCameraStream(CSession& session)
     target.m_strPassword = m_plugin.Password();
     target.m_nSilenceMs = m_plugin.SilenceMs();
     session.m_pStream = CMjpegStream::Start(target, m_hWndClock, WM_STREAM_NOTIFY);
-    if (m_hWnd) {
-        RECT rc;
-        GetClientRect(m_hWnd, &rc);
-        session.m_pStream->SetViewSize(rc.right, rc.bottom);
-    }
+    ShowStreams();
 }
 
 // Called when a session is stopped or the control closes: journals what it
@@ -93,7 +89,7 @@ void CViewerCtl::OnStreamNotify()
             continue;
         CSession& session = it->second;
         std::unique_ptr<CMjpegStream::CFrame> pFrame = session.m_pStream->TakeFrame();
-        const bool bShown = strId == m_strLastPlayed && session.m_bPlaying && m_hWnd;
+        const bool bShown = IsShown(strId, session);
         if (!pFrame) {
             JournalStatus(strId, session);
             if (bShown)
@@ -102,6 +98,17 @@ void CViewerCtl::OnStreamNotify()
         }
         if (!session.m_bPlaying) {
             ++session.m_nFramesDropped;
+            continue;
+        }
+        if (pFrame->m_bits.empty()) {
+            // Not decoded, the window having no area: it came, so it is announced.
+            if (bShown) {
+                ++session.m_nFramesShown;
+                ++session.m_nEventsRaised;
+                FireTimeStamp(strId, TimeText(pFrame->m_stReceived));
+            } else {
+                ++session.m_nFramesDropped;
+            }
             continue;
         }
         session.m_pFrame = std::move(pFrame);
@@ -126,6 +133,7 @@ void CViewerCtl::OnStreamNotify()
         ++session.m_nEventsRaised;
         FireTimeStamp(strId, TimeText(session.m_pFrame->m_stReceived));
     }
+    ShowStreams(); // the host's window may have been minimised or restored meanwhile
     Release();
 }
 
@@ -147,14 +155,22 @@ void CViewerCtl::JournalPictureSays(std::wstring strText, const std::wstring& st
                      standin::ToUtf8(strId.c_str()));
 }
 
-// Called when the control window's size changes: pictures are decoded to fit it.
-void CViewerCtl::OnSize()
+bool CViewerCtl::IsShown(const std::wstring& strId, const CSession& session) const
 {
-    RECT rc;
-    GetClientRect(m_hWnd, &rc);
+    return strId == m_strLastPlayed && session.m_bPlaying && m_hWnd;
+}
+
+// Called when what the window shows, or its size, may have changed: each
+// stream learns whether it is seen and at what size, so that no picture is
+// decoded that no one sees, nor for a window with no area (a minimised host).
+void CViewerCtl::ShowStreams()
+{
+    RECT rc = {};
+    if (m_hWnd && !IsIconic(GetAncestor(m_hWnd, GA_ROOT)))
+        GetClientRect(m_hWnd, &rc);
     for (const auto& entry : m_sessions)
         if (entry.second.m_pStream)
-            entry.second.m_pStream->SetViewSize(rc.right, rc.bottom);
+            entry.second.m_pStream->SetView(IsShown(entry.first, entry.second), rc.right, rc.bottom);
 }
 
 // The picture scaled to fit rc with its aspect kept, black bars beside it.

@@ -1,12 +1,10 @@
 // CJpegDecoder: turns one JPEG into 32-bit pixels at the size they are shown.
-// Where the platform's imaging component (WIC) can decode at a smaller size
-// itself, it decodes; elsewhere libjpeg-turbo does, at the smallest of its
+// libjpeg-turbo decodes, on Windows as under Wine, at the smallest of its
 // DCT scales that still covers the size shown, straight into 32-bit pixels.
 // One per thread that decodes.
 #pragma once
 
 #include <windows.h>
-#include <wincodec.h>
 
 #include <vector>
 
@@ -25,38 +23,23 @@ public:
     static const UINT MAX_SIDE = 8192;
     static const ULONGLONG MAX_PIXELS = 16 * 1024 * 1024;
 
-    enum Engine
-    {
-        ENGINE_CHOOSE,   // the platform's if it decodes at a smaller size itself, else the library
-        ENGINE_PLATFORM, // WIC
-        ENGINE_LIBRARY,  // libjpeg-turbo (and WIC for CMYK pictures, which it can't turn into BGRX)
-    };
-
-    explicit CJpegDecoder(Engine engine = ENGINE_CHOOSE);
-    ~CJpegDecoder();
+    CJpegDecoder() = default;
     CJpegDecoder(const CJpegDecoder&) = delete;
     CJpegDecoder& operator=(const CJpegDecoder&) = delete;
 
+    // True when the bytes start as a JPEG does (FF D8), whatever the part
+    // that brought them was said to be.
+    static bool LooksLikeJpeg(const BYTE* pb, size_t cb);
+
     // Decodes pb and scales it to fit cxFit x cyFit with its aspect ratio
-    // kept (0 x 0: its own size). False when it is not a picture.
+    // kept (0 x 0: its own size). False when it is not a whole picture.
     bool Decode(const BYTE* pb, size_t cb, UINT cxFit, UINT cyFit, CDecodedFrame* pFrame);
 
-    // ENGINE_CHOOSE until a picture has shown which one decodes.
-    Engine EngineInUse() const { return m_engine; }
-
 private:
-    enum Result { DECODED, REFUSED, NOT_MINE };
+    bool Read(struct jpeg_decompress_struct* pInfo, const BYTE* pb, size_t cb, UINT cxFit, UINT cyFit,
+              CDecodedFrame* pFrame);
+    void ScaleInto(UINT cxSource, UINT cySource, UINT cx, UINT cy, CDecodedFrame* pFrame) const;
 
-    Result DecodeWithLibrary(const BYTE* pb, size_t cb, UINT cxFit, UINT cyFit, CDecodedFrame* pFrame);
-    Result ReadWithLibrary(struct jpeg_decompress_struct* pInfo, const BYTE* pb, size_t cb, UINT cxFit, UINT cyFit,
-                           CDecodedFrame* pFrame);
-    Result DecodeWithPlatform(const BYTE* pb, size_t cb, UINT cxFit, UINT cyFit, bool bOnlyScaled,
-                              CDecodedFrame* pFrame);
-    void ScaleInto(UINT cxSource, UINT cySource, UINT cbStride, UINT cbPixel, UINT cx, UINT cy,
-                   CDecodedFrame* pFrame) const;
-
-    Engine m_engine;
-    IWICImagingFactory* m_pFactory;
     std::vector<BYTE> m_source; // a picture decoded at another size than shown, kept for the next one
 };
 

@@ -132,7 +132,7 @@ void CStreamHandOver::Decoded(std::unique_ptr<CFrame> pFrame, ULONG nStatusSeria
     } else if (m_bDecoding && nStatusSerial != m_nStatusSerial) {
         ++m_counts.m_nDropped;
     } else if (m_bDecoding) {
-        if (m_counts.m_decodeMs.size() < MAX_DECODE_SAMPLES)
+        if (!pFrame->m_bits.empty() && m_counts.m_decodeMs.size() < MAX_DECODE_SAMPLES)
             m_counts.m_decodeMs.push_back(dDecodeMs);
         if (m_pPending)
             ++m_counts.m_nDropped;
@@ -140,6 +140,15 @@ void CStreamHandOver::Decoded(std::unique_ptr<CFrame> pFrame, ULONG nStatusSeria
         m_strStatus.clear();
         NotifyLocked();
     }
+    m_bDecoding = false;
+    LeaveCriticalSection(&m_cs);
+}
+
+void CStreamHandOver::NotDecoded()
+{
+    EnterCriticalSection(&m_cs);
+    if (m_bDecoding)
+        ++m_counts.m_nDropped;
     m_bDecoding = false;
     LeaveCriticalSection(&m_cs);
 }

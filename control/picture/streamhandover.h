@@ -71,8 +71,11 @@ public:
     HANDLE PartEvent() const { return m_evPart; }
     // The waiting part, if any; it is being decoded until Decoded.
     bool TakePart(CPart* pPart);
-    // The part's picture (null: it did not decode) and the time it took.
+    // The part's picture (null: it did not decode; no pixels: it was not to
+    // be decoded, there being nowhere to draw it) and the time it took.
     void Decoded(std::unique_ptr<CFrame> pFrame, ULONG nStatusSerial, double dDecodeMs);
+    // The part was not decoded, no one seeing its stream: it counts as dropped.
+    void NotDecoded();
 
 private:
     void NotifyLocked();

@@ -111,7 +111,13 @@ std::wstring CStreamWords::NotMotionJpeg(const std::wstring& strType) const
            (strType.empty() ? L"no type" : strType.substr(0, MAX_QUOTED)) + L"\").";
 }
 
-std::wstring CStreamWords::Undecodable() const
+std::wstring CStreamWords::Undecodable(bool bLookLikeJpeg) const
 {
-    return L"Camera " + m_strCamera + L" sends pictures that can't be decoded.";
+    return L"Camera " + m_strCamera +
+           (bLookLikeJpeg ? L" sends pictures that can't be decoded." : L" sends parts that are not JPEG pictures.");
+}
+
+std::wstring CStreamWords::PartsSkipped() const
+{
+    return L"Camera " + m_strCamera + L" sends parts that can't be shown (over 16 MB, or with broken header lines).";
 }

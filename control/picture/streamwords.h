@@ -42,8 +42,10 @@ public:
     std::wstring RedirectsOnAndOn(DWORD dwStatus) const;
     std::wstring NotMotionJpeg(const std::wstring& strType) const;
 
-    // The pictures.
-    std::wstring Undecodable() const;
+    // The pictures: parts that don't decode (bLookLikeJpeg: they start as a
+    // JPEG does), or that the stream's reader had to skip.
+    std::wstring Undecodable(bool bLookLikeJpeg) const;
+    std::wstring PartsSkipped() const;
 
 private:
     const std::wstring m_strCamera;

@@ -2,12 +2,11 @@
 // simulated camera runs in this process on 127.0.0.1 at 30 frames/s with its
 // textured pictures; the control, hosted in a 640x480 window, plays it for a
 // while at 640x480, 1280x720 and 1920x1080. Printed: what one camera picture
-// weighs and costs to make, which decoder the control's code chooses here,
-// then per size pictures shown per second, decode and draw time per picture
-// (from the control's journal), and the time from a picture leaving the
-// camera to the TimeStamp the control raises right after drawing it (median
-// and 99th percentile), and the CPU the process (camera and control) used,
-// 100% being one core. The frame number is read back from the picture
+// weighs and costs to make, then per size pictures shown per second, decode
+// and draw time per picture (from the control's journal), and the time from
+// a picture leaving the camera to the TimeStamp the control raises right
+// after drawing it (median and 99th percentile), and the CPU the process
+// (camera and control) used, 100% being one core. The frame number is read back from the picture
 // itself: the camera draws it as a row of black and white blocks.
 //
 //   streambench [LABEL=CONTROL.DLL ...]
@@ -18,6 +17,8 @@
 #include "olehostsite.h"
 #include "simcamera.h"
 #include "viewerctlids.h"
+
+#include <ocidl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -213,14 +214,6 @@ void PrintCameraPictures()
         printf("  %ldx%ld %zu KB %.1f ms", size.cx, size.cy, cbTotal / PAINT_SAMPLES / 1024, times[times.size() / 2]);
     }
     printf("\n");
-    CFramePainter painter(SIZES[0].cx, SIZES[0].cy, 1);
-    const std::string strJpeg = painter.Paint(0);
-    CJpegDecoder decoder;
-    CDecodedFrame frame;
-    decoder.Decode(reinterpret_cast<const BYTE*>(strJpeg.data()), strJpeg.size(), WINDOW_CX / 2, WINDOW_CY / 2, &frame);
-    printf("Decoder chosen here: %s\n", decoder.EngineInUse() == CJpegDecoder::ENGINE_PLATFORM
-                                               ? "the platform's (it decodes at a smaller size itself)"
-                                               : "libjpeg-turbo (the platform's can't decode at a smaller size)");
 }
 
 void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFolder)

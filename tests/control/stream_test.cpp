@@ -139,6 +139,7 @@ struct CCameraSetup
     UINT m_nSchemes = CCameraAuth::SCHEME_BASIC;
     bool m_bStaleFirst = false;
     DWORD m_nHeaderDelayMs = 0;
+    UINT m_nParts = 0; // CSimCamera::Parts
 };
 
 class StreamTest : public CtlTest
@@ -185,6 +186,7 @@ protected:
         options.m_nSchemes = setup.m_nSchemes;
         options.m_bStaleFirst = setup.m_bStaleFirst;
         options.m_nHeaderDelayMs = setup.m_nHeaderDelayMs;
+        options.m_nParts = setup.m_nParts;
         ASSERT_TRUE(camera.Start(options));
     }
     static void StartCamera(CSimCamera& camera, CSimCamera::Fault fault = CSimCamera::FAULT_NONE)
@@ -307,6 +309,71 @@ TEST_F(StreamTest, PicturesAreDrawnAndEachRaisesOneTimeStamp)
     EXPECT_EQ(0u, hidden.m_nShown) << frames[1];
 }
 
+// Pictures no one sees cost no decoding: a window with no area (its host
+// minimised) still announces each picture, and a session the window does
+// not show announces none; once the host is restored, pictures are drawn.
+TEST_F(StreamTest, PicturesNoOneSeesAreNotDecoded)
+{
+    StartCamera();
+    WritePlugin();
+    ShowWindow(m_control.m_hwndParent, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(m_control.m_hwndParent));
+    const std::wstring strMinimised = Connect();
+    ASSERT_TRUE(WaitForEvents(5)) << m_control.m_sink.m_events.size() << " events";
+    ASSERT_EQ(0, StopStream(m_control.m_pDisp, strMinimised).m_nValue);
+    const CFrameCounts minimised = ParseFrames(JournalLine("Frames: "));
+    EXPECT_EQ(m_control.m_sink.m_events.size(), minimised.m_nShown);
+    EXPECT_EQ("Frame times: decode median - p99 -", JournalLine("Frame times: ").substr(0, 34));
+
+    ShowWindow(m_control.m_hwndParent, SW_SHOWNOACTIVATE);
+    m_control.m_sink.m_events.clear();
+    const std::wstring strHidden = Connect();
+    const std::wstring strSession = Connect();
+    ASSERT_TRUE(WaitForEvents(5)) << m_control.m_sink.m_events.size() << " events";
+    for (const CRecordingSink::CEvent& event : m_control.m_sink.m_events)
+        EXPECT_EQ(strSession, event.m_strSession);
+    HDC hdc = GetDC(m_control.m_hwndControl);
+    const COLORREF colour = GetPixel(hdc, 40, 30);
+    ReleaseDC(m_control.m_hwndControl, hdc);
+    EXPECT_LT(abs(GetGValue(colour) - GetGValue(SIMCAM_MARK_COLOUR)), 40) << std::hex << colour;
+    ASSERT_EQ(0, StopStream(m_control.m_pDisp, strHidden).m_nValue);
+    const std::vector<std::string> frames = JournalLines("Frames: ");
+    const std::vector<std::string> times = JournalLines("Frame times: ");
+    ASSERT_EQ(2u, frames.size());
+    ASSERT_EQ(2u, times.size());
+    EXPECT_GT(ParseFrames(frames[1]).m_nReceived, 0u) << frames[1];
+    EXPECT_EQ(0u, ParseFrames(frames[1]).m_nShown) << frames[1];
+    EXPECT_EQ("Frame times: decode median - p99 -", times[1].substr(0, 34));
+}
+
+// Cameras that write their parts in their own way play as any other: no
+// length, LF-only lines, no line break before the delimiter, another type.
+TEST_F(StreamTest, PartsAsCamerasWriteThemPlay)
+{
+    const UINT cases[] = {
+        CSimCamera::PARTS_NO_LENGTH | CSimCamera::PARTS_TIGHT,
+        CSimCamera::PARTS_LF_ONLY,
+        CSimCamera::PARTS_OCTET_STREAM,
+        CSimCamera::PARTS_NO_LENGTH | CSimCamera::PARTS_LF_ONLY | CSimCamera::PARTS_TIGHT |
+            CSimCamera::PARTS_OCTET_STREAM,
+    };
+    for (UINT nParts : cases) {
+        m_control.m_sink.m_events.clear();
+        CSimCamera camera;
+        CCameraSetup setup;
+        setup.m_nParts = nParts;
+        StartCamera(camera, setup);
+        WritePlugin();
+        const std::wstring strSession = m_control.Connect(m_folder.Path(), camera.Port());
+        EXPECT_TRUE(WaitForEvents(5)) << nParts << ": " << JournalLine("Picture says: ");
+        ASSERT_EQ(0, StopStream(m_control.m_pDisp, strSession).m_nValue);
+        EXPECT_EQ(1u, camera.Connections()) << nParts;
+        camera.Stop();
+    }
+    for (const std::string& strLine : JournalLines("Frames: "))
+        EXPECT_EQ(0u, ParseFrames(strLine).m_nUndecodable) << strLine;
+}
+
 TEST_F(StreamTest, PicturesWaitForPlayForwardAndAreNotQueued)
 {
     StartCamera();
@@ -407,6 +474,7 @@ TEST_F(StreamTest, CredentialsAnswerTheStrongestSchemeAndAStaleNonceOnceMore)
         { CCameraAuth::SCHEME_BASIC | CCameraAuth::SCHEME_DIGEST_MD5, false, "Digest MD5", 1 },
         { ALL, false, "Digest SHA-256", 1 },
         { CCameraAuth::SCHEME_DIGEST_MD5, true, "Digest MD5", 2 }, // asked, answered, stale, answered again
+        { CCameraAuth::SCHEME_DIGEST_RFC2069, false, "Digest without qop", 1 },
     };
     for (const CCase& test : cases) {
         m_control.m_sink.m_events.clear();
@@ -546,6 +614,9 @@ TEST_F(StreamTest, GarbageOversizedAndHugeLengthPartsAreSkipped)
         EXPECT_EQ(1u, camera.Connections()) << fault; // nothing made it reconnect
         camera.Stop();
     }
+    // The part too large to show was said until pictures came.
+    EXPECT_FALSE(JournalLines("Picture says: Camera 127.0.0.1:").empty());
+    EXPECT_TRUE(WaitForPictureSaying(" sends parts that can't be shown (over 16 MB, or with broken header lines)."));
     const std::vector<std::string> frames = JournalLines("Frames: ");
     ASSERT_EQ(3u, frames.size());
     const CFrameCounts counts = ParseFrames(frames[0]);
@@ -565,13 +636,14 @@ TEST_F(StreamTest, UndecodablePicturesSilenceAndAStallAreSaid)
     const std::wstring strUndecodable = m_control.Connect(m_folder.Path(), undecodable.Port());
     m_control.Connect(m_folder.Path(), silent.Port());
     m_control.Connect(m_folder.Path(), stalled.Port());
+    // Shown again: only the pictures of the session shown are decoded.
+    EXPECT_EQ(0, PlayForward(m_control.m_pDisp, strUndecodable, 1.0f).m_nValue);
     EXPECT_TRUE(WaitForPictureSaying("Camera " + AddressOf(undecodable) + " sends pictures that can't be decoded."));
     EXPECT_TRUE(WaitForPictureSaying("Camera " + AddressOf(stalled) + " sends nothing. Trying again in 1 s."));
     EXPECT_TRUE(WaitForPictureSaying("Camera " + AddressOf(silent) + " does not answer. Trying again in 1 s.", 30000));
     EXPECT_EQ(1u, undecodable.Connections()); // pictures that don't decode are no reason to reconnect
-    // Good pictures again: they show (in the window, once its session is played again).
+    // Good pictures again: they show.
     const size_t nEvents = m_control.m_sink.m_events.size();
-    EXPECT_EQ(0, PlayForward(m_control.m_pDisp, strUndecodable, 1.0f).m_nValue);
     undecodable.SetFault(CSimCamera::FAULT_NONE);
     EXPECT_TRUE(WaitForEvents(nEvents + 3));
 }

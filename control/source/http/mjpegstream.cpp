@@ -36,7 +36,7 @@ std::shared_ptr<CMjpegStream> CMjpegStream::Start(const CTarget& target, HWND hW
 
 CMjpegStream::CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg)
     : m_target(target), m_strAddress(ShownAddress(target.m_strUrl)),
-      m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_cxView(0), m_cyView(0),
+      m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_bShown(false), m_cxView(0), m_cyView(0),
       m_handOver(hWndNotify, uMsg, CStreamWords(m_strAddress).Connecting())
 {
 }
@@ -85,10 +85,11 @@ void CMjpegStream::Stop()
     SetEvent(m_evStop);
 }
 
-void CMjpegStream::SetViewSize(UINT cx, UINT cy)
+void CMjpegStream::SetView(bool bShown, UINT cx, UINT cy)
 {
     m_cxView = cx;
     m_cyView = cy;
+    m_bShown = bShown;
 }
 
 // The reading thread.
@@ -104,37 +105,44 @@ void CMjpegStream::ReadLoop()
     session.Run();
 }
 
-// The decoding thread: the newest part each time, at the size it is shown.
-// A few parts in a row that are no picture make the picture say so.
+// The decoding thread: the newest part each time, at the size it is shown;
+// none for a stream no one sees. A few parts in a row that are no picture
+// make the picture say so.
 void CMjpegStream::DecodeLoop()
 {
-    const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    {
-        CJpegDecoder decoder;
-        ULONG nUndecodable = 0;
-        const HANDLE handles[2] = { m_evStop, m_handOver.PartEvent() };
-        while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-            CStreamHandOver::CPart part;
-            if (!m_handOver.TakePart(&part))
-                continue;
-            std::unique_ptr<CFrame> pFrame(new CFrame);
-            pFrame->m_stReceived = part.m_stReceived;
-            LARGE_INTEGER nFreq, nStart, nEnd;
-            QueryPerformanceFrequency(&nFreq);
-            QueryPerformanceCounter(&nStart);
-            const bool bDecoded =
-                decoder.Decode(part.m_pBytes->data(), part.m_pBytes->size(), m_cxView, m_cyView, pFrame.get());
-            QueryPerformanceCounter(&nEnd);
-            if (!bDecoded)
-                pFrame.reset();
-            m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial,
-                               1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
-                                   static_cast<double>(nFreq.QuadPart));
-            nUndecodable = bDecoded ? 0 : nUndecodable + 1;
-            if (nUndecodable == UNDECODABLE_IN_A_ROW)
-                m_handOver.SetStatus(CStreamWords(m_strAddress).Undecodable());
+    CJpegDecoder decoder;
+    ULONG nUndecodable = 0;
+    const HANDLE handles[2] = { m_evStop, m_handOver.PartEvent() };
+    while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        CStreamHandOver::CPart part;
+        if (!m_handOver.TakePart(&part))
+            continue;
+        if (!m_bShown) {
+            m_handOver.NotDecoded();
+            continue;
         }
+        std::unique_ptr<CFrame> pFrame(new CFrame);
+        pFrame->m_stReceived = part.m_stReceived;
+        const UINT cxView = m_cxView, cyView = m_cyView;
+        if (cxView == 0 || cyView == 0) {
+            // It came, but there is nowhere to draw it.
+            m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial, 0.0);
+            continue;
+        }
+        LARGE_INTEGER nFreq, nStart, nEnd;
+        QueryPerformanceFrequency(&nFreq);
+        QueryPerformanceCounter(&nStart);
+        const bool bDecoded =
+            decoder.Decode(part.m_pBytes->data(), part.m_pBytes->size(), cxView, cyView, pFrame.get());
+        QueryPerformanceCounter(&nEnd);
+        if (!bDecoded)
+            pFrame.reset();
+        m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial,
+                           1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
+                               static_cast<double>(nFreq.QuadPart));
+        nUndecodable = bDecoded ? 0 : nUndecodable + 1;
+        if (nUndecodable == UNDECODABLE_IN_A_ROW)
+            m_handOver.SetStatus(CStreamWords(m_strAddress).Undecodable(
+                CJpegDecoder::LooksLikeJpeg(part.m_pBytes->data(), part.m_pBytes->size())));
     }
-    if (SUCCEEDED(hrCom))
-        CoUninitialize();
 }

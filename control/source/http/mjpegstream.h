@@ -52,8 +52,10 @@ public:
     // frames arrive. Names the camera by host and port only.
     std::wstring Status() const { return m_handOver.Status(); }
 
-    // The size pictures are shown at; they are decoded to fit it.
-    void SetViewSize(UINT cx, UINT cy);
+    // Whether the control shows this stream, and at what size: pictures are
+    // decoded to fit it, and not at all for a stream not shown or a window
+    // with no area (such a picture is handed over undecoded, without pixels).
+    void SetView(bool bShown, UINT cx, UINT cy);
 
     CCounts Counts() const { return m_handOver.Counts(); }
 
@@ -71,7 +73,8 @@ private:
     const CTarget m_target;          // set at the start, read by the reading thread
     const std::wstring m_strAddress; // the camera as its picture names it
     HANDLE m_evStop;                 // manual-reset: set by Stop
-    std::atomic<UINT> m_cxView;      // set by the control's thread, read by the decoding thread
+    std::atomic<bool> m_bShown;      // set by the control's thread, read by the decoding thread
+    std::atomic<UINT> m_cxView;
     std::atomic<UINT> m_cyView;
     CStreamHandOver m_handOver;      // locks for itself
 };

@@ -62,8 +62,10 @@ bool CMultipartParser::BoundaryOf(const std::string& strContentType, std::string
         }
         if (strName != "boundary")
             continue;
-        // Cameras often repeat the dashes of the delimiter in the boundary itself.
-        if (WithoutLeadingDashes(strValue).empty() || strValue.size() > MAX_BOUNDARY)
+        // Cameras often repeat the dashes of the delimiter in the boundary
+        // itself; the bound is on the boundary without them.
+        const std::string strCore = WithoutLeadingDashes(strValue);
+        if (strCore.empty() || strCore.size() > MAX_BOUNDARY)
             return false;
         *pstrBoundary = strValue;
         return true;
@@ -79,7 +81,7 @@ CMultipartParser::CMultipartParser(const std::string& strBoundary)
 void CMultipartParser::Feed(const unsigned char* pb, size_t cb, const PartHandler& onPart)
 {
     while (cb > 0) {
-        if (m_state == BODY_SIZED || m_state == BODY_SCAN || m_state == SKIP_SIZED || m_state == SKIP_SCAN) {
+        if (m_state == BODY || m_state == SKIP) {
             size_t nUsed = FeedBody(pb, cb, onPart);
             pb += nUsed;
             cb -= nUsed;
@@ -108,7 +110,7 @@ void CMultipartParser::Feed(const unsigned char* pb, size_t cb, const PartHandle
             } else {
                 std::string strLine;
                 strLine.swap(m_line);
-                OnLine(strLine);
+                OnLine(strLine, onPart);
             }
         }
     }
@@ -126,156 +128,173 @@ bool CMultipartParser::IsDelimiter(const std::string& strLine) const
     return str == m_strCore;
 }
 
-void CMultipartParser::OnLine(const std::string& strLine)
+void CMultipartParser::StartHeaders()
+{
+    m_state = HEADERS;
+    m_nHeaders = 0;
+    m_bHasLength = false;
+}
+
+void CMultipartParser::OnLine(const std::string& strLine, const PartHandler& onPart)
 {
     if (m_state == SEEK_BOUNDARY) {
-        if (IsDelimiter(strLine)) {
-            m_state = HEADERS;
-            m_nHeaders = 0;
-            m_bHasLength = false;
-            m_bJpeg = true;
-        }
+        if (IsDelimiter(strLine))
+            StartHeaders();
         return;
     }
     // HEADERS
     const std::string str = Trim(strLine);
     if (str.empty()) {
-        BeginBody();
+        BeginBody(onPart);
         return;
     }
-    if (++m_nHeaders > MAX_HEADERS || IsDelimiter(str)) {
+    if (IsDelimiter(str)) {
+        // The block was cut short: nothing it said holds for the next one.
         ++m_nMalformed;
-        m_state = IsDelimiter(str) ? HEADERS : SEEK_BOUNDARY;
-        m_nHeaders = 0;
+        StartHeaders();
+        return;
+    }
+    if (++m_nHeaders > MAX_HEADERS) {
+        ++m_nMalformed;
+        m_state = SEEK_BOUNDARY;
         return;
     }
     size_t nColon = str.find(':');
     if (nColon == std::string::npos)
         return;
-    const std::string strName = Lower(Trim(str.substr(0, nColon)));
-    const std::string strValue = Trim(str.substr(nColon + 1));
-    if (strName == "content-length") {
-        m_bHasLength = ParseLength(strValue, &m_nLength);
-    } else if (strName == "content-type") {
-        const std::string strType = Lower(Trim(strValue.substr(0, strValue.find(';'))));
-        m_bJpeg = strType == "image/jpeg" || strType == "image/jpg" || strType == "image/pjpeg";
-    }
+    if (Lower(Trim(str.substr(0, nColon))) == "content-length")
+        m_bHasLength = ParseLength(Trim(str.substr(nColon + 1)), &m_nLength);
 }
 
-void CMultipartParser::BeginBody()
+void CMultipartParser::BeginBody(const PartHandler& onPart)
 {
     m_body.clear();
     m_nScanFrom = 0;
-    if (m_bHasLength && m_nLength > MAX_PART) {
+    m_bSized = m_bHasLength && m_nLength <= MAX_PART;
+    m_nRemaining = m_bSized ? m_nLength : 0;
+    if (m_bHasLength && !m_bSized) {
         // Not believed: such a length would swallow the stream. The part
         // ends at the next delimiter like one without a length.
-        m_state = SKIP_SCAN;
+        m_state = SKIP;
         ++m_nSkipped;
-    } else if (m_bHasLength) {
-        m_state = m_bJpeg ? BODY_SIZED : SKIP_SIZED;
-        m_nRemaining = m_nLength;
-        if (!m_bJpeg)
-            ++m_nSkipped;
     } else {
-        m_state = m_bJpeg ? BODY_SCAN : SKIP_SCAN;
-        if (!m_bJpeg)
-            ++m_nSkipped;
+        m_state = BODY;
+        if (m_bSized && m_nRemaining == 0) {
+            EndPart(0, onPart);
+            m_state = SEEK_BOUNDARY;
+        }
     }
 }
 
-// The first delimiter line at or after nFrom in the body: where the body
-// ends (before its line break), and in *pnEnd where the line after it starts.
-// A delimiter line is the boundary followed only by blanks, or by "--" and
-// blanks; a line that merely starts with the boundary belongs to the body.
-size_t CMultipartParser::FindDelimiter(size_t nFrom, size_t* pnEnd) const
+// The first delimiter at or after nFrom in the body: dashes (two or more),
+// the boundary, perhaps "--", then only blanks to the end of its line. It
+// need not start a line (some cameras put no line break before it), but a
+// line that merely starts with it belongs to the body.
+CMultipartParser::CDelimiter CMultipartParser::FindDelimiter(size_t nFrom) const
 {
+    CDelimiter delimiter;
     const unsigned char* pb = m_body.data();
     const size_t cb = m_body.size();
-    for (size_t nPos = nFrom; nPos + 3 <= cb; ++nPos) {
-        const unsigned char* pbHit =
-            static_cast<const unsigned char*>(std::memchr(pb + nPos, '\n', cb - nPos));
-        if (pbHit == nullptr)
-            return std::string::npos;
-        nPos = static_cast<size_t>(pbHit - pb);
-        size_t nCore = nPos + 1;
+    for (size_t nPos = nFrom; nPos < cb;) {
+        const unsigned char* pbDash = static_cast<const unsigned char*>(std::memchr(pb + nPos, '-', cb - nPos));
+        if (pbDash == nullptr)
+            break;
+        const size_t nStart = static_cast<size_t>(pbDash - pb);
+        size_t nCore = nStart;
         while (nCore < cb && pb[nCore] == '-')
             ++nCore;
-        if (nCore - nPos - 1 < 2)
+        nPos = nCore;
+        if (nCore - nStart < 2)
             continue;
-        if (nCore + m_strCore.size() > cb)
-            return std::string::npos; // may still complete
-        if (std::memcmp(pb + nCore, m_strCore.data(), m_strCore.size()) != 0)
+        const size_t cbCore = std::min(m_strCore.size(), cb - nCore);
+        if (std::memcmp(pb + nCore, m_strCore.data(), cbCore) != 0)
             continue;
-        const unsigned char* pbLineEnd = static_cast<const unsigned char*>(
-            std::memchr(pb + nCore, '\n', cb - nCore));
-        if (pbLineEnd == nullptr)
-            return std::string::npos;
-        const size_t nLineEnd = static_cast<size_t>(pbLineEnd - pb);
-        size_t nRest = nCore + m_strCore.size();
-        if (nRest + 2 <= nLineEnd && pb[nRest] == '-' && pb[nRest + 1] == '-')
+        delimiter.m_nStart = nStart;
+        if (cbCore < m_strCore.size()) {
+            delimiter.m_kind = CDelimiter::PARTIAL;
+            return delimiter;
+        }
+        size_t nRest = nCore + cbCore;
+        if (nRest < cb && pb[nRest] == '-') {
+            if (nRest + 1 < cb && pb[nRest + 1] != '-')
+                continue;
             nRest += 2;
-        while (nRest < nLineEnd && (pb[nRest] == ' ' || pb[nRest] == '\t' || pb[nRest] == '\r'))
+        }
+        while (nRest < cb && (pb[nRest] == ' ' || pb[nRest] == '\t' || pb[nRest] == '\r'))
             ++nRest;
-        if (nRest != nLineEnd)
+        if (nRest >= cb) {
+            // The line may still end as a delimiter's does; a line longer than
+            // any the stream may hold can't.
+            if (cb - nStart > MAX_LINE)
+                continue;
+            delimiter.m_kind = CDelimiter::PARTIAL;
+            return delimiter;
+        }
+        if (pb[nRest] != '\n')
             continue;
-        *pnEnd = nLineEnd + 1;
-        return nPos > 0 && pb[nPos - 1] == '\r' ? nPos - 1 : nPos;
+        delimiter.m_kind = CDelimiter::WHOLE;
+        delimiter.m_nNext = nRest + 1;
+        delimiter.m_nStop = nStart;
+        if (delimiter.m_nStop > 0 && pb[delimiter.m_nStop - 1] == '\n')
+            --delimiter.m_nStop;
+        if (delimiter.m_nStop > 0 && pb[delimiter.m_nStop - 1] == '\r')
+            --delimiter.m_nStop;
+        return delimiter;
     }
-    return std::string::npos;
+    return delimiter;
 }
 
 size_t CMultipartParser::FeedBody(const unsigned char* pb, size_t cb, const PartHandler& onPart)
 {
-    if (m_state == SKIP_SIZED || m_state == BODY_SIZED) {
-        const size_t nTake = std::min(cb, m_nRemaining);
-        if (m_state == BODY_SIZED)
-            m_body.insert(m_body.end(), pb, pb + nTake);
+    const size_t nOld = m_body.size();
+    const size_t nTake = m_bSized ? std::min(cb, m_nRemaining) : cb;
+    m_body.insert(m_body.end(), pb, pb + nTake);
+    const CDelimiter delimiter = FindDelimiter(m_nScanFrom);
+    if (delimiter.m_kind == CDelimiter::WHOLE) {
+        // Before its stated length, if any: the length was wrong.
+        EndPart(delimiter.m_nStop, onPart);
+        StartHeaders();
+        return std::max(delimiter.m_nNext, nOld + 1) - nOld; // it ends in the new bytes
+    }
+    // Scanned up to here; a delimiter may still start at a trailing dash.
+    m_nScanFrom = m_body.size();
+    if (delimiter.m_kind == CDelimiter::PARTIAL)
+        m_nScanFrom = delimiter.m_nStart;
+    else if (m_nScanFrom > 0 && m_body.back() == '-')
+        --m_nScanFrom;
+    if (m_bSized) {
         m_nRemaining -= nTake;
         if (m_nRemaining == 0) {
-            if (m_state == BODY_SIZED)
-                Deliver(onPart);
+            // A length a little too long takes in the start of the next
+            // delimiter: its line goes on where the part ends.
+            if (delimiter.m_kind == CDelimiter::PARTIAL)
+                m_line.assign(m_body.begin() + static_cast<std::ptrdiff_t>(delimiter.m_nStart), m_body.end());
+            EndPart(m_body.size(), onPart);
             m_state = SEEK_BOUNDARY;
         }
         return nTake;
     }
-
-    // No length given: the body runs to the next delimiter line.
-    const size_t nOld = m_body.size();
-    m_body.insert(m_body.end(), pb, pb + cb);
-    size_t nEnd = 0;
-    const size_t nStop = FindDelimiter(m_nScanFrom > 0 ? m_nScanFrom - 1 : 0, &nEnd);
-    if (nStop == std::string::npos) {
-        // Keep what a delimiter split across calls needs; rescan only that.
-        const size_t nKeep = m_strCore.size() + 8 + MAX_BOUNDARY;
-        if (m_state == SKIP_SCAN || m_body.size() > MAX_PART) {
-            if (m_state == BODY_SCAN) {
-                ++m_nSkipped;
-                m_state = SKIP_SCAN;
-            }
-            if (m_body.size() > nKeep)
-                m_body.erase(m_body.begin(), m_body.end() - static_cast<std::ptrdiff_t>(nKeep));
-        }
-        m_nScanFrom = m_body.size() > nKeep ? m_body.size() - nKeep : 0;
-        return cb;
+    if (m_state == BODY && m_body.size() > MAX_PART) {
+        ++m_nSkipped;
+        m_state = SKIP;
     }
-    const size_t nUsed = nEnd - nOld; // the rest belongs to the next part
-    m_body.resize(nStop);
-    if (m_state == BODY_SCAN && nStop <= MAX_PART)
-        Deliver(onPart);
-    else if (m_state == BODY_SCAN)
-        ++m_nSkipped; // it ended in the same piece that took it over the bound
-    m_body.clear();
-    m_nScanFrom = 0;
-    m_state = HEADERS;
-    m_nHeaders = 0;
-    m_bHasLength = false;
-    m_bJpeg = true;
-    return nUsed;
+    if (m_state == SKIP) {
+        // Only what a delimiter still on its way needs is kept.
+        m_body.erase(m_body.begin(), m_body.begin() + static_cast<std::ptrdiff_t>(m_nScanFrom));
+        m_nScanFrom = 0;
+    }
+    return nTake;
 }
 
-void CMultipartParser::Deliver(const PartHandler& onPart)
+void CMultipartParser::EndPart(size_t nStop, const PartHandler& onPart)
 {
-    ++m_nParts;
-    onPart(m_body);
+    if (m_state == BODY && nStop > MAX_PART) {
+        ++m_nSkipped; // it ended in the same piece that took it over the bound
+    } else if (m_state == BODY) {
+        m_body.resize(nStop);
+        ++m_nParts;
+        onPart(m_body);
+    }
     m_body.clear();
+    m_nScanFrom = 0;
 }

@@ -2,6 +2,7 @@
 #include "streamsession.h"
 
 #include "cameraurl.h"
+#include "mjpegstream.h"
 #include "multipartparser.h"
 #include "standinswitches.h"
 #include "streamhandover.h"
@@ -270,6 +271,9 @@ CStreamSession::Outcome CStreamSession::ReadStream(HINTERNET hRequest, const std
 {
     CMultipartParser parser(strBoundary);
     const CMultipartParser::PartHandler onPart = [&](std::vector<unsigned char>& body) { m_handOver.OfferPart(body); };
+    // Parts skipped since the last one delivered: said at once while none
+    // came through, as the decoder says pictures that don't decode.
+    size_t nLost = 0, nDelivered = 0;
     ULONGLONG nLastByte = GetTickCount64();
     bool bGoesOn = m_client.QueryDataAvailable(hRequest);
     while (bGoesOn) {
@@ -287,6 +291,7 @@ CStreamSession::Outcome CStreamSession::ReadStream(HINTERNET hRequest, const std
             if (bGoesOn) {
                 nLastByte = GetTickCount64();
                 parser.Feed(m_client.ReadBuffer(hRequest), notice.m_dwValue, onPart);
+                SayLostParts(parser, &nLost, &nDelivered);
                 bGoesOn = m_client.QueryDataAvailable(hRequest);
             }
             break;
@@ -297,6 +302,21 @@ CStreamSession::Outcome CStreamSession::ReadStream(HINTERNET hRequest, const std
     }
     *pstrFailure = m_words.CutOff();
     return FAILED;
+}
+
+// Parts the parser skipped or found broken are said on the picture when
+// none came through since the connection began, or a few in a row.
+void CStreamSession::SayLostParts(const CMultipartParser& parser, size_t* pnLost, size_t* pnDelivered)
+{
+    const size_t nLost = parser.PartsSkipped() + parser.PartsMalformed();
+    const bool bNoneYet = parser.PartsDelivered() == 0;
+    if (parser.PartsDelivered() != *pnDelivered) {
+        *pnDelivered = parser.PartsDelivered();
+        *pnLost = nLost;
+    } else if (nLost > *pnLost && (bNoneYet || nLost - *pnLost >= CMjpegStream::UNDECODABLE_IN_A_ROW)) {
+        *pnLost = nLost;
+        m_handOver.SetStatus(m_words.PartsSkipped());
+    }
 }
 
 std::wstring CStreamSession::FailureOf(DWORD dwError, bool bAnswered) const

@@ -18,6 +18,7 @@
 #include <string>
 
 class CCameraUrl;
+class CMultipartParser;
 class CStreamHandOver;
 
 class CStreamSession
@@ -57,6 +58,7 @@ private:
     Outcome Answer(HINTERNET hRequest, const CCameraUrl& origin, CCameraUrl* pUrl, int* pnRedirects,
                    std::string* pstrAuthorization, std::wstring* pstrFailure);
     Outcome ReadStream(HINTERNET hRequest, const std::string& strBoundary, std::wstring* pstrFailure);
+    void SayLostParts(const CMultipartParser& parser, size_t* pnLost, size_t* pnDelivered);
     std::wstring FailureOf(DWORD dwError, bool bAnswered) const;
 
     const CSettings m_settings;
