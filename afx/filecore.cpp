@@ -10,6 +10,7 @@ const HANDLE CFile::hFileNull = INVALID_HANDLE_VALUE;
 namespace {
 
 const size_t kBufferSize = 4096;   // bytes held before a write reaches the system
+const size_t kMaxPieceUnits = 64 * 1024;   // a longer text is narrowed and written a piece at a time
 
 } // namespace
 
@@ -233,10 +234,10 @@ void CStdioFile::WriteString(const CString& str) { WriteText(str.GetString(), si
 void CStdioFile::WriteText(LPCTSTR lpsz, size_t nLength)
 {
     // A long text goes through the buffer a piece at a time, so the buffer
-    // never holds more than about twice its size; a surrogate pair is never
-    // split between pieces.
+    // never holds more than two bytes a unit of one piece; a surrogate pair
+    // is never split between pieces.
     while (nLength > 0) {
-        size_t nPiece = std::min(nLength, kBufferSize);
+        size_t nPiece = std::min(nLength, kMaxPieceUnits);
         if (nPiece < nLength && lpsz[nPiece - 1] >= 0xD800 && lpsz[nPiece - 1] <= 0xDBFF)
             ++nPiece;
         AppendNarrowText(m_buffer, lpsz, nPiece, m_bTextMode);
@@ -268,7 +269,7 @@ void CStdioFile::Flush()
         ~Drop()
         {
             buffer.clear();
-            if (buffer.capacity() > 4 * kBufferSize)
+            if (buffer.capacity() > 4 * kMaxPieceUnits)
                 std::string().swap(buffer);
         }
     } drop{ m_buffer };
