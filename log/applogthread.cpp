@@ -96,9 +96,7 @@ END_MESSAGE_MAP()
 CAppLogThread::CAppLogThread()
     : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_popupFeed(m_dlgLog), m_wndMailbox(this),
       m_hWndMailbox(NULL),
-      m_bQuitRequested(false), m_evStartFailed(FALSE, TRUE, NULL, NULL), m_nIdleTimer(0), m_bStartFailed(false),
-      m_bQuitOverdue(false), m_fileSink(m_fileLog), m_bOwnerLetGo(false),
-      m_nLetGo(0)
+      m_bQuitRequested(false), m_nIdleTimer(0), m_bQuitOverdue(false), m_fileSink(m_fileLog)
 {
 }
 
@@ -120,7 +118,8 @@ void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAu
         // No thread will ever drain or end: entries are dropped from now on,
         // and the owner's release alone deletes the object.
         CloseQueue();
-        LetGo();
+        if (m_failedStart.ThreadLetsGo())
+            delete this;
     }
     TRACE("CAppLogThread::CreateNewThread(...): Created new logging thread ID 0x%x (handle = 0x%x).\n",
           m_nThreadID, TraceValue(m_hThread));
@@ -132,7 +131,7 @@ void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAu
     // nothing. After a failed start the thread leaves the object to its
     // owner, so the handle stays.
     TRACE("CAppLogThread::CreateNewThread(...): Waiting for thread ID 0x%x to initialize...\n", m_nThreadID);
-    const HANDLE handles[] = { m_evInitialized, m_evStartFailed, m_hThread };
+    const HANDLE handles[] = { m_evInitialized, m_failedStart.Event(), m_hThread };
     const DWORD dwCode = WaitAlertableWithin(_countof(handles), handles, dwTimeout);
     TRACE("CAppLogThread::CreateNewThread(...): WaitForSingleObjectEx for thread ID 0x%x returned code %lu (0x%x)...\n",
           m_nThreadID, dwCode, dwCode);
@@ -142,8 +141,8 @@ DWORD CAppLogThread::ShutdownInstance(bool bWait, DWORD dwTimeout)
 {
     if (!m_bInitialized) {
         // Nothing to stop. After a failed start this is the owner letting go.
-        if (m_bAutoDelete && !m_bOwnerLetGo.exchange(true))
-            LetGo();   // may delete this object
+        if (m_bAutoDelete && m_failedStart.OwnerLetsGo())
+            delete this;
         return kNotInitialized;
     }
 
@@ -344,9 +343,8 @@ BOOL CAppLogThread::InitInstance()
         strText.Format(L"Error while opening file:\n%s\n\n%s", m_strLogFileName.GetString(), szError);
         // The owner goes on at once, and what it logs from now on is
         // dropped: no drain will ever come.
-        m_bStartFailed = true;
         CloseQueue();
-        m_evStartFailed.SetEvent();
+        m_failedStart.Failed();
         ::MessageBoxW(NULL, strText, strCaption, MB_ICONERROR);
         return FALSE;
     }
@@ -445,10 +443,12 @@ BOOL CAppLogThread::PumpMessage()
 
 void CAppLogThread::Delete()
 {
-    if (m_bStartFailed)
-        LetGo();   // the owner may still hold the object
-    else
+    if (m_failedStart.HasFailed()) {
+        if (m_failedStart.ThreadLetsGo())   // the owner may still hold the object
+            delete this;
+    } else {
         CWinThread::Delete();
+    }
 }
 
 void CAppLogThread::CloseQueue()
@@ -463,11 +463,6 @@ bool CAppLogThread::IsQueueClosed()
     return m_ledger.m_bClosed;
 }
 
-void CAppLogThread::LetGo()
-{
-    if (m_nLetGo.fetch_add(1) == 1)
-        delete this;
-}
 
 void CAppLogThread::OnWriteLog(WPARAM, LPARAM) { Drain(true); }
 

@@ -10,6 +10,7 @@
 #include <deque>
 #include <vector>
 
+#include "logfailedstart.h"
 #include "logfilesink.h"
 #include "loggingdlg.h"
 #include "logpopupfeed.h"
@@ -95,7 +96,7 @@ public:
     // their queuing until the drain that took them is done with them. When
     // writers outrun the logging thread that far, the entry that would pass
     // the bound and every one after it is dropped and counted until a drain
-    // is done; the next drain logs, after the entries it takes, "<n> log
+    // takes the queue; that drain logs, after the entries it takes, "<n> log
     // lines were dropped because the log queue was full". Entries lost for
     // want of memory are said the same way.
     static constexpr size_t kMaxQueuedChars = CLogQueueLedger::kMaxChars;
@@ -176,21 +177,15 @@ private:
     BOOL OpenLogFile(const CString& strBaseName, CFileException* pError);
     void CloseQueue();
     bool IsQueueClosed();
-    // After a failed start the thread and the owner each let go once; the
-    // second deletes the object.
-    void LetGo();
     // Called by the idle timer: drains what no request brought (a request
     // that couldn't be posted, or one a modal loop dropped), and ends the
     // thread if its quit request was lost the same way.
     static void CALLBACK OnIdleTimer(HWND hWnd, UINT nMsg, UINT_PTR nIDEvent, DWORD dwTime);
 
-    CEvent m_evStartFailed;              // set before the failed start's box: the owner goes on
+    CLogFailedStart m_failedStart;       // the owner goes on at once, and the last to let go deletes
     UINT_PTR m_nIdleTimer;
-    bool m_bStartFailed;                 // the logging thread's own record
     bool m_bQuitOverdue;                 // the idle timer saw the queue closed before the quit request came
     CLogFileSink m_fileSink;      // the file's whole lines, on the logging thread
-    std::atomic<bool> m_bOwnerLetGo;
-    std::atomic<int> m_nLetGo;
 
     DECLARE_MESSAGE_MAP()
 };

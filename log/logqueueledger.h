@@ -16,7 +16,8 @@ public:
 
     // Whether an entry of this cost fits; if so it counts from now on, if
     // not it is counted as dropped. Once one is dropped, every later one is
-    // too until a drain is done, so the log says where they would have been.
+    // too until a drain takes the queue, so the log says where they would
+    // have been.
     bool Admit(size_t nCost);
     // An entry admitted and then not queued: no memory for it.
     void Lost(size_t nCost);
