@@ -1,6 +1,8 @@
 // CFile, CStdioFile and CFileException.
 #include "afx.h"
 
+#include <algorithm>
+
 IMPLEMENT_DYNAMIC(CFileException, CException)
 
 const HANDLE CFile::hFileNull = INVALID_HANDLE_VALUE;
@@ -8,6 +10,7 @@ const HANDLE CFile::hFileNull = INVALID_HANDLE_VALUE;
 namespace {
 
 const size_t kBufferSize = 4096;   // bytes held before a write reaches the system
+const size_t kMaxPieceUnits = 64 * 1024;   // a longer text is narrowed and written a piece at a time
 
 } // namespace
 
@@ -230,9 +233,19 @@ void CStdioFile::WriteString(const CString& str) { WriteText(str.GetString(), si
 
 void CStdioFile::WriteText(LPCTSTR lpsz, size_t nLength)
 {
-    AppendNarrowText(m_buffer, lpsz, nLength, m_bTextMode);
-    if (m_buffer.size() >= kBufferSize)
-        Flush();
+    // A long text goes through the buffer a piece at a time, so the buffer
+    // never holds more than two bytes a unit of one piece; a surrogate pair
+    // is never split between pieces.
+    while (nLength > 0) {
+        size_t nPiece = std::min(nLength, kMaxPieceUnits);
+        if (nPiece < nLength && lpsz[nPiece - 1] >= 0xD800 && lpsz[nPiece - 1] <= 0xDBFF)
+            ++nPiece;
+        AppendNarrowText(m_buffer, lpsz, nPiece, m_bTextMode);
+        lpsz += nPiece;
+        nLength -= nPiece;
+        if (m_buffer.size() >= kBufferSize)
+            Flush();
+    }
 }
 
 ULONGLONG CStdioFile::GetPosition() const { return CFile::GetPosition() + m_buffer.size(); }
@@ -249,11 +262,16 @@ void CStdioFile::Flush()
         return;
     // What fails to reach the system is dropped, so a later write starts
     // afresh instead of retrying an ever-growing backlog. The buffer keeps
-    // its room for the next lines.
+    // its usual room for the next lines, no more.
     struct Drop
     {
         std::string& buffer;
-        ~Drop() { buffer.clear(); }
+        ~Drop()
+        {
+            buffer.clear();
+            if (buffer.capacity() > 4 * kMaxPieceUnits)
+                std::string().swap(buffer);
+        }
     } drop{ m_buffer };
     Write(m_buffer.data(), UINT(m_buffer.size()));
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "logline.h"
 #include "timestamp.h"
 
 namespace {
@@ -15,59 +16,24 @@ const UINT kRestackFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWI
 const DWORD kNotInitialized = 0xFFFFFFFF;
 const UINT kLogOpenFlags = CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite;
 const int kMaxLogFileNumber = 9999;   // "<name> (9999).log" is the last name tried
-const int kFileChunkChars = 64 * 1024;  // the file's lines are written in pieces this big
+const int kFileChunkChars = 64 * 1024;  // the file's lines are written in pieces this big, or one line alone
 const UINT kIdleDrainMs = 250;          // the longest a line waits when its drain request was lost
-// What a log line adds to its entry's text: "[", the time stamp, "]: " and "\n".
-const int kLogLineExtraChars = 41;
-// A NUL in an entry's text is shown as this, in the file and the popup
-// alike, so nothing after it is lost: a character both hold and both fonts
-// draw, and one that log texts hardly use.
-const WCHAR kNulStandIn = 0x00A4;   // CURRENCY SIGN, the generic placeholder
 
 // A handle's value as the trace shows it (32 bits, as the trace texts have it).
 unsigned TraceValue(const void* p) { return unsigned(reinterpret_cast<UINT_PTR>(p)); }
 
-// A failing file operation goes to the debug trace; the logging thread goes on.
-void TraceFileError(LPCWSTR pszWhat, CFileException* e)
-{
-    TCHAR szError[512];
-    e->GetErrorMessage(szError, _countof(szError));
-    TRACE(L"%s log file failed: %s\n", pszWhat, szError);
-    e->Delete();
-}
-
-// Appends the entry's log line: "[<stamp>]: <text>\n"; out of memory, it
-// appends nothing and throws.
-void AppendLogLine(CString& strLines, const CAppLogThread::LogEntry& entry, CTimestampFormatter& stamps)
-{
-    const int nBefore = strLines.GetLength();
-    try {
-        strLines += L'[';
-        stamps.AppendDateTimeMs(strLines, entry.m_ftTime);
-        strLines.Append(L"]: ", 3);
-        const CString& strText = entry.m_strText;
-        if (wmemchr(strText.GetString(), L'\0', size_t(strText.GetLength()))) {
-            CString strShown(strText);
-            strShown.Replace(L'\0', kNulStandIn);
-            strLines += strShown;
-        } else {
-            strLines += strText;
-        }
-        strLines += L'\n';
-    } catch (const std::bad_alloc&) {
-        strLines.Delete(nBefore, strLines.GetLength() - nBefore);
-        throw;
-    }
-}
-
-// "<n> log lines ..." with the noun and verb agreeing with n.
-CAppLogThread::LogEntry CountedLinesEntry(int nLines, LPCWSTR pszOne, LPCWSTR pszMany)
+// The lines a drain could not report, as one entry.
+CAppLogThread::LogEntry LossesEntry(const CLogQueueLedger::Losses& losses)
 {
     CAppLogThread::LogEntry entry;
-    if (nLines == 1)
-        entry.m_strText = pszOne;
-    else
-        entry.m_strText.Format(pszMany, nLines);
+    if (losses.nDropped > 0)
+        entry.m_strText = CountedLinesText(losses.nDropped, L"1 log line was dropped because the log queue was full",
+                                           L"%d log lines were dropped because the log queue was full");
+    if (losses.nDropped > 0 && losses.nLost > 0)
+        entry.m_strText += L"\n";
+    if (losses.nLost > 0)
+        entry.m_strText += CountedLinesText(losses.nLost, L"1 log line was lost for want of memory",
+                                            L"%d log lines were lost for want of memory");
     return entry;
 }
 
@@ -128,11 +94,9 @@ BEGIN_MESSAGE_MAP(CAppLogThread, CWinThread)
 END_MESSAGE_MAP()
 
 CAppLogThread::CAppLogThread()
-    : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_bQueueClosed(false),
-      m_bDrainRequested(false), m_nQueuedChars(0), m_nDroppedEntries(0), m_wndMailbox(this), m_hWndMailbox(NULL),
-      m_bQuitRequested(false), m_evStartFailed(FALSE, TRUE, NULL, NULL), m_nIdleTimer(0), m_bStartFailed(false),
-      m_bQuitOverdue(false), m_nFileEnd(0), m_nLinesUnwritten(0), m_bFileFailing(false), m_bOwnerLetGo(false),
-      m_nLetGo(0)
+    : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_popupFeed(m_dlgLog), m_wndMailbox(this),
+      m_hWndMailbox(NULL),
+      m_bQuitRequested(false), m_nIdleTimer(0), m_bQuitOverdue(false), m_fileSink(m_fileLog)
 {
 }
 
@@ -154,7 +118,8 @@ void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAu
         // No thread will ever drain or end: entries are dropped from now on,
         // and the owner's release alone deletes the object.
         CloseQueue();
-        LetGo();
+        if (m_failedStart.ThreadLetsGo())
+            delete this;
     }
     TRACE("CAppLogThread::CreateNewThread(...): Created new logging thread ID 0x%x (handle = 0x%x).\n",
           m_nThreadID, TraceValue(m_hThread));
@@ -166,7 +131,7 @@ void CAppLogThread::CreateNewThread(bool bWaitForInit, DWORD dwTimeout, bool bAu
     // nothing. After a failed start the thread leaves the object to its
     // owner, so the handle stays.
     TRACE("CAppLogThread::CreateNewThread(...): Waiting for thread ID 0x%x to initialize...\n", m_nThreadID);
-    const HANDLE handles[] = { m_evInitialized, m_evStartFailed, m_hThread };
+    const HANDLE handles[] = { m_evInitialized, m_failedStart.Event(), m_hThread };
     const DWORD dwCode = WaitAlertableWithin(_countof(handles), handles, dwTimeout);
     TRACE("CAppLogThread::CreateNewThread(...): WaitForSingleObjectEx for thread ID 0x%x returned code %lu (0x%x)...\n",
           m_nThreadID, dwCode, dwCode);
@@ -176,8 +141,8 @@ DWORD CAppLogThread::ShutdownInstance(bool bWait, DWORD dwTimeout)
 {
     if (!m_bInitialized) {
         // Nothing to stop. After a failed start this is the owner letting go.
-        if (m_bAutoDelete && !m_bOwnerLetGo.exchange(true))
-            LetGo();   // may delete this object
+        if (m_bAutoDelete && m_failedStart.OwnerLetsGo())
+            delete this;
         return kNotInitialized;
     }
 
@@ -238,41 +203,49 @@ void CAppLogThread::WriteLine(const CString& text)
     try {
         WriteLine(LogEntry(text));
     } catch (const std::bad_alloc&) {
-        // No memory for the entry: the line is lost, the caller goes on.
+        Queue(NULL);   // no memory for the entry: the log says a line was lost
     }
 }
 
 void CAppLogThread::WriteLine(const LogEntry& entry)
 {
     TRACE("CAppLogThread::WriteLine(...) called\n");
-    bool bRequest;
+    Queue(&entry);
+}
+
+void CAppLogThread::Queue(const LogEntry* pEntry)
+{
+    // Once the lock is let go the thread may end and a self-deleting object
+    // be gone: what the request needs is decided and copied under it.
+    HWND hWndMailbox = NULL;
+    DWORD nThreadID = 0;
     {
         CSingleLock lock(&m_csQueue);
         if (!lock.Lock(INFINITE))
             return;
-        if (m_bQueueClosed)
+        if (m_ledger.m_bClosed)
             return;   // no drain will come for it
-        // Once full, the queue stays full until the thread takes it: every
-        // dropped entry comes after every queued one, where the log says so.
-        const size_t nCost = size_t(entry.m_strText.GetLength()) + kQueuedEntryChars;
-        if (m_nDroppedEntries > 0 || nCost > kMaxQueuedChars - m_nQueuedChars) {
-            ++m_nDroppedEntries;
-            return;
+        if (!pEntry) {
+            m_ledger.Lost();
+        } else {
+            const size_t nCost = CLogQueueLedger::CostOf(size_t(pEntry->m_strText.GetLength()));
+            if (m_ledger.Admit(nCost)) {
+                try {
+                    m_queue.push_back(*pEntry);
+                } catch (const std::bad_alloc&) {
+                    m_ledger.Lost(nCost);
+                }
+            }
         }
-        try {
-            m_queue.push_back(entry);
-        } catch (const std::bad_alloc&) {
+        // Until the thread is initialised, the drain its start requests
+        // takes the entry. A request that can't be posted stays asked for:
+        // the thread's idle timer drains instead.
+        if (!m_ledger.AskForDrain() || !m_bInitialized)
             return;
-        }
-        m_nQueuedChars += nCost;
-        bRequest = !m_bDrainRequested;
-        m_bDrainRequested = true;
+        hWndMailbox = m_hWndMailbox;
+        nThreadID = m_nThreadID;
     }
-    // Until the thread is initialised, the drain its start requests takes
-    // the entry. A request that can't be posted stays asked for: the
-    // thread's idle timer drains instead.
-    if (bRequest && m_bInitialized)
-        PostToThread(WM_LOGTHREAD_WRITE, 0, 0);
+    PostTo(hWndMailbox, nThreadID, WM_LOGTHREAD_WRITE, 0, 0);
 }
 
 BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOOL bMinimized)
@@ -286,7 +259,7 @@ BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOO
     BOOL bPosted = FALSE;
     {
         CSingleLock lock(&m_csQueue, TRUE);
-        if (lock.IsLocked() && !m_bQueueClosed)
+        if (lock.IsLocked() && !m_ledger.m_bClosed)
             bPosted = PostToThread(WM_LOGTHREAD_ACTIVATE, 0, reinterpret_cast<LPARAM>(pInfo));
     }
     if (!bPosted)
@@ -296,10 +269,14 @@ BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOO
 
 BOOL CAppLogThread::PostToThread(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    HWND hWndMailbox = m_hWndMailbox;
+    return PostTo(m_hWndMailbox, m_nThreadID, message, wParam, lParam);
+}
+
+BOOL CAppLogThread::PostTo(HWND hWndMailbox, DWORD nThreadID, UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (hWndMailbox)
         return ::PostMessageW(hWndMailbox, message, wParam, lParam);
-    return PostThreadMessage(message, wParam, lParam);
+    return ::PostThreadMessageW(nThreadID, message, wParam, lParam);
 }
 
 BOOL CAppLogThread::OpenLogFile(const CString& strBaseName, CFileException* pError)
@@ -366,13 +343,12 @@ BOOL CAppLogThread::InitInstance()
         strText.Format(L"Error while opening file:\n%s\n\n%s", m_strLogFileName.GetString(), szError);
         // The owner goes on at once, and what it logs from now on is
         // dropped: no drain will ever come.
-        m_bStartFailed = true;
         CloseQueue();
-        m_evStartFailed.SetEvent();
+        m_failedStart.Failed();
         ::MessageBoxW(NULL, strText, strCaption, MB_ICONERROR);
         return FALSE;
     }
-    m_nFileEnd = 0;
+    m_fileSink.Opened();
 
     LogEntry created;
     created.m_strText.Format(L"Created log file: %s", m_fileLog.GetFilePath().GetString());
@@ -431,6 +407,7 @@ int CAppLogThread::ExitInstance()
     CloseQueue();
     // The last drain: whatever was queued before the quit request, however
     // far behind the popup was, goes to the file. The popup is closing.
+    m_popupFeed.Stop();
     Drain(false);
     if (m_dlgLog.m_hWnd)
         m_dlgLog.DestroyWindow();
@@ -443,13 +420,7 @@ int CAppLogThread::ExitInstance()
     if (m_wndMailbox.m_hWnd)
         m_wndMailbox.DestroyWindow();
     m_hWndMailbox = NULL;
-    if (m_fileLog.m_hFile != CFile::hFileNull) {
-        try {
-            m_fileLog.Close();
-        } catch (CFileException* e) {
-            TraceFileError(L"Closing", e);
-        }
-    }
+    m_fileSink.Close();
     {
         CSingleLock lock(&m_csQueue, TRUE);
         if (lock.IsLocked())
@@ -472,29 +443,26 @@ BOOL CAppLogThread::PumpMessage()
 
 void CAppLogThread::Delete()
 {
-    if (m_bStartFailed)
-        LetGo();   // the owner may still hold the object
-    else
+    if (m_failedStart.HasFailed()) {
+        if (m_failedStart.ThreadLetsGo())   // the owner may still hold the object
+            delete this;
+    } else {
         CWinThread::Delete();
+    }
 }
 
 void CAppLogThread::CloseQueue()
 {
     CSingleLock lock(&m_csQueue, TRUE);
-    m_bQueueClosed = true;
+    m_ledger.m_bClosed = true;
 }
 
 bool CAppLogThread::IsQueueClosed()
 {
     CSingleLock lock(&m_csQueue, TRUE);
-    return m_bQueueClosed;
+    return m_ledger.m_bClosed;
 }
 
-void CAppLogThread::LetGo()
-{
-    if (m_nLetGo.fetch_add(1) == 1)
-        delete this;
-}
 
 void CAppLogThread::OnWriteLog(WPARAM, LPARAM) { Drain(true); }
 
@@ -523,45 +491,56 @@ void CAppLogThread::Drain(bool bToPopup)
 {
     // Out of memory costs lines, never the thread: the file's pieces count
     // what they lose, and the popup misses what it can't take.
+    std::deque<LogEntry> entries;
+    size_t nCost = 0;
+    bool bClosed = false;
     try {
-        std::deque<LogEntry> entries;
-        if (!TakeQueue(entries))
-            return;
-        CTimestampFormatter stamps;   // one reading of the local offset for the whole drain
-        WriteToFile(entries, stamps);
-        // The file has every line before the popup gets any, so a slow
-        // popup can't hold back the file.
-        if (!bToPopup || !m_dlgLog.m_hWnd)
-            return;
-        CString strSlice;
-        std::vector<int> entryStarts;
-        const bool bOlderLeftOut = MakePopupSlice(entries, stamps, strSlice, entryStarts);
-        entries.clear();
-        m_dlgLog.AppendText(strSlice, entryStarts, bOlderLeftOut);
+        if (TakeQueue(entries, nCost, bClosed)) {
+            CTimestampFormatter stamps;   // one reading of the local offset for the whole drain
+            // The file has every line, flushed, before the popup is given
+            // any; once the quit request is on its way the popup gets none.
+            WriteToFile(entries, stamps);
+            bToPopup = bToPopup && !bClosed && m_dlgLog.m_hWnd;
+            if (bToPopup) {
+                CString strSlice;
+                std::vector<int> entryStarts;
+                const bool bOlderLeftOut = MakePopupSlice(entries, stamps, strSlice, entryStarts);
+                m_popupFeed.Add(strSlice, entryStarts, bOlderLeftOut);
+            }
+        }
     } catch (const std::bad_alloc&) {
     }
+    std::deque<LogEntry>().swap(entries);
+    if (nCost > 0) {
+        CSingleLock lock(&m_csQueue, TRUE);
+        m_ledger.Released(nCost);
+    }
+    if (bClosed)
+        m_popupFeed.Stop();
+    else if (bToPopup)
+        m_popupFeed.ApplyWhenDue();
 }
 
-bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries)
+bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries, size_t& nCost, bool& bClosed)
 {
-    int nDropped;
+    CLogQueueLedger::Losses losses;
     {
         CSingleLock lock(&m_csQueue);
         if (!lock.Lock(INFINITE))
             return false;
         entries.swap(m_queue);
-        m_nQueuedChars = 0;
-        nDropped = m_nDroppedEntries;
-        m_nDroppedEntries = 0;
-        m_bDrainRequested = false;
+        losses = m_ledger.Take();
+        bClosed = m_ledger.m_bClosed;
     }
-    if (nDropped > 0) {
-        // The dropped entries came after every one taken here.
+    for (const LogEntry& entry : entries)
+        nCost += CLogQueueLedger::CostOf(size_t(entry.m_strText.GetLength()));
+    if (losses.Any()) {
+        // The lost entries came after every one taken here.
         try {
-            entries.push_back(CountedLinesEntry(nDropped, L"1 log line was dropped because the log queue was full",
-                                                L"%d log lines were dropped because the log queue was full"));
+            entries.push_back(LossesEntry(losses));
         } catch (const std::bad_alloc&) {
-            m_nLinesUnwritten += nDropped;   // said in the file's gap line instead
+            CSingleLock lock(&m_csQueue, TRUE);
+            m_ledger.GiveBack(losses);   // said by a later drain
         }
     }
     return !entries.empty();
@@ -573,9 +552,24 @@ void CAppLogThread::WriteToFile(const std::deque<LogEntry>& entries, CTimestampF
         return;
     CString strPiece;   // keeps its room from piece to piece
     for (size_t iNext = 0; iNext < entries.size();) {
+        const LogEntry& entry = entries[iNext];
+        if (entry.m_strText.GetLength() >= kFileChunkChars && !HasNul(entry.m_strText)) {
+            // A long entry is written from where it is, not copied.
+            ++iNext;
+            CString strHead;
+            try {
+                AppendLogLineHead(strHead, entry.m_ftTime, stamps);
+            } catch (const std::bad_alloc&) {
+                m_fileSink.Lost(1);
+                continue;
+            }
+            static const CString strEnd(L"\n");
+            m_fileSink.Write({ &strHead, &entry.m_strText, &strEnd }, 1, stamps);
+            continue;
+        }
         const int nEntries = MakeFilePiece(entries, iNext, stamps, strPiece);
         if (nEntries > 0)
-            WriteFilePiece(strPiece, nEntries, stamps);
+            m_fileSink.Write({ &strPiece }, nEntries, stamps);
     }
 }
 
@@ -585,54 +579,17 @@ int CAppLogThread::MakeFilePiece(const std::deque<LogEntry>& entries, size_t& iN
     strPiece.Empty();
     int nEntries = 0;
     for (; iNext < entries.size() && strPiece.GetLength() < kFileChunkChars; ++iNext) {
+        const LogEntry& entry = entries[iNext];
+        if (nEntries > 0 && entry.m_strText.GetLength() >= kFileChunkChars)
+            break;   // written alone
         try {
-            AppendLogLine(strPiece, entries[iNext], stamps);
+            AppendLogLine(strPiece, entry.m_strText, entry.m_ftTime, stamps);
             ++nEntries;
         } catch (const std::bad_alloc&) {
-            ++m_nLinesUnwritten;   // no memory for its line
+            m_fileSink.Lost(1);   // no memory for its line
         }
     }
     return nEntries;
-}
-
-void CAppLogThread::WriteFilePiece(const CString& strPiece, int nEntries, CTimestampFormatter& stamps)
-{
-    // The file holds whole lines only: a write that fails is cut back to
-    // where the last whole line ends, before anything else is written, and
-    // once writing works again one line says how many lines the file lacks.
-    const int nUnwritten = m_nLinesUnwritten;
-    try {
-        if (m_bFileFailing)
-            m_fileLog.SetLength(m_nFileEnd);
-        if (nUnwritten > 0) {
-            CString strGap;
-            AppendLogLine(strGap,
-                          CountedLinesEntry(nUnwritten, L"1 log line could not be written to the file",
-                                            L"%d log lines could not be written to the file"),
-                          stamps);
-            m_fileLog.WriteString(strGap);
-        }
-        m_fileLog.WriteString(strPiece);
-        m_fileLog.Flush();
-        m_nFileEnd = m_fileLog.GetPosition();
-        m_nLinesUnwritten -= nUnwritten;
-        m_bFileFailing = false;
-        return;
-    } catch (CFileException* e) {
-        // Said once, when writing starts to fail.
-        if (!m_bFileFailing)
-            TraceFileError(L"Writing", e);
-        else
-            e->Delete();
-    } catch (const std::bad_alloc&) {
-    }
-    m_bFileFailing = true;
-    m_nLinesUnwritten += nEntries;
-    try {
-        m_fileLog.SetLength(m_nFileEnd);
-    } catch (CFileException* e) {
-        e->Delete();   // tried again before the next write
-    }
 }
 
 bool CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps,
@@ -644,15 +601,22 @@ bool CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, CTimesta
     size_t iFirst = entries.size();
     for (; iFirst > 0; --iFirst) {
         const CString& strText = entries[iFirst - 1].m_strText;
+        const int nShown = CLoggingDlg::ShownEntryLength(strText);
         LPCWSTR psz = strText.GetString();
-        const int nLineEnds = 1 + int(std::count(psz, psz + strText.GetLength(), L'\n'));
-        if (!kept.Add(strText.GetLength() + kLogLineExtraChars + nLineEnds, nLineEnds))   // CR LF line ends
+        const int nLineEnds = 1 + int(std::count(psz, psz + nShown, L'\n'));
+        const int nChars = nShown + kLogLineExtraChars + nLineEnds + CLoggingDlg::kCutNoteMaxChars;
+        if (!kept.Add(nChars, nLineEnds))   // CR LF line ends
             break;
     }
     entryStarts.reserve(entries.size() - iFirst);
     for (size_t i = iFirst; i < entries.size(); ++i) {
         entryStarts.push_back(strSlice.GetLength());
-        AppendLogLine(strSlice, entries[i], stamps);
+        const LogEntry& entry = entries[i];
+        const int nShown = CLoggingDlg::ShownEntryLength(entry.m_strText);
+        if (nShown == entry.m_strText.GetLength())
+            AppendLogLine(strSlice, entry.m_strText, entry.m_ftTime, stamps);
+        else
+            AppendLogLine(strSlice, CLoggingDlg::CutEntryText(entry.m_strText, nShown), entry.m_ftTime, stamps);
     }
     return iFirst > 0;
 }
@@ -670,6 +634,7 @@ void CAppLogThread::OnMainWndActivate(WPARAM, LPARAM lParam)
 void CAppLogThread::OnQuitRequest(WPARAM, LPARAM)
 {
     m_bQuitRequested = true;
+    m_popupFeed.Stop();   // no popup work from here on: the file's last lines come first
     // A modal loop running on this thread would hold it: a menu or a mouse
     // capture (moving, sizing, scrolling) ends now; a message box ends on
     // the WM_QUIT. PumpMessage ends the thread's own loop.

@@ -10,7 +10,11 @@
 #include <deque>
 #include <vector>
 
+#include "logfailedstart.h"
+#include "logfilesink.h"
 #include "loggingdlg.h"
+#include "logpopupfeed.h"
+#include "logqueueledger.h"
 
 class CTimestampFormatter;
 
@@ -88,13 +92,15 @@ public:
     void WriteLine(const LogEntry& entry);
 
     // The queue's bound: entries of at most kMaxQueuedChars characters in
-    // all, each counting its text and kQueuedEntryChars for its record.
-    // When writers outrun the logging thread that far, the entry that would
-    // pass the bound and every one after it is dropped and counted until
-    // the thread takes the queue; that drain logs, after the entries it
-    // takes, "<n> log lines were dropped because the log queue was full".
-    static constexpr size_t kMaxQueuedChars = 64 * 1024 * 1024;
-    static constexpr size_t kQueuedEntryChars = 32;
+    // all, each counting its text and kQueuedEntryChars for its record, from
+    // their queuing until the drain that took them is done with them. When
+    // writers outrun the logging thread that far, the entry that would pass
+    // the bound and every one after it is dropped and counted until a drain
+    // takes the queue; that drain logs, after the entries it takes, "<n> log
+    // lines were dropped because the log queue was full". Entries lost for
+    // want of memory are said the same way.
+    static constexpr size_t kMaxQueuedChars = CLogQueueLedger::kMaxChars;
+    static constexpr size_t kQueuedEntryChars = CLogQueueLedger::kEntryChars;
 
     // Reports the main window's activation; keeps the popup directly behind
     // it. Returns the result of posting.
@@ -133,60 +139,53 @@ protected:
     CString m_strLogFileName;
     CStdioFile m_fileLog;
 
-    // Set under m_csQueue once no drain will come: entries are then dropped,
-    // and no activation is posted.
-    bool m_bQueueClosed;
-    // Under m_csQueue: a drain request is on its way. The drain takes the
-    // whole queue, so one request at a time is enough, and the thread's
-    // message queue never fills up with them.
-    bool m_bDrainRequested;
-    size_t m_nQueuedChars;    // under m_csQueue: what the queue holds, as its bound counts it
-    int m_nDroppedEntries;    // under m_csQueue: entries dropped at the bound since the last drain
+    // Under m_csQueue: the queue's bound, its losses, whether a drain was
+    // asked for, and whether it is closed (no drain will come: entries are
+    // then refused, and no activation is posted).
+    CLogQueueLedger m_ledger;
+    CLogPopupFeed m_popupFeed;    // what the popup gets next, on the logging thread
 
     CLogThreadWnd m_wndMailbox;
     std::atomic<HWND> m_hWndMailbox;   // NULL before the window exists and once it is gone
     bool m_bQuitRequested;             // the logging thread's own record
 
 private:
-    // Writes every queued entry to the file; then, with bToPopup, hands the
-    // popup the newest entries it can keep, in one append.
+    // Queues the entry (NULL: one that could not be made) and asks for a
+    // drain; what it needs of the object it reads under the lock, so a
+    // self-deleting object may go as soon as the lock is let go.
+    void Queue(const LogEntry* pEntry);
+    static BOOL PostTo(HWND hWndMailbox, DWORD nThreadID, UINT message, WPARAM wParam, LPARAM lParam);
+    // Writes and flushes every queued entry to the file; then, with
+    // bToPopup and unless the quit request is on its way, gives the popup's
+    // feed the newest entries it can keep.
     void Drain(bool bToPopup);
-    // Takes every queued entry, and a line for those dropped at the bound;
-    // false when there is nothing.
-    bool TakeQueue(std::deque<LogEntry>& entries);
+    // Takes every queued entry, and a line for those dropped or lost; false
+    // when there is nothing. nCost: what the entries count in the bound;
+    // bClosed: the quit request is on its way.
+    bool TakeQueue(std::deque<LogEntry>& entries, size_t& nCost, bool& bClosed);
     // The file's lines, in pieces, each written and flushed.
     void WriteToFile(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps);
     // The next piece's lines, from entries[iNext] on; returns how many
     // entries it holds.
     int MakeFilePiece(const std::deque<LogEntry>& entries, size_t& iNext, CTimestampFormatter& stamps,
                       CString& strPiece);
-    void WriteFilePiece(const CString& strPiece, int nEntries, CTimestampFormatter& stamps);
-    // The newest entries the popup can keep, as one text and where each
-    // begins; true when older ones were left out.
+    // The newest entries the popup can keep, each cut to what the popup
+    // shows of one entry, as one text and where each begins; true when
+    // older ones were left out.
     bool MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps, CString& strSlice,
                         std::vector<int>& entryStarts);
     BOOL OpenLogFile(const CString& strBaseName, CFileException* pError);
     void CloseQueue();
     bool IsQueueClosed();
-    // After a failed start the thread and the owner each let go once; the
-    // second deletes the object.
-    void LetGo();
     // Called by the idle timer: drains what no request brought (a request
     // that couldn't be posted, or one a modal loop dropped), and ends the
     // thread if its quit request was lost the same way.
     static void CALLBACK OnIdleTimer(HWND hWnd, UINT nMsg, UINT_PTR nIDEvent, DWORD dwTime);
 
-    CEvent m_evStartFailed;              // set before the failed start's box: the owner goes on
+    CLogFailedStart m_failedStart;       // the owner goes on at once, and the last to let go deletes
     UINT_PTR m_nIdleTimer;
-    bool m_bStartFailed;                 // the logging thread's own record
     bool m_bQuitOverdue;                 // the idle timer saw the queue closed before the quit request came
-    // The file, on the logging thread: where its last whole line ends, the
-    // lines it lacks since writing last worked, and whether writing fails.
-    ULONGLONG m_nFileEnd;
-    int m_nLinesUnwritten;
-    bool m_bFileFailing;
-    std::atomic<bool> m_bOwnerLetGo;
-    std::atomic<int> m_nLetGo;
+    CLogFileSink m_fileSink;      // the file's whole lines, on the logging thread
 
     DECLARE_MESSAGE_MAP()
 };

@@ -25,6 +25,16 @@ public:
     // keeps everything.
     static constexpr int kMaxLines = 5000;
     static constexpr int kMaxChars = 1000000;
+    // Of one entry the popup shows at most this much, then a note of what
+    // only the file has (at most kCutNoteMaxChars more): a long line costs
+    // the edit control its layout on the logging thread.
+    static constexpr int kMaxEntryChars = 10000;
+    static constexpr int kCutNoteMaxChars = 48;
+
+    // How much of an entry's text the popup shows (a surrogate pair is
+    // never split), and the text it shows for one cut there.
+    static int ShownEntryLength(const CString& strText);
+    static CString CutEntryText(const CString& strText, int nShown);
 
     // Counts an append's entries, newest first, as long as the popup keeps
     // them: whole entries within the bounds, the newest even when it alone
@@ -71,8 +81,6 @@ protected:
     virtual LRESULT OnAppendText(WPARAM wParam, LPARAM lParam);
     // Called when the popup is resized: the edit control fills the client area.
     afx_msg void OnSize(UINT nType, int cx, int cy);
-    // Called when the painting of appended text is due.
-    afx_msg void OnTimer(UINT_PTR nIDEvent);
 
     int m_nLineEnds;               // line feeds in m_strLog
     std::deque<Entry> m_entries;   // the entries of m_strLog, oldest first
@@ -87,25 +95,17 @@ private:
 
     // Adds nLength characters to m_strLog, as the given entries or as one,
     // and drops the oldest entries past the bounds; returns how many
-    // characters went from the front.
+    // characters went from the front. Out of memory, it changes nothing
+    // and throws.
     int AddToLog(LPCWSTR pszText, int nLength, const Appending* pAppending);
     // Shows the change in the edit control: nCut characters gone from the
     // front of the nOldLength there were, the text added at the end.
     void ShowAppended(int nOldLength, int nCut, LPCWSTR pszText);
-    // Paints what appends changed since the last painting: the text from
-    // m_nFirstUnpainted on, and the scroll bars from how they were drawn.
-    void PaintAppended();
-    void PaintTextFrom(int nFirstChanged);
+    // Invalidates the control's text from the given character on, where it
+    // is in view.
+    void InvalidateTextFrom(int nFirstChanged);
 
     const Appending* m_pAppending;   // the append AppendText is sending
-
-    // Appends are painted at most once a painting period; meanwhile the
-    // screen keeps the control's picture from the last painting.
-    bool m_bPaintDue;                // appended text not painted yet
-    int m_nFirstUnpainted;           // where it starts in the control's text
-    ULONGLONG m_nLastPaint;          // tick of the last painting
-    SCROLLINFO m_siVertShown;        // the scroll bars as painted last
-    SCROLLINFO m_siHorzShown;
 
     DECLARE_MESSAGE_MAP()
 };

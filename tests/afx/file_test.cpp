@@ -68,6 +68,35 @@ TEST_F(FileTest, StdioFileWritesTextModeBytesAfterFlushAndClose)
     EXPECT_EQ(std::string("caf\xE9 ?\r\nsecond"), ReadBytes(L"out.log"));
 }
 
+// A text longer than the buffer goes through it in pieces: every byte
+// arrives once, and a surrogate pair at a piece's edge is still one '?'.
+TEST_F(FileTest, StdioFileWritesALongTextWholeWhereverItsPiecesFall)
+{
+    class CBufferedFile : public CStdioFile
+    {
+    public:
+        size_t BufferRoom() const { return m_buffer.capacity(); }
+    } file;
+    ASSERT_TRUE(file.Open(L"long.log", CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite));
+    std::wstring text;
+    std::string expected;
+    for (int i = 0; i < 200000; ++i) {
+        if (i % 4096 == 4095) {
+            text += L"\xD83D\xDE00";   // one character in two units, at every offset the pieces may have
+            expected += '?';
+        } else {
+            text += i % 100 == 99 ? L'\n' : wchar_t(L'a' + i % 26);
+            expected += i % 100 == 99 ? "\r\n" : std::string(1, char('a' + i % 26));
+        }
+    }
+    file.WriteString(CString(text.c_str(), int(text.size())));
+    file.Flush();
+    EXPECT_TRUE(expected == ReadBytes(L"long.log"));
+    // The buffer keeps its usual room, not the text's.
+    EXPECT_LT(file.BufferRoom(), size_t(1) << 20);
+    file.Close();
+}
+
 TEST_F(FileTest, CreateEmptiesAnExistingFileUnlessNoTruncate)
 {
     WriteBytes(L"old.log", "earlier");

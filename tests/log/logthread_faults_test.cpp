@@ -197,7 +197,7 @@ TEST_F(LogThreadTest, OddLinesAreWrittenWholeAndBeyondEightBitsAsQuestionMarksIn
     p->WriteLine(CString(L'x', 100000));
     p->WriteLine(CString());
     p->WriteLine(CString(L"still running"));
-    ASSERT_TRUE(p->Sync());
+    ASSERT_TRUE(p->SyncPopup());
     EXPECT_TRUE(p->m_dlgLog.m_strLog == PopupText(p->m_dlgLog.m_hWnd));
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
 
@@ -224,7 +224,7 @@ TEST_F(LogThreadTest, ANulInAnEntryCostsNothingOfItsDrain)
         p->WriteLine(CString(L"second\0tail", 11));
         p->WriteLine(CString(L"third"));
     }
-    ASSERT_TRUE(p->Sync());
+    ASSERT_TRUE(p->SyncPopup());
     const CString& strLog = p->m_dlgLog.m_strLog;
     EXPECT_TRUE(strLog == PopupText(p->m_dlgLog.m_hWnd));
     EXPECT_NE(-1, strLog.Find(L"]: second\x00A4tail\r\n["));
@@ -252,6 +252,7 @@ TEST_F(LogThreadTest, FailingWritesAreTracedThePopupGoesOnAndLaterLinesAreWritte
     ASSERT_TRUE(p->PostThreadMessage(WM_PROBE_FILE_MODE, 0, 0));
     ASSERT_TRUE(p->Sync());
     p->WriteLine(CString(L"written again"));
+    ASSERT_TRUE(p->SyncPopup());
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));   // the thread kept running
 
     // The file says what it lacks.
@@ -334,6 +335,7 @@ TEST_F(LogThreadTest, EveryLineOfADrainIsInTheFileBeforeThePopupGetsThemAllInOne
             p->WriteLine(s);
         }
     }
+    ASSERT_TRUE(p->SyncPopup());
     EXPECT_EQ(0u, p->ShutdownInstance(true, 60000));
     g_pSlowPopupThread = NULL;
     ASSERT_EQ(1u, g_batchLinesInFileAtAppend.size());

@@ -204,7 +204,7 @@ TEST_F(LogThreadTest, After200000LinesThePopupHoldsItsBoundAndMemoryStaysLow)
             s.Format(L"line %06d of a long run", nWritten);
             p->WriteLine(s);
         }
-        ASSERT_TRUE(p->Sync());
+        ASSERT_TRUE(p->SyncPopup());
     }
 
     // What they added, not what the process holds: earlier tests of this
@@ -252,7 +252,7 @@ TEST_F(LogThreadTest, MultiLineEntriesAtThePopupsTrimEdgeStayWhole)
                 s.AppendFormat(L"\nentry %d line %d", nEntries, k);
             p->WriteLine(s);
         }
-        ASSERT_TRUE(p->Sync());
+        ASSERT_TRUE(p->SyncPopup());
         const CString strShown = PopupText(hPopup);
         ASSERT_TRUE(strShown == p->m_dlgLog.m_strLog);
         // Whole entries from the first line on (the header lines until they
@@ -276,18 +276,26 @@ TEST_F(LogThreadTest, MultiLineEntriesAtThePopupsTrimEdgeStayWhole)
                       message);
         }
     }
-    // A drain whose older entry the popup can't keep beside its newest
-    // leaves nothing older in view either: the popup never shows a gap.
+    // The popup shows a long entry's start and says what only the file
+    // has; an entry it can't keep beside the newest leaves nothing older in
+    // view either: the popup never shows a gap.
     ASSERT_TRUE(p->Hold());
-    p->WriteLine(CString(L'a', CLoggingDlg::kMaxChars / 2));
+    p->WriteLine(CString(L'a', 20));
+    for (int i = 0; i < CLoggingDlg::kMaxLines - 1; ++i)
+        p->WriteLine(CString(L"filler"));
     p->WriteLine(CString(L'b', CLoggingDlg::kMaxChars / 10 * 6));
     p->Release();
-    ASSERT_TRUE(p->Sync());
+    ASSERT_TRUE(p->SyncPopup());
     const std::string shown = Narrow(PopupText(hPopup));
     std::string message;
     ASSERT_TRUE(SplitLogLine(shown.substr(0, shown.find("\r\n")), message));
-    EXPECT_EQ(std::string::npos, message.find_first_not_of('b')) << "first shown: " << message.substr(0, 60);
-    EXPECT_EQ(size_t(CLoggingDlg::kMaxChars / 10 * 6), message.size());
+    EXPECT_EQ("filler", message);
+    const size_t nLast = shown.rfind("\r\n", shown.size() - 3);
+    ASSERT_TRUE(SplitLogLine(shown.substr(nLast + 2, shown.size() - nLast - 4), message));
+    EXPECT_TRUE(message == std::string(CLoggingDlg::kMaxEntryChars, 'b') + "... (" +
+                               std::to_string(CLoggingDlg::kMaxChars / 10 * 6 - CLoggingDlg::kMaxEntryChars) +
+                               " more characters in the file)")
+        << message.substr(message.size() - 60);
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
     delete p;
 }

@@ -69,6 +69,13 @@ bool CProbeLogThread::Sync()
     return PostToThread(WM_PROBE_SYNC, 0, 0) && ::WaitForSingleObject(m_hSync, 300000) == WAIT_OBJECT_0;
 }
 
+bool CProbeLogThread::SyncPopup()
+{
+    // The popup is given what waits a period after the last giving at the
+    // latest: synced until nothing waits.
+    return WaitFor([this] { return Sync() && !m_bPopupWaiting; }, 300000);
+}
+
 BOOL CProbeLogThread::InitInstance()
 {
     if (m_pfnPopupHook)
@@ -91,7 +98,11 @@ int CProbeLogThread::ExitInstance()
     return m_nExitCode ? m_nExitCode : nResult;
 }
 
-void CProbeLogThread::OnSync(WPARAM, LPARAM) { ::SetEvent(m_hSync); }
+void CProbeLogThread::OnSync(WPARAM, LPARAM)
+{
+    m_bPopupWaiting = m_popupFeed.IsWaiting();
+    ::SetEvent(m_hSync);
+}
 
 bool CProbeLogThread::Hold()
 {

@@ -38,12 +38,15 @@ public:
 
     // Waits until the logging thread has served every message posted so far.
     bool Sync();
+    // Syncs until the popup has been given every line drained.
+    bool SyncPopup();
     using CAppLogThread::PostToThread;
 
     // Blocks the logging thread until Release(): what is posted meanwhile waits.
     bool Hold();
     void Release() { ::SetEvent(m_hRelease); }
 
+    std::atomic<bool> m_bPopupWaiting{ false };   // at the last Sync: lines wait for the popup
     HANDLE m_hDeleted = NULL;   // set by the destructor, if given
     HANDLE m_hSync;
     HANDLE m_hHeld;
