@@ -183,7 +183,7 @@ std::string MedianAndP99(std::vector<double> samples)
     return sz;
 }
 
-std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
+std::string ReadText(const std::wstring& strPath)
 {
     std::string strData;
     FILE* pFile = _wfopen(strPath.c_str(), L"rb");
@@ -194,6 +194,13 @@ std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
             strData.append(buffer, cb);
         fclose(pFile);
     }
+    return strData;
+}
+
+// The last line (or its end) that starts with pszPrefix.
+std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
+{
+    const std::string strData = ReadText(strPath);
     size_t nPos = strData.rfind(pszPrefix);
     return nPos == std::string::npos ? std::string() : strData.substr(nPos, strData.find('\n', nPos) - nPos);
 }
@@ -405,14 +412,14 @@ void RunFfplay(const CRtspStream& stream, const std::string& strUrl)
         const std::string strStatus = FindLine(strLog, "fd=");
         return strStatus.empty() ? 0L : atol(strStatus.c_str() + 3);
     };
-    if (!RunUnixCommand("ffplay -hide_banner -loglevel error -stats -an -rtsp_transport tcp -x " +
+    if (!RunUnixCommand("/usr/bin/ffplay -hide_banner -loglevel error -stats -an -rtsp_transport tcp -x " +
                         std::to_string(WINDOW_CX) + " -y " + std::to_string(WINDOW_CY) + " -window_title ffplay '" +
                         strUrl + "' >" + strBase + ".log 2>&1 & echo $! >" + strBase + ".pid")) {
         printf("ffplay   %4ux%-4u     could not be started\n", stream.m_cx, stream.m_cy);
         return;
     }
     Sleep(WARM_UP_MS);
-    std::string strPid = FindLine(WindowsPathOf(strBase + ".pid"), "");
+    std::string strPid = ReadText(WindowsPathOf(strBase + ".pid"));
     strPid = strPid.substr(0, strPid.find_first_not_of("0123456789"));
     const double dCpuBefore = strPid.empty() ? -1 : ProcCpuMs(strPid);
     const long nDroppedBefore = dropped();
@@ -423,7 +430,7 @@ void RunFfplay(const CRtspStream& stream, const std::string& strUrl)
     const long nDropped = dropped() - nDroppedBefore;
     if (dCpuBefore < 0 || dCpuAfter < 0)
         printf("ffplay   %4ux%-4u/%u  did not play: %s\n", stream.m_cx, stream.m_cy, stream.m_nFps,
-               FindLine(strLog, "").c_str());
+               ReadText(strLog).c_str());
     else
         printf("ffplay   %4ux%-4u/%u  dropped %5.1f/s  cpu %3.0f%% (/proc)\n", stream.m_cx, stream.m_cy,
                stream.m_nFps, nDropped / dSeconds, (dCpuAfter - dCpuBefore) / dSeconds / 10.0);
