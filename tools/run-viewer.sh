@@ -69,7 +69,7 @@ if [ -n "$rtsp" ]; then
   /usr/bin/python3 "$rtspcamera" --port "$port" --size 1280x720 --fps 25 \
     --port-file rtspcamera.ready > rtspcamera.log 2>&1 &
   rtsp_pid=$!
-  trap 'kill "$rtsp_pid" 2>/dev/null || true' EXIT
+  trap 'kill "$rtsp_pid" 2>/dev/null && wait "$rtsp_pid" 2>/dev/null || true' EXIT
   for i in $(seq 300); do
     [ -f rtspcamera.ready ] || ! kill -0 "$rtsp_pid" 2>/dev/null && break; sleep 0.1
   done
