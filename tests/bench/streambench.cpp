@@ -12,9 +12,19 @@
 //   streambench [LABEL=CONTROL.DLL ...]
 // runs each size with each control DLL in turn (default: the one beside it),
 // so two builds of the control can be compared in one run on the same pictures.
+//
+//   streambench --rtsp [LABEL=CONTROL.DLL ...]
+// plays the test RTSP camera's H.264 stream instead (GStreamer's RTSP server,
+// a Linux process, its moving test pattern) at 640x480/25, 1280x720/30 and
+// 1920x1080/30 over interleaved TCP: per size the control's pictures shown
+// per second, its frame times (from the journal; their medians added), and
+// its process's processor time from /proc; then, on the same stream, FFmpeg's
+// own player (Debian's ffplay, native, in a 640x480 window of the same X
+// server) with the pictures it dropped and its processor time from /proc.
 #include "framepainter.h"
 #include "jpegdecoder.h"
 #include "olehostsite.h"
+#include "rtspcameraprocess.h"
 #include "simcamera.h"
 #include "viewerctlids.h"
 
@@ -22,6 +32,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,6 +46,14 @@ const DWORD WARM_UP_MS = 2000;
 const DWORD MEASURE_MS = 10000;
 const ULONG PAINT_SAMPLES = 90;
 const SIZE SIZES[] = { { 640, 480 }, { 1280, 720 }, { 1920, 1080 } };
+// The RTSP camera's streams: size and pictures a second.
+struct CRtspStream
+{
+    UINT m_cx, m_cy, m_nFps;
+};
+const CRtspStream RTSP_STREAMS[] = { { 640, 480, 25 }, { 1280, 720, 30 }, { 1920, 1080, 30 } };
+// Linux's clock ticks a second in /proc's figures (USER_HZ).
+const double PROC_TICKS_PER_SECOND = 100.0;
 
 // A control DLL to measure, under the name it is printed with.
 struct CControlDll
@@ -66,6 +86,25 @@ double ProcessCpuMs()
     return static_cast<double>(nTicks) / 10000.0;
 }
 
+// The processor time a Linux process has used, in ms, from /proc (Wine's own
+// figures for a process are not to be trusted); "self" is this one. -1 when
+// it has gone.
+double ProcCpuMs(const std::string& strPid)
+{
+    FILE* pFile = _wfopen(WindowsPathOf("/proc/" + strPid + "/stat").c_str(), L"rb");
+    if (!pFile)
+        return -1;
+    char sz[1024] = {};
+    fread(sz, 1, sizeof sz - 1, pFile);
+    fclose(pFile);
+    // After the command's closing parenthesis: state, then utime and stime are the 12th and 13th numbers.
+    const char* p = strrchr(sz, ')');
+    unsigned long long nUser = 0, nSystem = 0;
+    if (!p || sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &nUser, &nSystem) != 2)
+        return -1;
+    return static_cast<double>(nUser + nSystem) * 1000.0 / PROC_TICKS_PER_SECOND;
+}
+
 void Pump(DWORD nMs)
 {
     const ULONGLONG nEnd = GetTickCount64() + nMs;
@@ -81,8 +120,9 @@ void Pump(DWORD nMs)
 class CBenchSink : public IDispatch
 {
 public:
-    CBenchSink(HWND hwnd, const CSimCamera& camera, UINT cxFrame, UINT cyFrame)
-        : m_hwnd(hwnd), m_camera(camera), m_fit(FitSize(cxFrame, cyFrame, WINDOW_CX, WINDOW_CY)) {}
+    // Without a camera in this process (an RTSP camera) it only counts.
+    CBenchSink(HWND hwnd, const CSimCamera* pCamera, UINT cxFrame, UINT cyFrame)
+        : m_hwnd(hwnd), m_pCamera(pCamera), m_fit(FitSize(cxFrame, cyFrame, WINDOW_CX, WINDOW_CY)) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         *ppv = riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__DDorsaAPICOMViewerEvents
@@ -100,7 +140,9 @@ public:
         if (!m_bMeasuring)
             return S_OK;
         ++m_nEvents;
-        const LONGLONG nSent = m_camera.SentAt(ReadFrameNumber());
+        if (!m_pCamera)
+            return S_OK;
+        const LONGLONG nSent = m_pCamera->SentAt(ReadFrameNumber());
         if (nSent > 0 && nSent <= nShown)
             m_latencies.push_back(Ms(nShown - nSent));
         return S_OK;
@@ -127,7 +169,7 @@ private:
     }
 
     HWND m_hwnd;
-    const CSimCamera& m_camera;
+    const CSimCamera* m_pCamera;
     SIZE m_fit;
 };
 
@@ -142,7 +184,7 @@ std::string MedianAndP99(std::vector<double> samples)
     return sz;
 }
 
-std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
+std::string ReadText(const std::wstring& strPath)
 {
     std::string strData;
     FILE* pFile = _wfopen(strPath.c_str(), L"rb");
@@ -153,6 +195,13 @@ std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
             strData.append(buffer, cb);
         fclose(pFile);
     }
+    return strData;
+}
+
+// The last line (or its end) that starts with pszPrefix.
+std::string FindLine(const std::wstring& strPath, const char* pszPrefix)
+{
+    const std::string strData = ReadText(strPath);
     size_t nPos = strData.rfind(pszPrefix);
     return nPos == std::string::npos ? std::string() : strData.substr(nPos, strData.find('\n', nPos) - nPos);
 }
@@ -216,17 +265,25 @@ void PrintCameraPictures()
     printf("\n");
 }
 
-void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFolder)
+// What one control did with one camera's stream while measured.
+struct CMeasured
 {
-    CSimCamera camera;
-    CSimCamera::COptions options;
-    options.m_cx = cx;
-    options.m_cy = cy;
-    options.m_nFps = FPS;
-    if (!camera.Start(options)) {
-        printf("%ux%u: the camera could not start\n", cx, cy);
-        return;
-    }
+    bool m_bHosted = false;
+    double m_dSeconds = 0;
+    double m_dShownPerSecond = 0;
+    double m_dCpuPercent = 0;
+    double m_dProcCpuPercent = 0;
+    std::string m_strTimes;
+    std::vector<double> m_latencies;
+};
+
+// Hosts the control in a window, plays the camera at 127.0.0.1:nPort through
+// the plug-in in strFolder, and measures it; a camera in this process
+// (pSimCamera) also gives each picture's latency and what it sent meanwhile.
+CMeasured Measure(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFolder, USHORT nPort,
+                  CSimCamera* pSimCamera, ULONG* pnSent)
+{
+    CMeasured measured;
     const std::wstring strJournal = strFolder + L"\\journal.txt";
     DeleteFileW(strJournal.c_str());
     SetEnvironmentVariableW(L"DORSA_STANDIN_JOURNAL", strJournal.c_str());
@@ -250,19 +307,19 @@ void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFol
         FAILED(pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer))) ||
         FAILED(pContainer->FindConnectionPoint(DIID__DDorsaAPICOMViewerEvents, &pPoint))) {
         printf("%ux%u: the control %s could not be hosted\n", cx, cy, Narrow(dll.m_strPath).c_str());
-        return;
+        return measured;
     }
     IOleInPlaceObject* pInPlace = nullptr;
     pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&pInPlace));
     pInPlace->GetWindow(&hwndControl);
     pInPlace->Release();
-    CBenchSink sink(hwndControl, camera, cx, cy);
+    CBenchSink sink(hwndControl, pSimCamera, cx, cy);
     DWORD dwCookie = 0;
     pPoint->Advise(static_cast<IDispatch*>(&sink), &dwCookie);
 
     Call(pDisp, DISPID_DORSA_SETPLUGINPATH, { Text(strFolder) });
     VARIANT varSession = Call(pDisp, DISPID_DORSA_STARTSTREAM,
-                              { Text(L"NOW"), Text(L"INFINITE"), Text(L"127.0.0.1"), Text(std::to_wstring(camera.Port())),
+                              { Text(L"NOW"), Text(L"INFINITE"), Text(L"127.0.0.1"), Text(std::to_wstring(nPort)),
                                 Text(L"1"), Text(L""), Text(L""), Text(L"") });
     const std::wstring strSession = V_VT(&varSession) == VT_BSTR && V_BSTR(&varSession) ? V_BSTR(&varSession) : L"";
     VariantClear(&varSession);
@@ -271,27 +328,23 @@ void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFol
     V_R4(&varSpeed) = 1.0f;
     Call(pDisp, DISPID_DORSA_PLAYFORWARD, { Text(strSession), varSpeed });
     Pump(WARM_UP_MS);
-    const ULONG nSentBefore = camera.FramesSent();
+    const ULONG nSentBefore = pSimCamera ? pSimCamera->FramesSent() : 0;
     sink.m_bMeasuring = true;
     const double dCpuBefore = ProcessCpuMs();
+    const double dProcCpuBefore = ProcCpuMs("self");
     const LONGLONG nStart = Now();
     Pump(MEASURE_MS);
     sink.m_bMeasuring = false;
-    const double dSeconds = Ms(Now() - nStart) / 1000.0;
-    const double dCpuPercent = (ProcessCpuMs() - dCpuBefore) / dSeconds / 10.0;
-    const ULONG nSent = camera.FramesSent() - nSentBefore;
+    measured.m_bHosted = true;
+    measured.m_dSeconds = Ms(Now() - nStart) / 1000.0;
+    measured.m_dCpuPercent = (ProcessCpuMs() - dCpuBefore) / measured.m_dSeconds / 10.0;
+    measured.m_dProcCpuPercent = (ProcCpuMs("self") - dProcCpuBefore) / measured.m_dSeconds / 10.0;
+    measured.m_dShownPerSecond = sink.m_nEvents / measured.m_dSeconds;
+    measured.m_latencies = sink.m_latencies;
+    if (pSimCamera)
+        *pnSent = pSimCamera->FramesSent() - nSentBefore;
     Call(pDisp, DISPID_DORSA_STOPSTREAM, { Text(strSession) });
-
-    std::string strTimes = FindLine(strJournal, "Frame times: ");
-    double dDecodeMedian = 0, dDecodeP99 = 0, dDrawMedian = 0, dDrawP99 = 0;
-    sscanf(strTimes.c_str(), "Frame times: decode median %lf p99 %lf, draw median %lf p99 %lf", &dDecodeMedian,
-           &dDecodeP99, &dDrawMedian, &dDrawP99);
-    printf("%-8s %4ux%-4u  sent %5.1f/s  shown %5.1f/s  decode %5.1f / %5.1f ms  draw %4.1f / %4.1f ms"
-           "  decode+draw medians %5.1f ms  latency %s ms  cpu %3.0f%%\n",
-           Narrow(dll.m_strLabel).c_str(), cx, cy, nSent / dSeconds, sink.m_nEvents / dSeconds, dDecodeMedian,
-           dDecodeP99, dDrawMedian, dDrawP99, dDecodeMedian + dDrawMedian, MedianAndP99(sink.m_latencies).c_str(),
-           dCpuPercent);
-    fflush(stdout);
+    measured.m_strTimes = FindLine(strJournal, "Frame times: ");
 
     pPoint->Unadvise(dwCookie);
     pPoint->Release();
@@ -301,8 +354,127 @@ void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFol
     pDisp->Release();
     pObject->Release();
     DestroyWindow(hwndParent);
-    camera.Stop();
     DeleteFileW(strJournal.c_str());
+    return measured;
+}
+
+void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFolder)
+{
+    CSimCamera camera;
+    CSimCamera::COptions options;
+    options.m_cx = cx;
+    options.m_cy = cy;
+    options.m_nFps = FPS;
+    if (!camera.Start(options)) {
+        printf("%ux%u: the camera could not start\n", cx, cy);
+        return;
+    }
+    ULONG nSent = 0;
+    const CMeasured measured = Measure(cx, cy, dll, strFolder, camera.Port(), &camera, &nSent);
+    camera.Stop();
+    if (!measured.m_bHosted)
+        return;
+    double dDecodeMedian = 0, dDecodeP99 = 0, dDrawMedian = 0, dDrawP99 = 0;
+    sscanf(measured.m_strTimes.c_str(), "Frame times: decode median %lf p99 %lf, draw median %lf p99 %lf",
+           &dDecodeMedian, &dDecodeP99, &dDrawMedian, &dDrawP99);
+    printf("%-8s %4ux%-4u  sent %5.1f/s  shown %5.1f/s  decode %5.1f / %5.1f ms  draw %4.1f / %4.1f ms"
+           "  decode+draw medians %5.1f ms  latency %s ms  cpu %3.0f%%\n",
+           Narrow(dll.m_strLabel).c_str(), cx, cy, nSent / measured.m_dSeconds, measured.m_dShownPerSecond,
+           dDecodeMedian, dDecodeP99, dDrawMedian, dDrawP99, dDecodeMedian + dDrawMedian,
+           MedianAndP99(measured.m_latencies).c_str(), measured.m_dCpuPercent);
+    fflush(stdout);
+}
+
+// The sum of every "median N" in the journal's frame times (decode, convert, draw...).
+double SumOfMedians(const std::string& strTimes)
+{
+    double dSum = 0;
+    for (size_t nAt = strTimes.find("median "); nAt != std::string::npos; nAt = strTimes.find("median ", nAt + 1))
+        dSum += atof(strTimes.c_str() + nAt + 7);
+    return dSum;
+}
+
+// Debian's ffplay showing the same stream in a 640x480 window of this X
+// server, measured as long as the control: its processor time from /proc and
+// the pictures it dropped meanwhile (its status line's fd=).
+void RunFfplay(const CRtspStream& stream, const std::string& strUrl)
+{
+    const std::string strBase = "/tmp/streambench-ffplay-" + std::to_string(GetCurrentProcessId());
+    const std::wstring strLog = WindowsPathOf(strBase + ".log");
+    auto dropped = [&]() {
+        const std::string strStatus = FindLine(strLog, "fd=");
+        return strStatus.empty() ? 0L : atol(strStatus.c_str() + 3);
+    };
+    if (!RunUnixCommand("/usr/bin/ffplay -hide_banner -loglevel error -stats -an -rtsp_transport tcp -x " +
+                        std::to_string(WINDOW_CX) + " -y " + std::to_string(WINDOW_CY) + " -window_title ffplay '" +
+                        strUrl + "' >" + strBase + ".log 2>&1 & echo $! >" + strBase + ".pid")) {
+        printf("ffplay   %4ux%-4u     could not be started\n", stream.m_cx, stream.m_cy);
+        return;
+    }
+    Sleep(WARM_UP_MS);
+    std::string strPid = ReadText(WindowsPathOf(strBase + ".pid"));
+    strPid = strPid.substr(0, strPid.find_first_not_of("0123456789"));
+    const double dCpuBefore = strPid.empty() ? -1 : ProcCpuMs(strPid);
+    const long nDroppedBefore = dropped();
+    const LONGLONG nStart = Now();
+    Sleep(MEASURE_MS);
+    const double dCpuAfter = strPid.empty() ? -1 : ProcCpuMs(strPid);
+    const double dSeconds = Ms(Now() - nStart) / 1000.0;
+    const long nDropped = dropped() - nDroppedBefore;
+    if (dCpuBefore < 0 || dCpuAfter < 0)
+        printf("ffplay   %4ux%-4u/%u  did not play: %s\n", stream.m_cx, stream.m_cy, stream.m_nFps,
+               ReadText(strLog).c_str());
+    else
+        printf("ffplay   %4ux%-4u/%u  dropped %5.1f/s  cpu %3.0f%% (/proc)\n", stream.m_cx, stream.m_cy,
+               stream.m_nFps, nDropped / dSeconds, (dCpuAfter - dCpuBefore) / dSeconds / 10.0);
+    fflush(stdout);
+    if (!strPid.empty()) {
+        RunUnixCommand("kill " + strPid);
+        for (int n = 0; n < 200 && ProcCpuMs(strPid) >= 0; ++n)
+            Sleep(50);
+    }
+    RunUnixCommand("rm -f " + strBase + ".log " + strBase + ".pid");
+}
+
+// The control, then ffplay, on the test RTSP camera's H.264 stream at each size.
+void RunRtsp(const std::vector<CControlDll>& dlls, const std::wstring& strFolder)
+{
+    if (!CRtspCameraProcess::Available()) {
+        printf("The test RTSP camera can't run here: GStreamer's RTSP server is missing (tools/setup.sh)\n");
+        return;
+    }
+    const std::wstring strPlugin = strFolder + L"\\rtsp.plugin";
+    FILE* pFile = _wfopen(strPlugin.c_str(), L"wb");
+    if (pFile) {
+        fputs("url=rtsp://{ip}:{port}/h264\ntransport=tcp\n", pFile);
+        fclose(pFile);
+    }
+    printf("Test RTSP camera, H.264 over interleaved TCP; control window and ffplay window %ux%u;"
+           " %lu s measured after %lu s.\n", WINDOW_CX, WINDOW_CY, MEASURE_MS / 1000, WARM_UP_MS / 1000);
+    printf("Frame times are the control's journal's (median / 99th percentile); cpu is the process's, from /proc,\n"
+           "100%% being one core.\n");
+    fflush(stdout);
+    for (const CRtspStream& stream : RTSP_STREAMS) {
+        CRtspCameraProcess camera;
+        if (!camera.Start("--size " + std::to_string(stream.m_cx) + "x" + std::to_string(stream.m_cy) + " --fps " +
+                          std::to_string(stream.m_nFps))) {
+            printf("%ux%u: the test RTSP camera could not start\n", stream.m_cx, stream.m_cy);
+            continue;
+        }
+        for (const CControlDll& dll : dlls) {
+            const CMeasured measured =
+                Measure(stream.m_cx, stream.m_cy, dll, strFolder, camera.Port(), nullptr, nullptr);
+            if (!measured.m_bHosted)
+                continue;
+            printf("%-8s %4ux%-4u/%u  shown %5.1f/s  medians added %5.1f ms  cpu %3.0f%% (/proc)  [%s]\n",
+                   Narrow(dll.m_strLabel).c_str(), stream.m_cx, stream.m_cy, stream.m_nFps,
+                   measured.m_dShownPerSecond, SumOfMedians(measured.m_strTimes), measured.m_dProcCpuPercent,
+                   measured.m_strTimes.empty() ? "no frame times in the journal" : measured.m_strTimes.c_str());
+            fflush(stdout);
+        }
+        RunFfplay(stream, camera.Url() + "h264");
+    }
+    DeleteFileW(strPlugin.c_str());
 }
 
 } // namespace
@@ -310,11 +482,12 @@ void RunOne(UINT cx, UINT cy, const CControlDll& dll, const std::wstring& strFol
 int wmain(int argc, wchar_t** argv)
 {
     std::vector<CControlDll> dlls;
-    for (int n = 1; n < argc; ++n) {
+    const bool bRtsp = argc > 1 && std::wstring(argv[1]) == L"--rtsp";
+    for (int n = bRtsp ? 2 : 1; n < argc; ++n) {
         const std::wstring strArg = argv[n];
         const size_t nEquals = strArg.find(L'=');
         if (nEquals == std::wstring::npos || nEquals == 0) {
-            printf("usage: streambench [LABEL=CONTROL.DLL ...]\n");
+            printf("usage: streambench [--rtsp] [LABEL=CONTROL.DLL ...]\n");
             return 2;
         }
         dlls.push_back({ strArg.substr(0, nEquals), strArg.substr(nEquals + 1) });
@@ -326,6 +499,12 @@ int wmain(int argc, wchar_t** argv)
     GetTempPathW(MAX_PATH, szTemp);
     const std::wstring strFolder = std::wstring(szTemp) + L"streambench-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(strFolder.c_str(), nullptr);
+    if (bRtsp) {
+        RunRtsp(dlls, strFolder);
+        RemoveDirectoryW(strFolder.c_str());
+        OleUninitialize();
+        return 0;
+    }
     const std::wstring strPlugin = strFolder + L"\\mjpeg-http.plugin";
     FILE* pFile = _wfopen(strPlugin.c_str(), L"wb");
     if (pFile) {
