@@ -99,7 +99,8 @@ endfunction()
 
 # dvv_copy_beside_tests(TESTS <test>... TARGETS <target>...): the test
 # programs run from this folder, with a fresh copy of each target's file
-# (the program or DLL they start or load) beside them.
+# (the program or DLL they start or load) beside them, and of the DLLs each
+# target loads (dvv_runtime_dlls).
 function(dvv_copy_beside_tests)
   cmake_parse_arguments(C "" "" "TESTS;TARGETS" ${ARGN})
   set(copies)
@@ -114,6 +115,20 @@ function(dvv_copy_beside_tests)
       COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${t}> ${copy}
       DEPENDS ${t} VERBATIM)
     list(APPEND copies ${copy})
+    get_target_property(dlls ${t} DVV_RUNTIME_DLLS)
+    if(NOT dlls)
+      set(dlls)
+    endif()
+    foreach(dll ${dlls})
+      get_filename_component(name ${dll} NAME)
+      set(copy ${CMAKE_CURRENT_BINARY_DIR}/${name})
+      if(NOT copy IN_LIST copies)
+        add_custom_command(OUTPUT ${copy}
+          COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dll} ${copy}
+          DEPENDS ${dll} VERBATIM)
+        list(APPEND copies ${copy})
+      endif()
+    endforeach()
   endforeach()
   list(GET C_TESTS 0 first)
   add_custom_target(${first}_copies DEPENDS ${copies})
