@@ -280,7 +280,8 @@ HRESULT CViewerCtl::CallSetPluginPath(DISPPARAMS* pDispParams, VARIANT* pResult,
     else if (!bFolder)
         m_strNoPlugin = L"the folder " + strPath + L" does not exist";
     else if (!m_plugin.IsPresent())
-        m_strNoPlugin = std::wstring(L"no ") + CPluginFile::s_szFileName + L" in " + strPath;
+        m_strNoPlugin = std::wstring(L"no ") + CPluginFile::s_szRtspFileName + L" or " + CPluginFile::s_szFileName +
+                        L" in " + strPath;
     V_VT(pResult) = VT_I2;
     V_I2(pResult) = bFolder ? 0 : -1;
     return S_OK;
@@ -323,6 +324,7 @@ HRESULT CViewerCtl::CallStopStream(DISPPARAMS* pDispParams, VARIANT* pResult, UI
         EndSession(it->first, it->second);
         m_sessions.erase(it);
         UpdateClock();
+        UpdateShown();
         if (m_hWnd)
             InvalidateRect(m_hWnd, nullptr, FALSE);
     }
@@ -357,6 +359,7 @@ HRESULT CViewerCtl::CallPlayForward(DISPPARAMS* pDispParams, VARIANT* pResult, U
         m_nEventsPerTick = standin::SwitchNumber(L"DORSA_STANDIN_EVENTS_PER_TICK", DEFAULT_EVENTS_PER_TICK);
         m_bClockRunning = false; // restart the timers with this period
         UpdateClock();
+        UpdateShown();
         if (m_hWnd)
             InvalidateRect(m_hWnd, nullptr, FALSE);
     }

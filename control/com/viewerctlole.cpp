@@ -216,6 +216,7 @@ STDMETHODIMP CViewerCtl::InPlaceDeactivate()
         HWND hWnd = m_hWnd;
         m_hWnd = nullptr;
         DestroyWindow(hWnd);
+        UpdateShown();
     }
     if (m_pInPlaceSite) {
         IOleInPlaceSite* pSite = m_pInPlaceSite;
@@ -306,5 +307,6 @@ HRESULT CViewerCtl::InPlaceActivate(LPCRECT lprcPosRect)
         return FAILED(hr) ? hr : E_FAIL;
     }
     m_pInPlaceSite = pSite;
+    OnSize(); // streams started before the window learn its size now
     return S_OK;
 }
