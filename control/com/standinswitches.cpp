@@ -49,6 +49,18 @@ std::string ToUtf8(const wchar_t* psz, int nChars)
     return str;
 }
 
+std::wstring FromUtf8(const std::string& str)
+{
+    if (str.empty())
+        return std::wstring();
+    int cch = MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr, 0);
+    if (cch <= 0)
+        return std::wstring();
+    std::wstring strWide(cch, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &strWide[0], cch);
+    return strWide;
+}
+
 void Journal(const std::string& strLine)
 {
     const std::wstring strPath = SwitchValue(L"DORSA_STANDIN_JOURNAL");

@@ -37,6 +37,9 @@ inline std::string ToUtf8(const std::wstring& str)
     return ToUtf8(str.c_str(), static_cast<int>(str.size()));
 }
 
+// The wide form of UTF-8 text.
+std::wstring FromUtf8(const std::string& str);
+
 // Appends strLine and a line feed to the journal file, when one is named.
 // The file is opened and closed for each line so a reader sees it at once.
 void Journal(const std::string& strLine);

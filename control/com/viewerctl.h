@@ -9,7 +9,7 @@
 #include <olectl.h>
 #include <ocidl.h>
 
-#include "mjpegstream.h"
+#include "camerastream.h"
 #include "pluginfile.h"
 
 #include <map>
@@ -143,8 +143,8 @@ private:
         ULONGLONG m_nStreamStartTime = 0; // local FILETIME of the stream then
         ULONGLONG m_nEventsRaised = 0;    // TimeStamps raised for this session
         // A camera's stream, when a plug-in names one; else the simulated picture.
-        std::shared_ptr<CMjpegStream> m_pStream;
-        std::shared_ptr<CMjpegStream::CFrame> m_pFrame; // the picture shown last
+        std::shared_ptr<CCameraStream> m_pStream;
+        std::shared_ptr<CCameraStream::CFrame> m_pFrame; // the picture shown last
         std::wstring m_strProblem;        // what stops the plug-in from streaming
         std::wstring m_strSimulated;      // why its picture is simulated, when it is
         ULONGLONG m_nFramesShown = 0;

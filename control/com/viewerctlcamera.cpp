@@ -3,6 +3,8 @@
 // control's thread, drawing the picture or what it says instead.
 #include "viewerctl.h"
 
+#include "mjpegstream.h"
+#include "rtspstream.h"
 #include "standinswitches.h"
 #include "viewerctlcommon.h"
 
@@ -46,12 +48,16 @@ void CViewerCtl::StartCameraStream(CSession& session)
         session.m_strProblem = L"The stand-in has no window to receive pictures in.";
         return;
     }
-    CMjpegStream::CTarget target;
+    CCameraStream::CTarget target;
     target.m_strUrl = m_plugin.UrlFor(session.m_strCameraIP, session.m_strPort, session.m_strChannel);
     target.m_strUser = m_plugin.User();
     target.m_strPassword = m_plugin.Password();
     target.m_nSilenceMs = m_plugin.SilenceMs();
-    session.m_pStream = CMjpegStream::Start(target, m_hWndClock, WM_STREAM_NOTIFY);
+    target.m_transport = m_plugin.GetTransport();
+    if (m_plugin.GetKind() == CPluginFile::RTSP)
+        session.m_pStream = CRtspStream::Start(target, m_hWndClock, WM_STREAM_NOTIFY);
+    else
+        session.m_pStream = CMjpegStream::Start(target, m_hWndClock, WM_STREAM_NOTIFY);
     ShowStreams();
 }
 
@@ -63,7 +69,7 @@ void CViewerCtl::EndSession(const std::wstring& strId, CSession& session)
     if (!session.m_pStream)
         return;
     session.m_pStream->Stop();
-    const CMjpegStream::CCounts counts = session.m_pStream->Counts();
+    const CCameraStream::CCounts counts = session.m_pStream->Counts();
     const std::string strSession = " for session " + standin::ToUtf8(strId.c_str());
     standin::Journal("Frames: received " + std::to_string(counts.m_nReceived) + ", shown " +
                      std::to_string(session.m_nFramesShown) + ", dropped " +
@@ -88,7 +94,7 @@ void CViewerCtl::OnStreamNotify()
         if (it == m_sessions.end() || !it->second.m_pStream)
             continue;
         CSession& session = it->second;
-        std::unique_ptr<CMjpegStream::CFrame> pFrame = session.m_pStream->TakeFrame();
+        std::unique_ptr<CCameraStream::CFrame> pFrame = session.m_pStream->TakeFrame();
         const bool bShown = IsShown(strId, session);
         if (!pFrame) {
             JournalStatus(strId, session);
@@ -176,7 +182,7 @@ void CViewerCtl::ShowStreams()
 // The picture scaled to fit rc with its aspect kept, black bars beside it.
 void CViewerCtl::ShowFrame(HDC hdc, const RECT& rc, const CSession& session)
 {
-    const CMjpegStream::CFrame& frame = *session.m_pFrame;
+    const CCameraStream::CFrame& frame = *session.m_pFrame;
     const int cx = rc.right - rc.left;
     const int cy = rc.bottom - rc.top;
     const SIZE fit = FitSize(frame.m_cx, frame.m_cy, cx > 0 ? cx : 1, cy > 0 ? cy : 1);

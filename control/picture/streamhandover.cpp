@@ -80,10 +80,15 @@ void CStreamHandOver::SetStatus(const std::wstring& strStatus)
 
 void CStreamHandOver::OfferPart(std::vector<unsigned char>& body)
 {
-    std::unique_ptr<std::vector<unsigned char>> pPart(new std::vector<unsigned char>);
-    pPart->swap(body);
+    std::unique_ptr<CJpegPart> pPart(new CJpegPart);
+    pPart->m_bytes.swap(body);
     SYSTEMTIME stNow;
     GetLocalTime(&stNow);
+    OfferPart(std::move(pPart), stNow);
+}
+
+void CStreamHandOver::OfferPart(std::unique_ptr<CPartBody> pPart, const SYSTEMTIME& stReceived)
+{
     EnterCriticalSection(&m_cs);
     // Counted only while the stream is attached, so its counts add up when it ends.
     if (m_hWndNotify) {
@@ -91,7 +96,7 @@ void CStreamHandOver::OfferPart(std::vector<unsigned char>& body)
         if (m_pPart)
             ++m_counts.m_nDropped;
         m_pPart = std::move(pPart);
-        m_stPart = stNow;
+        m_stPart = stReceived;
         SetEvent(m_evPart);
     }
     LeaveCriticalSection(&m_cs);
@@ -115,12 +120,12 @@ ULONGLONG CStreamHandOver::PartsReceived() const
 bool CStreamHandOver::TakePart(CPart* pPart)
 {
     EnterCriticalSection(&m_cs);
-    pPart->m_pBytes = std::move(m_pPart);
+    pPart->m_pBody = std::move(m_pPart);
     pPart->m_stReceived = m_stPart;
     pPart->m_nStatusSerial = m_nStatusSerial;
-    m_bDecoding = pPart->m_pBytes != nullptr;
+    m_bDecoding = pPart->m_pBody != nullptr;
     LeaveCriticalSection(&m_cs);
-    return pPart->m_pBytes != nullptr;
+    return pPart->m_pBody != nullptr;
 }
 
 void CStreamHandOver::Decoded(std::unique_ptr<CFrame> pFrame, ULONG nStatusSerial, double dDecodeMs)
@@ -147,6 +152,7 @@ void CStreamHandOver::Decoded(std::unique_ptr<CFrame> pFrame, ULONG nStatusSeria
 void CStreamHandOver::NotDecoded()
 {
     EnterCriticalSection(&m_cs);
+    // A detach meanwhile has counted this part as dropped already.
     if (m_bDecoding)
         ++m_counts.m_nDropped;
     m_bDecoding = false;

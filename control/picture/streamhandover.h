@@ -15,6 +15,18 @@
 #include <string>
 #include <vector>
 
+// What a source hands its decoding thread: a part's bytes, or a picture its
+// library decoded, to be converted.
+struct CPartBody
+{
+    virtual ~CPartBody() = default;
+};
+
+struct CJpegPart : CPartBody
+{
+    std::vector<unsigned char> m_bytes;
+};
+
 class CStreamHandOver
 {
 public:
@@ -37,7 +49,7 @@ public:
     // A part for the decoder, with what it needs to hand the picture back.
     struct CPart
     {
-        std::unique_ptr<std::vector<unsigned char>> m_pBytes;
+        std::unique_ptr<CPartBody> m_pBody;
         SYSTEMTIME m_stReceived = {};
         ULONG m_nStatusSerial = 0;
     };
@@ -63,6 +75,8 @@ public:
     void SetStatus(const std::wstring& strStatus);
     // A part arrived; it replaces one still waiting for the decoder.
     void OfferPart(std::vector<unsigned char>& body);
+    // A part that arrived at stReceived, likewise.
+    void OfferPart(std::unique_ptr<CPartBody> pBody, const SYSTEMTIME& stReceived);
     void CountConnection();
     ULONGLONG PartsReceived() const;
 
@@ -86,7 +100,7 @@ private:
     HWND m_hWndNotify;             // null once detached
     UINT m_uMsg;
     bool m_bNotifyPending;
-    std::unique_ptr<std::vector<unsigned char>> m_pPart; // newest part not yet decoded
+    std::unique_ptr<CPartBody> m_pPart;                  // newest part not yet decoded
     SYSTEMTIME m_stPart = {};                            // when it arrived
     bool m_bDecoding;                                    // a part is being decoded
     ULONG m_nStatusSerial;                               // changes with each status

@@ -28,9 +28,9 @@ std::wstring CStreamWords::NoHttpClient() const
     return L"The stand-in has no HTTP client for camera " + m_strCamera + L".";
 }
 
-std::wstring CStreamWords::NotAnHttpAddress() const
+std::wstring CStreamWords::NotAnAddress(const wchar_t* pszScheme) const
 {
-    return L"The plug-in's url is not an http:// address for camera " + m_strCamera + L".";
+    return std::wstring(L"The plug-in's url is not an ") + pszScheme + L" address for camera " + m_strCamera + L".";
 }
 
 std::wstring CStreamWords::CantBeReached() const
@@ -109,6 +109,27 @@ std::wstring CStreamWords::NotMotionJpeg(const std::wstring& strType) const
 {
     return L"Camera " + m_strCamera + L" does not send Motion JPEG (it sends \"" +
            (strType.empty() ? L"no type" : strType.substr(0, MAX_QUOTED)) + L"\").";
+}
+
+std::wstring CStreamWords::TransportRefused() const
+{
+    return L"Camera " + m_strCamera + L" takes none of the transports the plug-in allows (461).";
+}
+
+std::wstring CStreamWords::NoVideo() const
+{
+    return L"Camera " + m_strCamera + L" sends no video.";
+}
+
+std::wstring CStreamWords::NotPlayed(const std::wstring& strCodec) const
+{
+    return L"Camera " + m_strCamera + L" sends " + strCodec.substr(0, MAX_QUOTED) +
+           L" video, which the stand-in does not play.";
+}
+
+std::wstring CStreamWords::LibraryError(const std::wstring& strDoing, const std::wstring& strError) const
+{
+    return L"Camera " + m_strCamera + L": " + strDoing + L" failed (" + strError.substr(0, MAX_QUOTED) + L").";
 }
 
 std::wstring CStreamWords::Undecodable(bool bLookLikeJpeg) const

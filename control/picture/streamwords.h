@@ -21,7 +21,8 @@ public:
     // The stand-in's side.
     std::wstring NoThread() const;
     std::wstring NoHttpClient() const;
-    std::wstring NotAnHttpAddress() const;
+    // The plug-in's url is not an address of the scheme ("http://").
+    std::wstring NotAnAddress(const wchar_t* pszScheme) const;
 
     // The connection.
     std::wstring CantBeReached() const;
@@ -41,6 +42,13 @@ public:
     std::wstring SendsElsewhere(DWORD dwStatus, const std::wstring& strElsewhere) const;
     std::wstring RedirectsOnAndOn(DWORD dwStatus) const;
     std::wstring NotMotionJpeg(const std::wstring& strType) const;
+    // RTSP: the camera takes none of the transports the plug-in allows (461).
+    std::wstring TransportRefused() const;
+    std::wstring NoVideo() const;
+    // Video of a codec the stand-in does not play, named.
+    std::wstring NotPlayed(const std::wstring& strCodec) const;
+    // What the library said when strDoing failed.
+    std::wstring LibraryError(const std::wstring& strDoing, const std::wstring& strError) const;
 
     // The pictures: parts that don't decode (bLookLikeJpeg: they start as a
     // JPEG does), or that the stream's reader had to skip.

@@ -1,31 +1,22 @@
-// Reading mjpeg-http.plugin.
+// Reading a camera plug-in file.
 #include "pluginfile.h"
 
 #include "asciitext.h"
+#include "standinswitches.h"
 
 #include <windows.h>
 
 const wchar_t CPluginFile::s_szFileName[] = L"mjpeg-http.plugin";
+const wchar_t CPluginFile::s_szRtspFileName[] = L"rtsp.plugin";
 
 namespace {
 
 using asciitext::Trim;
+using standin::FromUtf8;
 
 // A plug-in is a few lines; anything bigger is not one.
 const DWORD MAX_FILE_BYTES = 64 * 1024;
 const DWORD MAX_SILENCE_SECONDS = 600;
-
-std::wstring FromUtf8(const std::string& str)
-{
-    if (str.empty())
-        return std::wstring();
-    int cch = MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr, 0);
-    if (cch <= 0)
-        return std::wstring();
-    std::wstring strWide(cch, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), &strWide[0], cch);
-    return strWide;
-}
 
 void ReplaceAll(std::wstring& str, const std::wstring& strWhat, const std::wstring& strWith)
 {
@@ -66,16 +57,41 @@ bool ReadSeconds(const std::wstring& str, DWORD* pnMs)
     return true;
 }
 
+bool ReadTransport(const std::wstring& str, CPluginFile::Transport* pTransport)
+{
+    if (str == L"auto")
+        *pTransport = CPluginFile::TRANSPORT_AUTO;
+    else if (str == L"tcp")
+        *pTransport = CPluginFile::TRANSPORT_TCP;
+    else if (str == L"udp")
+        *pTransport = CPluginFile::TRANSPORT_UDP;
+    else
+        return false;
+    return true;
+}
+
 } // namespace
+
+const wchar_t* CPluginFile::FileName(Kind kind)
+{
+    return kind == RTSP ? s_szRtspFileName : s_szFileName;
+}
 
 CPluginFile CPluginFile::Load(const std::wstring& strFolder)
 {
-    std::wstring strPath = strFolder;
-    if (!strPath.empty() && strPath.back() != L'\\' && strPath.back() != L'/')
-        strPath += L'\\';
-    strPath += s_szFileName;
-    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring strFolderPath = strFolder;
+    if (!strFolderPath.empty() && strFolderPath.back() != L'\\' && strFolderPath.back() != L'/')
+        strFolderPath += L'\\';
+    // The RTSP plug-in wins: a camera offers its best stream over RTSP.
+    Kind kind = RTSP;
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    for (Kind candidate : { RTSP, MJPEG_HTTP }) {
+        kind = candidate;
+        hFile = CreateFileW((strFolderPath + FileName(kind)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile != INVALID_HANDLE_VALUE)
+            break;
+    }
     if (hFile == INVALID_HANDLE_VALUE)
         return CPluginFile();
     std::string strText;
@@ -93,17 +109,20 @@ CPluginFile CPluginFile::Load(const std::wstring& strFolder)
     if (bTooBig) {
         CPluginFile plugin;
         plugin.m_bPresent = true;
-        plugin.m_strProblem = L"The plug-in file mjpeg-http.plugin is too big to be one.";
+        plugin.m_kind = kind;
+        plugin.m_strProblem = std::wstring(L"The plug-in file ") + FileName(kind) + L" is too big to be one.";
         return plugin;
     }
-    return Parse(strText);
+    return Parse(strText, kind);
 }
 
-CPluginFile CPluginFile::Parse(const std::string& strText)
+CPluginFile CPluginFile::Parse(const std::string& strText, Kind kind)
 {
     CPluginFile plugin;
     plugin.m_bPresent = true;
+    plugin.m_kind = kind;
     bool bSilenceRead = true;
+    bool bTransportRead = true;
     size_t nStart = strText.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (nStart < strText.size()) {
         size_t nEnd = strText.find('\n', nStart);
@@ -125,12 +144,17 @@ CPluginFile CPluginFile::Parse(const std::string& strText)
             plugin.m_strPassword = strValue;
         else if (strKey == "silence")
             bSilenceRead = ReadSeconds(strValue, &plugin.m_nSilenceMs);
+        else if (strKey == "transport" && kind == RTSP)
+            bTransportRead = ReadTransport(strValue, &plugin.m_transport);
     }
+    const std::wstring strFile = std::wstring(L"The plug-in file ") + FileName(kind);
     if (plugin.m_strUrl.empty())
-        plugin.m_strProblem = L"The plug-in file mjpeg-http.plugin has no url= line.";
+        plugin.m_strProblem = strFile + L" has no url= line.";
     else if (!bSilenceRead)
-        plugin.m_strProblem = L"The plug-in file mjpeg-http.plugin's silence= is not a number of seconds from 1 to " +
+        plugin.m_strProblem = strFile + L"'s silence= is not a number of seconds from 1 to " +
                               std::to_wstring(MAX_SILENCE_SECONDS) + L".";
+    else if (!bTransportRead)
+        plugin.m_strProblem = strFile + L"'s transport= is not auto, tcp or udp.";
     return plugin;
 }
 

@@ -232,7 +232,7 @@ TEST_F(DispatchTest, ASimulatedPictureSaysWhyThereIsNoCamera)
     const std::vector<std::string> expected = {
         "Picture says: Simulated picture: the folder " + narrow(strMissing) + " does not exist for session " +
             narrow(strFirst),
-        "Picture says: Simulated picture: no mjpeg-http.plugin in " + narrow(folder.Path()) + " for session " +
+        "Picture says: Simulated picture: no rtsp.plugin or mjpeg-http.plugin in " + narrow(folder.Path()) + " for session " +
             narrow(strSecond),
     };
     EXPECT_EQ(expected, says);

@@ -340,6 +340,37 @@ TEST(PluginFile, WithoutAUrlItSaysSo)
     EXPECT_FALSE(CPluginFile::Load(L"C:\\no\\such\\folder").IsPresent());
 }
 
+TEST(PluginFile, RtspPluginWinsAndSaysItsTransport)
+{
+    wchar_t szTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, szTemp);
+    const std::wstring strFolder = std::wstring(szTemp) + L"plugin-test-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(strFolder.c_str(), nullptr));
+    const auto write = [&](const wchar_t* pszName, const std::string& strText) {
+        HANDLE hFile = CreateFileW((strFolder + L"\\" + pszName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD cb = 0;
+        WriteFile(hFile, strText.data(), static_cast<DWORD>(strText.size()), &cb, nullptr);
+        CloseHandle(hFile);
+    };
+    write(L"mjpeg-http.plugin", "url=http://{ip}/video.mjpg\n");
+    EXPECT_EQ(CPluginFile::MJPEG_HTTP, CPluginFile::Load(strFolder).GetKind());
+    write(L"rtsp.plugin", "url=rtsp://{ip}:{port}/h264\ntransport=udp\n");
+    const CPluginFile plugin = CPluginFile::Load(strFolder);
+    EXPECT_EQ(CPluginFile::RTSP, plugin.GetKind());
+    EXPECT_EQ(CPluginFile::TRANSPORT_UDP, plugin.GetTransport());
+    EXPECT_EQ(L"", plugin.Problem());
+    DeleteFileW((strFolder + L"\\rtsp.plugin").c_str());
+    DeleteFileW((strFolder + L"\\mjpeg-http.plugin").c_str());
+    RemoveDirectoryW(strFolder.c_str());
+
+    EXPECT_EQ(CPluginFile::TRANSPORT_AUTO, CPluginFile::Parse("url=rtsp://{ip}/\n", CPluginFile::RTSP).GetTransport());
+    EXPECT_EQ(CPluginFile::TRANSPORT_TCP,
+              CPluginFile::Parse("url=rtsp://{ip}/\ntransport=tcp\n", CPluginFile::RTSP).GetTransport());
+    const CPluginFile wrong = CPluginFile::Parse("url=rtsp://{ip}/\ntransport=http\n", CPluginFile::RTSP);
+    EXPECT_EQ(L"The plug-in file rtsp.plugin's transport= is not auto, tcp or udp.", wrong.Problem());
+}
+
 TEST(PluginFile, AddressAndPortGoIntoTheUrlAsPlainDecimalsAndSilenceIsSeconds)
 {
     // Leading zeros would make the HTTP client read the address as octal (8.1.1.1).

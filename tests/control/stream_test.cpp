@@ -1,15 +1,12 @@
 // The stand-in against the simulated camera on 127.0.0.1: pictures drawn in
 // the control's window, one TimeStamp per picture, slow cameras, sign-in,
 // redirects, every way a camera fails, and stopping in every phase.
-#include "ctltestsupport.h"
+#include "streamtestsupport.h"
 
 #include "framepainter.h"
 #include "olehostsite.h"
 #include "simcamera.h"
 #include "viewerctlids.h"
-
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,117 +15,7 @@
 
 namespace {
 
-// Pumps messages until bDone(), looking every few milliseconds (the camera
-// changes without a message arriving).
-bool PollUntil(const std::function<bool()>& bDone, DWORD nTimeoutMs)
-{
-    const ULONGLONG nDeadline = GetTickCount64() + nTimeoutMs;
-    while (!bDone()) {
-        if (GetTickCount64() >= nDeadline)
-            return false;
-        PumpFor(10);
-    }
-    return true;
-}
-
-bool Contains(const std::string& str, const std::string& strPart)
-{
-    return str.find(strPart) != std::string::npos;
-}
-
-// The threads of this process: the test's, the cameras', the control's and
-// the HTTP client's.
-ULONG ThreadCount()
-{
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    ULONG nThreads = 0;
-    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
-        nThreads += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    CloseHandle(hSnapshot);
-    return nThreads;
-}
-
-// The memory this process has committed (its private bytes).
-SIZE_T PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return counters.PagefileUsage;
-}
-
-// The stand-in control in place in a window of its own, with an event sink.
-class CHostedControl
-{
-public:
-    void Create(int x)
-    {
-        m_hwndParent = CreateWindowExW(0, L"STATIC", L"Stream test", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, 40, 400,
-                                       320, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(nullptr, m_hwndParent);
-        ShowWindow(m_hwndParent, SW_SHOWNOACTIVATE);
-        m_pSite.reset(new COleHostSite(m_hwndParent));
-        ASSERT_EQ(S_OK, CtlCreate(IID_IOleObject, reinterpret_cast<void**>(&m_pObject)));
-        ASSERT_EQ(S_OK, m_pObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_pDisp)));
-        ASSERT_EQ(S_OK, m_pObject->SetClientSite(m_pSite.get()));
-        const RECT rcItem = { 0, 0, 320, 240 };
-        ASSERT_EQ(S_OK, m_pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, m_pSite.get(), 0, m_hwndParent, &rcItem));
-        IOleInPlaceObject* pInPlace = nullptr;
-        ASSERT_EQ(S_OK, m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&pInPlace)));
-        pInPlace->GetWindow(&m_hwndControl);
-        pInPlace->Release();
-        IConnectionPointContainer* pContainer = nullptr;
-        ASSERT_EQ(S_OK, m_pObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer)));
-        pContainer->FindConnectionPoint(DIID__DDorsaAPICOMViewerEvents, &m_pPoint);
-        pContainer->Release();
-        ASSERT_NE(nullptr, m_pPoint);
-        ASSERT_EQ(S_OK, m_pPoint->Advise(static_cast<IDispatch*>(&m_sink), &m_dwCookie));
-    }
-    void Destroy()
-    {
-        if (m_pPoint) {
-            m_pPoint->Unadvise(m_dwCookie);
-            m_pPoint->Release();
-        }
-        if (m_pObject) {
-            m_pObject->Close(OLECLOSE_NOSAVE);
-            m_pObject->SetClientSite(nullptr);
-        }
-        if (m_pDisp)
-            m_pDisp->Release();
-        if (m_pObject)
-            m_pObject->Release();
-        if (m_hwndParent)
-            DestroyWindow(m_hwndParent);
-        m_pPoint = nullptr;
-        m_pObject = nullptr;
-        m_pDisp = nullptr;
-        m_hwndParent = nullptr;
-    }
-
-    // SetPluginPath, StartStream and PlayForward as the program calls them,
-    // for 127.0.0.1 at nPort.
-    std::wstring Connect(const std::wstring& strPluginFolder, USHORT nPort)
-    {
-        EXPECT_EQ(0, CallMethod(m_pDisp, DISPID_DORSA_SETPLUGINPATH, { CArg::Text(strPluginFolder.c_str()) }).m_nValue);
-        const std::wstring strPort = std::to_wstring(nPort);
-        const std::wstring strSession = StartStream(m_pDisp, L"127.0.0.1", strPort.c_str(), L"1").m_strValue;
-        EXPECT_FALSE(strSession.empty());
-        EXPECT_EQ(0, PlayForward(m_pDisp, strSession, 1.0f).m_nValue);
-        return strSession;
-    }
-
-    CRecordingSink m_sink;
-    HWND m_hwndParent = nullptr;
-    HWND m_hwndControl = nullptr;
-    std::unique_ptr<COleHostSite> m_pSite;
-    IOleObject* m_pObject = nullptr;
-    IDispatch* m_pDisp = nullptr;
-    IConnectionPoint* m_pPoint = nullptr;
-    DWORD m_dwCookie = 0;
-};
+using namespace streamtest;
 
 struct CCameraSetup
 {
@@ -142,22 +29,13 @@ struct CCameraSetup
     UINT m_nParts = 0; // CSimCamera::Parts
 };
 
-class StreamTest : public CtlTest
+class StreamTest : public CameraTest
 {
 protected:
-    void SetUp() override
-    {
-        CtlTest::SetUp();
-        m_strJournal = m_folder.File(L"journal.txt");
-        SetEnvironmentVariableW(L"DORSA_STANDIN_JOURNAL", m_strJournal.c_str());
-        m_control.Create(40);
-    }
     void TearDown() override
     {
-        m_control.Destroy();
+        CameraTest::TearDown();
         m_camera.Stop();
-        SetEnvironmentVariableW(L"DORSA_STANDIN_JOURNAL", nullptr);
-        CtlTest::TearDown();
     }
 
     // The plug-in in the test's folder, pointing at the camera's port.
@@ -167,12 +45,7 @@ protected:
         std::string strText = "# camera on this machine\r\nurl=http://{ip}:{port}" + strPath + "\r\n" + strMore;
         if (!strUser.empty())
             strText += "user=" + strUser + "\r\npassword=" + strPassword + "\r\n";
-        HANDLE hFile = CreateFileW(m_folder.File(L"mjpeg-http.plugin").c_str(), GENERIC_WRITE, 0, nullptr,
-                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
-        DWORD cbWritten = 0;
-        WriteFile(hFile, strText.data(), static_cast<DWORD>(strText.size()), &cbWritten, nullptr);
-        CloseHandle(hFile);
+        WriteTestFile(L"mjpeg-http.plugin", strText);
     }
 
     // Starts camera on a free port of 127.0.0.1, at 10 pictures a second unless set otherwise.
@@ -199,64 +72,11 @@ protected:
 
     std::wstring Connect(USHORT nPort = 0) { return m_control.Connect(m_folder.Path(), nPort ? nPort : m_camera.Port()); }
 
-    bool WaitForEvents(size_t nCount, DWORD nTimeoutMs = kEventWaitMs)
-    {
-        return PumpUntil([&] { return m_control.m_sink.m_events.size() >= nCount; }, nTimeoutMs);
-    }
-
-    std::vector<std::string> Journal() const { return ReadLines(m_strJournal); }
-
-    // The journal lines that start with strPrefix.
-    std::vector<std::string> JournalLines(const std::string& strPrefix) const
-    {
-        std::vector<std::string> lines;
-        for (const std::string& strLine : Journal())
-            if (strLine.compare(0, strPrefix.size(), strPrefix) == 0)
-                lines.push_back(strLine);
-        return lines;
-    }
-    // The first of them (empty when none).
-    std::string JournalLine(const std::string& strPrefix) const
-    {
-        const std::vector<std::string> lines = JournalLines(strPrefix);
-        return lines.empty() ? std::string() : lines.front();
-    }
-
-    // Waits until the picture says something containing strText.
-    bool WaitForPictureSaying(const std::string& strText, DWORD nTimeoutMs = kEventWaitMs)
-    {
-        return PollUntil(
-            [&] {
-                for (const std::string& strLine : JournalLines("Picture says: "))
-                    if (Contains(strLine, strText))
-                        return true;
-                return false;
-            },
-            nTimeoutMs);
-    }
-
     static std::string AddressOf(const CSimCamera& camera) { return "127.0.0.1:" + std::to_string(camera.Port()); }
     std::string CameraAddress() const { return AddressOf(m_camera); }
 
-    CTempFolder m_folder;
-    std::wstring m_strJournal;
     CSimCamera m_camera;
-    CHostedControl m_control;
 };
-
-struct CFrameCounts
-{
-    unsigned m_nReceived = 0, m_nShown = 0, m_nDropped = 0, m_nUndecodable = 0;
-};
-
-CFrameCounts ParseFrames(const std::string& strLine)
-{
-    CFrameCounts counts;
-    EXPECT_EQ(4, sscanf(strLine.c_str(), "Frames: received %u, shown %u, dropped %u, undecodable %u",
-                        &counts.m_nReceived, &counts.m_nShown, &counts.m_nDropped, &counts.m_nUndecodable))
-        << strLine;
-    return counts;
-}
 
 // ---- Pictures and events
 

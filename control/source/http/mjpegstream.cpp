@@ -4,19 +4,7 @@
 #include "cameraurl.h"
 #include "standinswitches.h"
 #include "streamsession.h"
-
-namespace {
-
-// What a stream thread starts with: its stream, its work, and the reference
-// on this DLL that keeps the code loaded for as long as the thread runs it.
-struct CThreadStart
-{
-    std::shared_ptr<CMjpegStream> m_pStream;
-    void (CMjpegStream::*m_body)();
-    HMODULE m_hModule;
-};
-
-} // namespace
+#include "streamwords.h"
 
 std::wstring CMjpegStream::ShownAddress(const std::wstring& strUrl)
 {
@@ -26,70 +14,14 @@ std::wstring CMjpegStream::ShownAddress(const std::wstring& strUrl)
 std::shared_ptr<CMjpegStream> CMjpegStream::Start(const CTarget& target, HWND hWndNotify, UINT uMsg)
 {
     std::shared_ptr<CMjpegStream> pStream(new CMjpegStream(target, hWndNotify, uMsg));
-    if (!pStream->StartThread(pStream, &CMjpegStream::DecodeLoop) ||
-        !pStream->StartThread(pStream, &CMjpegStream::ReadLoop)) {
-        pStream->m_handOver.SetStatus(CStreamWords(pStream->m_strAddress).NoThread());
-        SetEvent(pStream->m_evStop);
-    }
+    StartThreads(pStream, { static_cast<ThreadBody>(&CMjpegStream::DecodeLoop),
+                            static_cast<ThreadBody>(&CMjpegStream::ReadLoop) });
     return pStream;
 }
 
 CMjpegStream::CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg)
-    : m_target(target), m_strAddress(ShownAddress(target.m_strUrl)),
-      m_evStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_bShown(false), m_cxView(0), m_cyView(0),
-      m_handOver(hWndNotify, uMsg, CStreamWords(m_strAddress).Connecting())
+    : CCameraStream(ShownAddress(target.m_strUrl), hWndNotify, uMsg), m_target(target)
 {
-}
-
-CMjpegStream::~CMjpegStream()
-{
-    if (m_evStop)
-        CloseHandle(m_evStop);
-}
-
-bool CMjpegStream::StartThread(const std::shared_ptr<CMjpegStream>& pSelf, ThreadBody body)
-{
-    HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CMjpegStream::ThreadProc),
-                       &hModule);
-    CThreadStart* pStart = new CThreadStart{ pSelf, body, hModule };
-    HANDLE hThread = m_evStop ? CreateThread(nullptr, 0, ThreadProc, pStart, 0, nullptr) : nullptr;
-    if (hThread == nullptr) {
-        delete pStart;
-        if (hModule)
-            FreeLibrary(hModule);
-        return false;
-    }
-    CloseHandle(hThread);
-    return true;
-}
-
-DWORD WINAPI CMjpegStream::ThreadProc(LPVOID pParam)
-{
-    CThreadStart* pStart = static_cast<CThreadStart*>(pParam);
-    HMODULE hModule = pStart->m_hModule;
-    {
-        std::shared_ptr<CMjpegStream> pStream = pStart->m_pStream;
-        const ThreadBody body = pStart->m_body;
-        delete pStart;
-        (pStream.get()->*body)();
-    }
-    if (hModule)
-        FreeLibraryAndExitThread(hModule, 0);
-    return 0;
-}
-
-void CMjpegStream::Stop()
-{
-    m_handOver.Detach();
-    SetEvent(m_evStop);
-}
-
-void CMjpegStream::SetView(bool bShown, UINT cx, UINT cy)
-{
-    m_cxView = cx;
-    m_cyView = cy;
-    m_bShown = bShown;
 }
 
 // The reading thread.
@@ -132,8 +64,8 @@ void CMjpegStream::DecodeLoop()
         LARGE_INTEGER nFreq, nStart, nEnd;
         QueryPerformanceFrequency(&nFreq);
         QueryPerformanceCounter(&nStart);
-        const bool bDecoded =
-            decoder.Decode(part.m_pBytes->data(), part.m_pBytes->size(), cxView, cyView, pFrame.get());
+        const std::vector<unsigned char>& bytes = static_cast<const CJpegPart&>(*part.m_pBody).m_bytes;
+        const bool bDecoded = decoder.Decode(bytes.data(), bytes.size(), cxView, cyView, pFrame.get());
         QueryPerformanceCounter(&nEnd);
         if (!bDecoded)
             pFrame.reset();
@@ -143,6 +75,6 @@ void CMjpegStream::DecodeLoop()
         nUndecodable = bDecoded ? 0 : nUndecodable + 1;
         if (nUndecodable == UNDECODABLE_IN_A_ROW)
             m_handOver.SetStatus(CStreamWords(m_strAddress).Undecodable(
-                CJpegDecoder::LooksLikeJpeg(part.m_pBytes->data(), part.m_pBytes->size())));
+                CJpegDecoder::LooksLikeJpeg(bytes.data(), bytes.size())));
     }
 }

@@ -4,6 +4,7 @@
 #include "cameraurl.h"
 #include "mjpegstream.h"
 #include "multipartparser.h"
+#include "retrypause.h"
 #include "standinswitches.h"
 #include "streamhandover.h"
 
@@ -12,8 +13,6 @@
 namespace {
 
 const DWORD CONNECT_WAIT_MS = 3000;
-const DWORD FIRST_PAUSE_MS = 1000;
-const DWORD LONGEST_PAUSE_MS = 30000;
 const int MAX_REDIRECTS = 3;
 const DWORD MAX_HEADER_BYTES = 64 * 1024;
 const DWORD MAX_CHALLENGE_HEADERS = 16;
@@ -45,36 +44,17 @@ void CStreamSession::Run()
         WaitForSingleObject(m_evStop, INFINITE);
         return;
     }
-    DWORD nPause = FIRST_PAUSE_MS;
+    CRetryPause pause(m_handOver, m_words);
+    // On the way, the client's closed handles take their next steps.
+    const CRetryPause::Wait wait = [this](ULONGLONG nDeadline) { return WaitFor(nullptr, nDeadline, nullptr) != WAKE_STOP; };
     for (;;) {
-        const ULONGLONG nPartsBefore = m_handOver.PartsReceived();
+        pause.BeforeAttempt();
         std::wstring strFailure;
-        if (Attempt(&strFailure) == STOPPED)
+        if (Attempt(&strFailure) == STOPPED || !pause.After(strFailure, wait))
             break;
-        // A connection that brought pictures starts the pauses afresh.
-        if (m_handOver.PartsReceived() > nPartsBefore)
-            nPause = FIRST_PAUSE_MS;
-        if (PauseAfter(strFailure, nPause) == WAKE_STOP)
-            break;
-        nPause = std::min(nPause * 2, LONGEST_PAUSE_MS);
-        m_handOver.SetStatus(m_words.Connecting());
     }
     m_client.CloseAll();
     WaitForClosings();
-}
-
-// The pause before the next try, its seconds counted down on the picture
-// (once a second), so that a waiting stream can't be taken for a stuck one.
-CStreamSession::Wake CStreamSession::PauseAfter(const std::wstring& strFailure, DWORD nPauseMs)
-{
-    const ULONGLONG nEnd = GetTickCount64() + nPauseMs;
-    for (ULONGLONG nNow = GetTickCount64(); nNow < nEnd; nNow = GetTickCount64()) {
-        const ULONGLONG nSecondsLeft = (nEnd - nNow + 999) / 1000;
-        m_handOver.SetStatus(CStreamWords::TryingAgain(strFailure, static_cast<DWORD>(nSecondsLeft)));
-        if (WaitFor(nullptr, nEnd - (nSecondsLeft - 1) * 1000, nullptr) == WAKE_STOP)
-            return WAKE_STOP;
-    }
-    return WAKE_DEADLINE;
 }
 
 // Waits for a notice of hRequest, the stop or the deadline, whichever comes
@@ -142,7 +122,7 @@ CStreamSession::Outcome CStreamSession::Attempt(std::wstring* pstrFailure)
 {
     CCameraUrl url;
     if (!CCameraUrl::Parse(m_settings.m_strUrl, &url)) {
-        *pstrFailure = m_words.NotAnHttpAddress();
+        *pstrFailure = m_words.NotAnAddress(L"http://");
         return FAILED;
     }
     const CCameraUrl origin = url;

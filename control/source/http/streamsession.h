@@ -2,7 +2,7 @@
 // that thread owns: the HTTP client, the sign-in, the parser. It connects,
 // signs in, follows redirects within the camera, reads and splits the stream
 // into parts for the hand-over, and after a failure says why and tries again
-// after a pause that grows from 1 s to 30 s.
+// after a pause (CRetryPause).
 //
 // It waits only for the stop event, the client's notices and its own
 // deadlines, never for a fixed time: the answer's header lines have
@@ -52,7 +52,6 @@ private:
     bool NextNotice(HINTERNET hRequest, ULONGLONG nDeadline, const std::wstring& strLate,
                     CHttpClient::CNotice* pNotice, Outcome* pOutcome, std::wstring* pstrFailure);
     void WaitForClosings();
-    Wake PauseAfter(const std::wstring& strFailure, DWORD nPauseMs);
     Outcome Attempt(std::wstring* pstrFailure);
     Outcome Ask(HINTERNET hRequest, const std::string& strAuthorization, std::wstring* pstrFailure);
     Outcome Answer(HINTERNET hRequest, const CCameraUrl& origin, CCameraUrl* pUrl, int* pnRedirects,

@@ -1,0 +1,72 @@
+// An RTSP camera's stream: its two threads.
+#include "rtspstream.h"
+
+#include "pictureconverter.h"
+#include "rtspaddress.h"
+#include "rtspsession.h"
+#include "standinswitches.h"
+#include "videodecoder.h"
+
+std::shared_ptr<CRtspStream> CRtspStream::Start(const CTarget& target, HWND hWndNotify, UINT uMsg)
+{
+    std::shared_ptr<CRtspStream> pStream(new CRtspStream(target, hWndNotify, uMsg));
+    StartThreads(pStream, { static_cast<ThreadBody>(&CRtspStream::ConvertLoop),
+                            static_cast<ThreadBody>(&CRtspStream::ReadLoop) });
+    return pStream;
+}
+
+CRtspStream::CRtspStream(const CTarget& target, HWND hWndNotify, UINT uMsg)
+    : CCameraStream(ShownRtspAddressOf(target.m_strUrl), hWndNotify, uMsg), m_target(target)
+{
+}
+
+// The reading thread.
+void CRtspStream::ReadLoop()
+{
+    CRtspSession::CSettings settings;
+    settings.m_strUrl = m_target.m_strUrl;
+    settings.m_strUser = standin::ToUtf8(m_target.m_strUser);
+    settings.m_strPassword = standin::ToUtf8(m_target.m_strPassword);
+    if (m_target.m_nSilenceMs > 0)
+        settings.m_nSilenceMs = m_target.m_nSilenceMs;
+    settings.m_transport = m_target.m_transport;
+    CRtspSession session(settings, m_handOver, m_evStop);
+    session.Run();
+}
+
+// The converting thread: the newest picture each time, at the size it is
+// shown; a picture not shown is not converted.
+void CRtspStream::ConvertLoop()
+{
+    CPictureConverter converter;
+    const HANDLE handles[2] = { m_evStop, m_handOver.PartEvent() };
+    while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        CStreamHandOver::CPart part;
+        if (!m_handOver.TakePart(&part))
+            continue;
+        if (!m_bShown) {
+            m_handOver.NotDecoded();
+            continue;
+        }
+        std::unique_ptr<CFrame> pFrame(new CFrame);
+        pFrame->m_stReceived = part.m_stReceived;
+        const UINT cx = m_cxView;
+        const UINT cy = m_cyView;
+        if (cx == 0 || cy == 0) {
+            // It came, but there is nowhere to draw it.
+            m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial, 0.0);
+            continue;
+        }
+        LARGE_INTEGER nFreq, nStart, nEnd;
+        QueryPerformanceFrequency(&nFreq);
+        QueryPerformanceCounter(&nStart);
+        const bool bConverted =
+            converter.Convert(static_cast<const CAvPicture&>(*part.m_pBody).m_pFrame, cx, cy, pFrame.get());
+        QueryPerformanceCounter(&nEnd);
+        if (!bConverted)
+            pFrame.reset();
+        m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial,
+                           1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
+                               static_cast<double>(nFreq.QuadPart));
+    }
+}
