@@ -160,6 +160,42 @@ TEST_F(RtspTest, H264OverTcpAndUdpH265AndMotionJpegAreDrawnWithOneTimeStampEach)
     }
 }
 
+// Pictures no one sees are not converted: a window with no area (its host
+// minimised) still announces each picture, and a session the window does not
+// show announces none, while the one it shows is drawn.
+TEST_F(RtspTest, PicturesNoOneSeesAreNotConverted)
+{
+    CRtspCamera camera;
+    ASSERT_TRUE(camera.Start("--markers --fps 10 --transport tcp"));
+    WritePlugin("/h264");
+    ShowWindow(m_control.m_hwndParent, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(m_control.m_hwndParent));
+    const std::wstring strMinimised = m_control.Connect(m_folder.Path(), camera.Port());
+    ASSERT_TRUE(WaitForEvents(5, 30000)) << LastSaid();
+    StopAndExpectSilence(strMinimised, "minimised");
+    EXPECT_EQ(Events(), ParseFrames(JournalLine("Frames: ")).m_nShown);
+    EXPECT_EQ("Frame times: decode median - p99 -", JournalLine("Frame times: ").substr(0, 34));
+
+    ShowWindow(m_control.m_hwndParent, SW_SHOWNOACTIVATE);
+    m_control.m_sink.m_events.clear();
+    const std::wstring strHidden = m_control.Connect(m_folder.Path(), camera.Port());
+    const std::wstring strSession = m_control.Connect(m_folder.Path(), camera.Port());
+    ASSERT_TRUE(WaitForEvents(5, 30000)) << LastSaid();
+    for (const CRecordingSink::CEvent& event : m_control.m_sink.m_events)
+        EXPECT_EQ(strSession, event.m_strSession);
+    const COLORREF colour = PixelAt(40, 30);
+    EXPECT_TRUE(IsMarkerGreen(colour)) << std::hex << colour;
+    ASSERT_EQ(0, StopStream(m_control.m_pDisp, strHidden).m_nValue);
+    const std::vector<std::string> frames = JournalLines("Frames: ");
+    const std::vector<std::string> times = JournalLines("Frame times: ");
+    ASSERT_EQ(2u, frames.size());
+    ASSERT_EQ(2u, times.size());
+    EXPECT_GT(ParseFrames(frames[1]).m_nReceived, 0u) << frames[1];
+    EXPECT_EQ(0u, ParseFrames(frames[1]).m_nShown) << frames[1];
+    EXPECT_EQ("Frame times: decode median - p99 -", times[1].substr(0, 34));
+    StopAndExpectSilence(strSession, "shown");
+}
+
 TEST_F(RtspTest, DigestCredentialsPlayAndEveryFailureIsSaidNamingOnlyHostAndPort)
 {
     CRtspCamera camera;
