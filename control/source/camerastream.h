@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,14 @@ public:
 protected:
     // strAddress: the camera as its picture names it (host and port).
     CCameraStream(const std::wstring& strAddress, HWND hWndNotify, UINT uMsg);
+
+    // Makes the picture from a part at the given size into the frame; false
+    // when it can't.
+    typedef std::function<bool(const CStreamHandOver::CPart&, UINT, UINT, CFrame*)> MakePicture;
+    // The picture thread: the newest part each time, made at the size it is
+    // shown; none for a stream no one sees, no pixels for a window with no
+    // area. Returns when the stream stops.
+    void PictureLoop(const MakePicture& make);
 
     typedef void (CCameraStream::*ThreadBody)();
     // Runs body on each thread; when one can't start, says so and stops.
