@@ -258,6 +258,29 @@ TEST_F(PopupTest, LongLinesAreKeptWholeAndCountTowardsTheCharacterBound)
 
 namespace {
 
+// The pixels of rc in a window's DC as they are on the screen, or with
+// bPrintClient, as the window paints its client area now.
+std::vector<DWORD> Pixels(HWND hWnd, HDC hdc, const CRect& rc, bool bPrintClient)
+{
+    HDC hdcMem = ::CreateCompatibleDC(hdc);
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader = { sizeof(BITMAPINFOHEADER), rc.Width(), -rc.Height(), 1, 32, BI_RGB, 0, 0, 0, 0, 0 };
+    void* pvBits = NULL;
+    HBITMAP hbm = ::CreateDIBSection(hdc, &bmi, DIB_RGB_COLORS, &pvBits, NULL, 0);
+    HGDIOBJ hOld = ::SelectObject(hdcMem, hbm);
+    if (bPrintClient)
+        ::SendMessageW(hWnd, WM_PRINTCLIENT, WPARAM(hdcMem), PRF_CLIENT);
+    else
+        ::BitBlt(hdcMem, 0, 0, rc.Width(), rc.Height(), hdc, rc.left, rc.top, SRCCOPY);
+    ::GdiFlush();
+    const DWORD* p = static_cast<const DWORD*>(pvBits);
+    std::vector<DWORD> pixels(p, p + rc.Width() * rc.Height());
+    ::SelectObject(hdcMem, hOld);
+    ::DeleteObject(hbm);
+    ::DeleteDC(hdcMem);
+    return pixels;
+}
+
 // The edit control's client area as it is on the screen (its window's
 // surface), or as the control paints its text now.
 std::vector<DWORD> ClientPixels(const CLoggingDlg& dlg, bool bAsPaintedNow)
@@ -265,22 +288,7 @@ std::vector<DWORD> ClientPixels(const CLoggingDlg& dlg, bool bAsPaintedNow)
     CRect rc;
     dlg.m_editLog.GetClientRect(&rc);
     HDC hdc = ::GetDC(dlg.m_editLog.m_hWnd);
-    HDC hdcMem = ::CreateCompatibleDC(hdc);
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader = { sizeof(BITMAPINFOHEADER), rc.Width(), -rc.Height(), 1, 32, BI_RGB, 0, 0, 0, 0, 0 };
-    void* pvBits = NULL;
-    HBITMAP hbm = ::CreateDIBSection(hdc, &bmi, DIB_RGB_COLORS, &pvBits, NULL, 0);
-    HGDIOBJ hOld = ::SelectObject(hdcMem, hbm);
-    if (bAsPaintedNow)
-        dlg.m_editLog.SendMessage(WM_PRINTCLIENT, WPARAM(hdcMem), PRF_CLIENT);
-    else
-        ::BitBlt(hdcMem, 0, 0, rc.Width(), rc.Height(), hdc, 0, 0, SRCCOPY);
-    ::GdiFlush();
-    const DWORD* p = static_cast<const DWORD*>(pvBits);
-    std::vector<DWORD> pixels(p, p + rc.Width() * rc.Height());
-    ::SelectObject(hdcMem, hOld);
-    ::DeleteObject(hbm);
-    ::DeleteDC(hdcMem);
+    std::vector<DWORD> pixels = Pixels(dlg.m_editLog.m_hWnd, hdc, rc, bAsPaintedNow);
     ::ReleaseDC(dlg.m_editLog.m_hWnd, hdc);
     return pixels;
 }
@@ -305,4 +313,67 @@ TEST_F(PopupTest, AppendsInQuickSuccessionAreAllPaintedOnceTheyStop)
         PumpPending();
     }
     EXPECT_TRUE(ClientPixels(m_dlg, false) == ClientPixels(m_dlg, true));
+}
+
+TEST_F(PopupTest, AnAppendInvalidatesOnlyWhatChangedInView)
+{
+    m_dlg.MoveWindow(0, 0, 600, 200);
+    m_dlg.ShowWindow(SW_SHOW);
+    std::vector<int> entryStarts;
+    m_dlg.AppendText(NumberedLines(0, 3, entryStarts), entryStarts);
+    PumpPending();
+    // A line below the last one in view: the new line's place is invalidated.
+    m_dlg.AppendText(L"line 3\n");
+    CRect rcUpdate, rcClient;
+    m_dlg.m_editLog.GetClientRect(&rcClient);
+    ASSERT_TRUE(::GetUpdateRect(m_dlg.m_editLog.m_hWnd, &rcUpdate, FALSE));
+    EXPECT_GT(rcUpdate.top, rcClient.top);
+
+    // Lines far below the view, more than 32,767 pixels down, leave the
+    // text in view alone.
+    m_dlg.AppendText(NumberedLines(4, CLoggingDlg::kMaxLines - 10, entryStarts), entryStarts);
+    PumpPending();
+    ASSERT_EQ(0, m_dlg.m_editLog.GetFirstVisibleLine());
+    m_dlg.AppendText(L"one more\n");
+    EXPECT_FALSE(::GetUpdateRect(m_dlg.m_editLog.m_hWnd, &rcUpdate, FALSE))
+        << rcUpdate.left << "," << rcUpdate.top << "-" << rcUpdate.right << "," << rcUpdate.bottom;
+}
+
+namespace {
+
+// The vertical scroll bar as it is on the screen.
+std::vector<DWORD> VerticalScrollBarPixels(const CLoggingDlg& dlg)
+{
+    SCROLLBARINFO sbi = {};
+    sbi.cbSize = sizeof sbi;
+    ::GetScrollBarInfo(dlg.m_editLog.m_hWnd, OBJID_VSCROLL, &sbi);
+    CRect rcWindow;
+    ::GetWindowRect(dlg.m_editLog.m_hWnd, &rcWindow);
+    CRect rcBar(sbi.rcScrollBar);
+    ::OffsetRect(&rcBar, -rcWindow.left, -rcWindow.top);
+    HDC hdc = ::GetWindowDC(dlg.m_editLog.m_hWnd);
+    std::vector<DWORD> pixels = Pixels(dlg.m_editLog.m_hWnd, hdc, rcBar, false);
+    ::ReleaseDC(dlg.m_editLog.m_hWnd, hdc);
+    return pixels;
+}
+
+} // namespace
+
+TEST_F(PopupTest, TheScrollBarOnTheScreenFollowsEveryAppend)
+{
+    m_dlg.MoveWindow(0, 0, 400, 160);
+    m_dlg.ShowWindow(SW_SHOW);
+    PumpPending();
+    std::vector<int> entryStarts;
+    int nNext = 0;
+    // Appends that move the thumb by pixels, and ones that move it by less.
+    for (int nCount : { 1, 12, 30, 1, 200, 1, 1, 3000, 1 }) {
+        m_dlg.AppendText(NumberedLines(nNext, nCount, entryStarts), entryStarts);
+        nNext += nCount;
+        PumpPending();
+        const std::vector<DWORD> shown = VerticalScrollBarPixels(m_dlg);
+        ASSERT_FALSE(shown.empty());
+        ::RedrawWindow(m_dlg.m_editLog.m_hWnd, NULL, NULL, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+        EXPECT_TRUE(shown == VerticalScrollBarPixels(m_dlg)) << "after " << nNext << " lines";
+    }
 }
