@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "logline.h"
 #include "timestamp.h"
@@ -198,22 +200,24 @@ HANDLE CAppLogThread::DuplicateThreadHandle() const
     return hCopy;
 }
 
-void CAppLogThread::WriteLine(const CString& text)
-{
-    try {
-        WriteLine(LogEntry(text));
-    } catch (const std::bad_alloc&) {
-        Queue(NULL);   // no memory for the entry: the log says a line was lost
-    }
-}
+void CAppLogThread::WriteLine(const CString& text) { QueueNewEntry(text); }
 
-void CAppLogThread::WriteLine(const LogEntry& entry)
+void CAppLogThread::WriteLine(const LogEntry& entry) { QueueNewEntry(entry); }
+
+template <typename Source>
+void CAppLogThread::QueueNewEntry(const Source& source)
 {
     TRACE("CAppLogThread::WriteLine(...) called\n");
-    Queue(&entry);
+    // Made on the caller's thread, outside the lock; the queue takes it over.
+    std::optional<LogEntry> entry;
+    try {
+        entry.emplace(source);
+    } catch (const std::bad_alloc&) {
+    }
+    Queue(entry ? &*entry : NULL);   // NULL: no memory for it, the log says a line was lost
 }
 
-void CAppLogThread::Queue(const LogEntry* pEntry)
+void CAppLogThread::Queue(LogEntry* pEntry)
 {
     // Once the lock is let go the thread may end and a self-deleting object
     // be gone: what the request needs is decided and copied under it.
@@ -231,7 +235,7 @@ void CAppLogThread::Queue(const LogEntry* pEntry)
             const size_t nCost = CLogQueueLedger::CostOf(size_t(pEntry->m_strText.GetLength()));
             if (m_ledger.Admit(nCost)) {
                 try {
-                    m_queue.push_back(*pEntry);
+                    m_queue.push_back(std::move(*pEntry));
                 } catch (const std::bad_alloc&) {
                     m_ledger.Lost(nCost);
                 }

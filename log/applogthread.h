@@ -67,6 +67,8 @@ public:
         LogEntry();
         explicit LogEntry(const CString& text);
         LogEntry(const LogEntry& other) = default;
+        LogEntry(LogEntry&& other) = default;   // the queue takes over an entry made for it
+        LogEntry& operator=(const LogEntry& other) = default;
         ~LogEntry() = default;
 
         CString m_strText;
@@ -150,10 +152,13 @@ protected:
     bool m_bQuitRequested;             // the logging thread's own record
 
 private:
-    // Queues the entry (NULL: one that could not be made) and asks for a
-    // drain; what it needs of the object it reads under the lock, so a
-    // self-deleting object may go as soon as the lock is let go.
-    void Queue(const LogEntry* pEntry);
+    // Makes an entry from the source and queues it.
+    template <typename Source>
+    void QueueNewEntry(const Source& source);
+    // Moves the entry into the queue (NULL: one that could not be made) and
+    // asks for a drain; what it needs of the object it reads under the
+    // lock, so a self-deleting object may go as soon as the lock is let go.
+    void Queue(LogEntry* pEntry);
     static BOOL PostTo(HWND hWndMailbox, DWORD nThreadID, UINT message, WPARAM wParam, LPARAM lParam);
     // Writes and flushes every queued entry to the file; then, with
     // bToPopup and unless the quit request is on its way, gives the popup's

@@ -72,13 +72,17 @@ void CLogPopupFeed::Add(const CString& strSlice, const std::vector<int>& entrySt
 
 void CLogPopupFeed::ApplyWhenDue()
 {
-    if (m_strWaiting.IsEmpty() || m_nTimer)
+    if (m_strWaiting.IsEmpty())
         return;
+    // A timer's message comes only when no posted message waits: while
+    // drains keep coming the drains give what is due.
     const ULONGLONG nSince = ::GetTickCount64() - m_nLastApply;
     if (nSince >= kApplyPeriodMs) {
         Apply();
         return;
     }
+    if (m_nTimer)
+        return;
     m_nTimer = ::SetTimer(NULL, 0, UINT(kApplyPeriodMs - nSince), &CLogPopupFeed::OnTimer);
     if (m_nTimer)
         t_pTimedFeed = this;

@@ -80,3 +80,36 @@ TEST(LogPopupFeed, ThePopupGetsOnlyTheNewestEntriesItKeepsInOneGivingAndNoneOnce
     EXPECT_EQ(-1, dlg.m_strLog.Find(strLast.Left(9) + L"line " + std::to_wstring(nNext - 1).c_str()));
     dlg.DestroyWindow();
 }
+
+TEST(LogPopupFeed, DrainsThatNeverLetTheThreadIdleStillGiveThePopupItsLinesEachPeriod)
+{
+    CLoggingDlg dlg(NULL);
+    ASSERT_TRUE(dlg.Create(IDD_APP_LOG));
+    CLogPopupFeed feed(dlg);
+    auto drain = [&](int n) {
+        CString strLine;
+        strLine.Format(L"[stamp]: line %d\n", n);
+        feed.Add(strLine, std::vector<int>{ 0 }, false);
+        feed.ApplyWhenDue();
+    };
+    drain(0);   // given at once: the period's timer starts with the next
+    const CString strFirstGiving = dlg.m_strLog;
+    ASSERT_FALSE(strFirstGiving.IsEmpty());
+    // A drain request always waits, so the thread's timer never comes; the
+    // drains give the popup what waits once the period is over.
+    const ULONGLONG nGiveUp = ::GetTickCount64() + 30000;
+    int n = 1;
+    for (; dlg.m_strLog == strFirstGiving && ::GetTickCount64() < nGiveUp; ++n) {
+        ::PostThreadMessageW(::GetCurrentThreadId(), WM_APP, 0, 0);
+        MSG msg;
+        ASSERT_TRUE(::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE));
+        EXPECT_NE(UINT(WM_TIMER), msg.message);
+        drain(n);
+    }
+    // Given whole: the newest line drained is the popup's last.
+    CString strLast;
+    strLast.Format(L"[stamp]: line %d\r\n", n - 1);
+    EXPECT_EQ(dlg.m_strLog.GetLength() - strLast.GetLength(), dlg.m_strLog.Find(strLast)) << "after " << n << " drains";
+    feed.Stop();
+    dlg.DestroyWindow();
+}
