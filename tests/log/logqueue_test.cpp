@@ -3,6 +3,7 @@
 #include <loggingdlg.h>
 #include <logpopupfeed.h>
 #include <logqueueledger.h>
+#include <pumpmessages.h>
 
 TEST(LogQueueLedger, TheBoundHoldsUntilTheDrainIsDoneAndEveryLossIsReportedOnce)
 {
@@ -110,6 +111,47 @@ TEST(LogPopupFeed, DrainsThatNeverLetTheThreadIdleStillGiveThePopupItsLinesEachP
     CString strLast;
     strLast.Format(L"[stamp]: line %d\r\n", n - 1);
     EXPECT_EQ(dlg.m_strLog.GetLength() - strLast.GetLength(), dlg.m_strLog.Find(strLast)) << "after " << n << " drains";
+    feed.Stop();
+    dlg.DestroyWindow();
+}
+
+namespace {
+
+// A popup that takes long to take its lines, as one given thousands of new
+// lines at once does under Wine.
+class CSlowPopup : public CLoggingDlg
+{
+public:
+    static constexpr DWORD kAppendMs = 1500;
+    void AppendText(const CString& text, const std::vector<int>& entryStarts, bool bOlderLeftOut) override
+    {
+        ::Sleep(kAppendMs);
+        CLoggingDlg::AppendText(text, entryStarts, bOlderLeftOut);
+    }
+};
+
+} // namespace
+
+TEST(LogPopupFeed, AGivingThatTookLongIsFollowedByAsLongForTheFile)
+{
+    CSlowPopup dlg;
+    ASSERT_TRUE(dlg.Create(IDD_APP_LOG));
+    CLogPopupFeed feed(dlg);
+    feed.Add(L"[stamp]: line 0\n", std::vector<int>{ 0 }, false);
+    feed.ApplyWhenDue();
+    ASSERT_FALSE(feed.IsWaiting());
+    // The period is long over, but the popup took longer still: the next
+    // giving waits as long again, so the drains meanwhile have the thread.
+    feed.Add(L"[stamp]: line 1\n", std::vector<int>{ 0 }, false);
+    feed.ApplyWhenDue();
+    EXPECT_TRUE(feed.IsWaiting());
+    // Then the timer gives it.
+    const ULONGLONG nGiveUp = ::GetTickCount64() + 60000;
+    while (feed.IsWaiting() && ::GetTickCount64() < nGiveUp) {
+        ::MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+        PumpPending();
+    }
+    EXPECT_NE(-1, dlg.m_strLog.Find(L"line 1\r\n"));
     feed.Stop();
     dlg.DestroyWindow();
 }
