@@ -25,6 +25,13 @@ protected:
         if (m_dlg.m_hWnd)
             m_dlg.DestroyWindow();
     }
+    // Shows the popup at the given size, painted.
+    void ShowPainted(int cx, int cy)
+    {
+        m_dlg.MoveWindow(0, 0, cx, cy);
+        m_dlg.ShowWindow(SW_SHOW);
+        PumpPending();
+    }
     CLoggingDlg m_dlg;
 };
 
@@ -258,10 +265,12 @@ TEST_F(PopupTest, LongLinesAreKeptWholeAndCountTowardsTheCharacterBound)
 
 namespace {
 
-// The pixels of rc in a window's DC as they are on the screen, or with
-// bPrintClient, as the window paints its client area now.
-std::vector<DWORD> Pixels(HWND hWnd, HDC hdc, const CRect& rc, bool bPrintClient)
+// The pixels of rc in a window (its client area, or with bWholeWindow the
+// whole window) as they are on the screen, or with bPrintClient, as the
+// window paints its client area now.
+std::vector<DWORD> Pixels(HWND hWnd, bool bWholeWindow, const CRect& rc, bool bPrintClient)
 {
+    HDC hdc = bWholeWindow ? ::GetWindowDC(hWnd) : ::GetDC(hWnd);
     HDC hdcMem = ::CreateCompatibleDC(hdc);
     BITMAPINFO bmi = {};
     bmi.bmiHeader = { sizeof(BITMAPINFOHEADER), rc.Width(), -rc.Height(), 1, 32, BI_RGB, 0, 0, 0, 0, 0 };
@@ -278,6 +287,7 @@ std::vector<DWORD> Pixels(HWND hWnd, HDC hdc, const CRect& rc, bool bPrintClient
     ::SelectObject(hdcMem, hOld);
     ::DeleteObject(hbm);
     ::DeleteDC(hdcMem);
+    ::ReleaseDC(hWnd, hdc);
     return pixels;
 }
 
@@ -287,19 +297,14 @@ std::vector<DWORD> ClientPixels(const CLoggingDlg& dlg, bool bAsPaintedNow)
 {
     CRect rc;
     dlg.m_editLog.GetClientRect(&rc);
-    HDC hdc = ::GetDC(dlg.m_editLog.m_hWnd);
-    std::vector<DWORD> pixels = Pixels(dlg.m_editLog.m_hWnd, hdc, rc, bAsPaintedNow);
-    ::ReleaseDC(dlg.m_editLog.m_hWnd, hdc);
-    return pixels;
+    return Pixels(dlg.m_editLog.m_hWnd, false, rc, bAsPaintedNow);
 }
 
 } // namespace
 
 TEST_F(PopupTest, AppendsInQuickSuccessionAreAllPaintedOnceTheyStop)
 {
-    m_dlg.MoveWindow(0, 0, 400, 120);
-    m_dlg.ShowWindow(SW_SHOW);
-    PumpPending();
+    ShowPainted(400, 120);
     // Painting may wait for a while after an append; what is on the screen
     // then catches up with the text without another append.
     for (int i = 0; i < 3; ++i) {
@@ -317,8 +322,7 @@ TEST_F(PopupTest, AppendsInQuickSuccessionAreAllPaintedOnceTheyStop)
 
 TEST_F(PopupTest, AnAppendInvalidatesOnlyWhatChangedInView)
 {
-    m_dlg.MoveWindow(0, 0, 600, 200);
-    m_dlg.ShowWindow(SW_SHOW);
+    ShowPainted(600, 200);
     std::vector<int> entryStarts;
     m_dlg.AppendText(NumberedLines(0, 3, entryStarts), entryStarts);
     PumpPending();
@@ -351,19 +355,14 @@ std::vector<DWORD> VerticalScrollBarPixels(const CLoggingDlg& dlg)
     ::GetWindowRect(dlg.m_editLog.m_hWnd, &rcWindow);
     CRect rcBar(sbi.rcScrollBar);
     ::OffsetRect(&rcBar, -rcWindow.left, -rcWindow.top);
-    HDC hdc = ::GetWindowDC(dlg.m_editLog.m_hWnd);
-    std::vector<DWORD> pixels = Pixels(dlg.m_editLog.m_hWnd, hdc, rcBar, false);
-    ::ReleaseDC(dlg.m_editLog.m_hWnd, hdc);
-    return pixels;
+    return Pixels(dlg.m_editLog.m_hWnd, true, rcBar, false);
 }
 
 } // namespace
 
 TEST_F(PopupTest, TheScrollBarOnTheScreenFollowsEveryAppend)
 {
-    m_dlg.MoveWindow(0, 0, 400, 160);
-    m_dlg.ShowWindow(SW_SHOW);
-    PumpPending();
+    ShowPainted(400, 160);
     std::vector<int> entryStarts;
     int nNext = 0;
     // Appends that move the thumb by pixels, and ones that move it by less.
