@@ -449,7 +449,6 @@ void CALLBACK CAppLogThread::OnIdleTimer(HWND, UINT, UINT_PTR, DWORD)
     // Nothing may leave a timer procedure.
     try {
         pThread->Drain(true);
-        // A quit request that a modal loop lost ends the thread here.
         if (!pThread->m_loop.IsQuitting() && pThread->IsQueueClosed() && pThread->m_loop.IsQuitOverdue())
             pThread->OnQuitRequest(0, 0);
     } catch (...) {
@@ -464,21 +463,17 @@ void CAppLogThread::Drain(bool bToPopup)
     size_t nCost = 0;
     bool bClosed = false;
     try {
-        size_t nQueued = 0;
-        if (TakeQueue(entries, nQueued, nCost, bClosed)) {
+        if (TakeQueue(entries, nCost, bClosed)) {
             CTimestampFormatter stamps;   // one reading of the local offset for the whole drain
             // The file has every line, flushed, before the popup is given
             // any; once the quit request is on its way the popup gets none.
-            // The entries the popup is given stay until then; the others go
-            // as soon as the file has them.
+            WriteToFile(entries, stamps);
             bToPopup = bToPopup && !bClosed && m_dlgLog.m_hWnd;
-            const size_t iPopupFirst = bToPopup ? PopupFirstEntry(entries) : entries.size();
-            WriteToFile(entries, std::min(iPopupFirst, nQueued), nCost, stamps);
             if (bToPopup) {
                 CString strSlice;
                 std::vector<int> entryStarts;
-                MakePopupSlice(entries, iPopupFirst, stamps, strSlice, entryStarts);
-                m_popupFeed.Add(strSlice, entryStarts, iPopupFirst > 0);
+                const bool bOlderLeftOut = MakePopupSlice(entries, stamps, strSlice, entryStarts);
+                m_popupFeed.Add(strSlice, entryStarts, bOlderLeftOut);
             }
         }
     } catch (const std::bad_alloc&) {
@@ -494,7 +489,7 @@ void CAppLogThread::Drain(bool bToPopup)
         m_popupFeed.ApplyWhenDue();
 }
 
-bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries, size_t& nQueued, size_t& nCost, bool& bClosed)
+bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries, size_t& nCost, bool& bClosed)
 {
     CLogQueueLedger::Losses losses;
     {
@@ -505,7 +500,6 @@ bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries, size_t& nQueued, si
         losses = m_ledger.Take();
         bClosed = m_ledger.m_bClosed;
     }
-    nQueued = entries.size();
     for (const LogEntry& entry : entries)
         nCost += CLogQueueLedger::CostOf(size_t(entry.m_strText.GetLength()));
     if (losses.Any()) {
@@ -520,50 +514,31 @@ bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries, size_t& nQueued, si
     return !entries.empty();
 }
 
-void CAppLogThread::WriteToFile(std::deque<LogEntry>& entries, size_t iKeepFrom, size_t& nCost,
-                                CTimestampFormatter& stamps)
+void CAppLogThread::WriteToFile(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps)
 {
     if (m_fileLog.m_hFile == CFile::hFileNull)
         return;
     CString strPiece;   // keeps its room from piece to piece
     for (size_t iNext = 0; iNext < entries.size();) {
-        const size_t iFirst = iNext;
         const LogEntry& entry = entries[iNext];
         if (entry.m_strText.GetLength() >= kFileChunkChars && !HasNul(entry.m_strText)) {
             // A long entry is written from where it is, not copied.
             ++iNext;
             CString strHead;
-            bool bHead = true;
             try {
                 AppendLogLineHead(strHead, entry.m_ftTime, stamps);
             } catch (const std::bad_alloc&) {
                 m_fileSink.Lost(1);
-                bHead = false;
+                continue;
             }
             static const CString strEnd(L"\n");
-            if (bHead)
-                m_fileSink.Write({ &strHead, &entry.m_strText, &strEnd }, 1, stamps);
-        } else {
-            const int nEntries = MakeFilePiece(entries, iNext, stamps, strPiece);
-            if (nEntries > 0)
-                m_fileSink.Write({ &strPiece }, nEntries, stamps);
+            m_fileSink.Write({ &strHead, &entry.m_strText, &strEnd }, 1, stamps);
+            continue;
         }
-        LetGoWritten(entries, iFirst, std::min(iNext, iKeepFrom), nCost);
+        const int nEntries = MakeFilePiece(entries, iNext, stamps, strPiece);
+        if (nEntries > 0)
+            m_fileSink.Write({ &strPiece }, nEntries, stamps);
     }
-}
-
-void CAppLogThread::LetGoWritten(std::deque<LogEntry>& entries, size_t iFrom, size_t iTo, size_t& nCost)
-{
-    size_t nFreed = 0;
-    for (size_t i = iFrom; i < iTo; ++i) {
-        const CString strGone(std::move(entries[i].m_strText));
-        nFreed += size_t(strGone.GetLength());
-    }
-    if (nFreed == 0)
-        return;
-    CSingleLock lock(&m_csQueue, TRUE);
-    m_ledger.Released(nFreed);
-    nCost -= nFreed;
 }
 
 int CAppLogThread::MakeFilePiece(const std::deque<LogEntry>& entries, size_t& iNext, CTimestampFormatter& stamps,
@@ -585,7 +560,8 @@ int CAppLogThread::MakeFilePiece(const std::deque<LogEntry>& entries, size_t& iN
     return nEntries;
 }
 
-size_t CAppLogThread::PopupFirstEntry(const std::deque<LogEntry>& entries)
+bool CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps,
+                                   CString& strSlice, std::vector<int>& entryStarts)
 {
     // Whole entries, newest last, no more than the popup keeps, so no more
     // is made and copied.
@@ -600,12 +576,6 @@ size_t CAppLogThread::PopupFirstEntry(const std::deque<LogEntry>& entries)
         if (!kept.Add(nChars, nLineEnds))   // CR LF line ends
             break;
     }
-    return iFirst;
-}
-
-void CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, size_t iFirst, CTimestampFormatter& stamps,
-                                   CString& strSlice, std::vector<int>& entryStarts)
-{
     entryStarts.reserve(entries.size() - iFirst);
     for (size_t i = iFirst; i < entries.size(); ++i) {
         entryStarts.push_back(strSlice.GetLength());
@@ -616,6 +586,7 @@ void CAppLogThread::MakePopupSlice(const std::deque<LogEntry>& entries, size_t i
         else
             AppendLogLine(strSlice, CLoggingDlg::CutEntryText(entry.m_strText, nShown), entry.m_ftTime, stamps);
     }
+    return iFirst > 0;
 }
 
 void CAppLogThread::OnMainWndActivate(WPARAM, LPARAM lParam)

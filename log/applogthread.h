@@ -147,26 +147,20 @@ private:
     // feed the newest entries it can keep.
     void Drain(bool bToPopup);
     // Takes every queued entry, and a line for those dropped or lost; false
-    // when there is nothing. nQueued: how many of them were queued; nCost:
-    // what those count in the bound; bClosed: the quit request is on its way.
-    bool TakeQueue(std::deque<LogEntry>& entries, size_t& nQueued, size_t& nCost, bool& bClosed);
-    // The file's lines, in pieces, each written and flushed; the texts of
-    // entries before iKeepFrom are let go as soon as they are written.
-    void WriteToFile(std::deque<LogEntry>& entries, size_t iKeepFrom, size_t& nCost, CTimestampFormatter& stamps);
-    // Frees the texts of entries[iFrom, iTo), written, and gives their share
-    // of the bound back at once (less nCost), so writers may queue again
-    // while the drain goes on.
-    void LetGoWritten(std::deque<LogEntry>& entries, size_t iFrom, size_t iTo, size_t& nCost);
+    // when there is nothing. nCost: what the entries count in the bound;
+    // bClosed: the quit request is on its way.
+    bool TakeQueue(std::deque<LogEntry>& entries, size_t& nCost, bool& bClosed);
+    // The file's lines, in pieces, each written and flushed.
+    void WriteToFile(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps);
     // The next piece's lines, from entries[iNext] on; returns how many
     // entries it holds.
     int MakeFilePiece(const std::deque<LogEntry>& entries, size_t& iNext, CTimestampFormatter& stamps,
                       CString& strPiece);
-    // The first of the newest entries the popup can keep.
-    static size_t PopupFirstEntry(const std::deque<LogEntry>& entries);
-    // Those entries, from iFirst on, each cut to what the popup shows of one
-    // entry, as one text and where each begins.
-    void MakePopupSlice(const std::deque<LogEntry>& entries, size_t iFirst, CTimestampFormatter& stamps,
-                        CString& strSlice, std::vector<int>& entryStarts);
+    // The newest entries the popup can keep, each cut to what the popup
+    // shows of one entry, as one text and where each begins; true when
+    // older ones were left out.
+    bool MakePopupSlice(const std::deque<LogEntry>& entries, CTimestampFormatter& stamps, CString& strSlice,
+                        std::vector<int>& entryStarts);
     BOOL OpenLogFile(const CString& strBaseName, CFileException* pError);
     void CloseQueue();
     bool IsQueueClosed();
