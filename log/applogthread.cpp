@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "logline.h"
 #include "timestamp.h"
@@ -17,7 +19,6 @@ const DWORD kNotInitialized = 0xFFFFFFFF;
 const UINT kLogOpenFlags = CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite;
 const int kMaxLogFileNumber = 9999;   // "<name> (9999).log" is the last name tried
 const int kFileChunkChars = 64 * 1024;  // the file's lines are written in pieces this big, or one line alone
-const UINT kIdleDrainMs = 250;          // the longest a line waits when its drain request was lost
 
 // A handle's value as the trace shows it (32 bits, as the trace texts have it).
 unsigned TraceValue(const void* p) { return unsigned(reinterpret_cast<UINT_PTR>(p)); }
@@ -58,19 +59,6 @@ DWORD WaitAlertableWithin(DWORD nCount, const HANDLE* pHandles, DWORD dwTimeout)
 
 } // namespace
 
-BOOL CLogThreadWnd::Create()
-{
-    return CreateEx(0, AfxRegisterWndClass(0), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL);
-}
-
-LRESULT CLogThreadWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    LRESULT lResult = 0;
-    if (message >= WM_USER && m_pThread->DispatchToMap(message, wParam, lParam, &lResult))
-        return lResult;
-    return CWnd::WindowProc(message, wParam, lParam);
-}
-
 // The instant is read once, here, on the logging caller's thread; all text
 // is made later on the logging thread.
 CAppLogThread::LogEntry::LogEntry() { ::GetSystemTimeAsFileTime(&m_ftTime); }
@@ -94,9 +82,8 @@ BEGIN_MESSAGE_MAP(CAppLogThread, CWinThread)
 END_MESSAGE_MAP()
 
 CAppLogThread::CAppLogThread()
-    : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_popupFeed(m_dlgLog), m_wndMailbox(this),
-      m_hWndMailbox(NULL),
-      m_bQuitRequested(false), m_nIdleTimer(0), m_bQuitOverdue(false), m_fileSink(m_fileLog)
+    : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_popupFeed(m_dlgLog),
+      m_mailbox(this), m_fileSink(m_fileLog)
 {
 }
 
@@ -152,7 +139,7 @@ DWORD CAppLogThread::ShutdownInstance(bool bWait, DWORD dwTimeout)
     // handle also keeps the thread's ID from going to another thread while
     // this call may still post to it.
     const DWORD nThreadID = m_nThreadID;
-    const HWND hWndMailbox = m_hWndMailbox;
+    const HWND hWndMailbox = m_mailbox.m_hWnd;
     HANDLE hThread = NULL;
     ::DuplicateHandle(::GetCurrentProcess(), m_hThread, ::GetCurrentProcess(), &hThread,
                       SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
@@ -198,22 +185,24 @@ HANDLE CAppLogThread::DuplicateThreadHandle() const
     return hCopy;
 }
 
-void CAppLogThread::WriteLine(const CString& text)
-{
-    try {
-        WriteLine(LogEntry(text));
-    } catch (const std::bad_alloc&) {
-        Queue(NULL);   // no memory for the entry: the log says a line was lost
-    }
-}
+void CAppLogThread::WriteLine(const CString& text) { QueueNewEntry(text); }
 
-void CAppLogThread::WriteLine(const LogEntry& entry)
+void CAppLogThread::WriteLine(const LogEntry& entry) { QueueNewEntry(entry); }
+
+template <typename Source>
+void CAppLogThread::QueueNewEntry(const Source& source)
 {
     TRACE("CAppLogThread::WriteLine(...) called\n");
-    Queue(&entry);
+    // Made on the caller's thread, outside the lock; the queue takes it over.
+    std::optional<LogEntry> entry;
+    try {
+        entry.emplace(source);
+    } catch (const std::bad_alloc&) {
+    }
+    Queue(entry ? &*entry : NULL);   // NULL: no memory for it, the log says a line was lost
 }
 
-void CAppLogThread::Queue(const LogEntry* pEntry)
+void CAppLogThread::Queue(LogEntry* pEntry)
 {
     // Once the lock is let go the thread may end and a self-deleting object
     // be gone: what the request needs is decided and copied under it.
@@ -231,7 +220,7 @@ void CAppLogThread::Queue(const LogEntry* pEntry)
             const size_t nCost = CLogQueueLedger::CostOf(size_t(pEntry->m_strText.GetLength()));
             if (m_ledger.Admit(nCost)) {
                 try {
-                    m_queue.push_back(*pEntry);
+                    m_queue.push_back(std::move(*pEntry));
                 } catch (const std::bad_alloc&) {
                     m_ledger.Lost(nCost);
                 }
@@ -242,10 +231,10 @@ void CAppLogThread::Queue(const LogEntry* pEntry)
         // the thread's idle timer drains instead.
         if (!m_ledger.AskForDrain() || !m_bInitialized)
             return;
-        hWndMailbox = m_hWndMailbox;
+        hWndMailbox = m_mailbox.m_hWnd;
         nThreadID = m_nThreadID;
     }
-    PostTo(hWndMailbox, nThreadID, WM_LOGTHREAD_WRITE, 0, 0);
+    CLogMailbox::Post(hWndMailbox, nThreadID, WM_LOGTHREAD_WRITE, 0, 0);
 }
 
 BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOOL bMinimized)
@@ -269,14 +258,7 @@ BOOL CAppLogThread::NotifyActivate(CWnd* pWnd, UINT nState, CWnd* pWndOther, BOO
 
 BOOL CAppLogThread::PostToThread(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return PostTo(m_hWndMailbox, m_nThreadID, message, wParam, lParam);
-}
-
-BOOL CAppLogThread::PostTo(HWND hWndMailbox, DWORD nThreadID, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (hWndMailbox)
-        return ::PostMessageW(hWndMailbox, message, wParam, lParam);
-    return ::PostThreadMessageW(nThreadID, message, wParam, lParam);
+    return CLogMailbox::Post(m_mailbox.m_hWnd, m_nThreadID, message, wParam, lParam);
 }
 
 BOOL CAppLogThread::OpenLogFile(const CString& strBaseName, CFileException* pError)
@@ -317,9 +299,7 @@ BOOL CAppLogThread::InitInstance()
           m_bAutoDelete);
     m_pMainWnd = NULL;
     // Lines queued before the start are kept: the first drain writes them.
-    if (m_wndMailbox.Create())
-        m_hWndMailbox = m_wndMailbox.m_hWnd;
-    else
+    if (!m_mailbox.Create())
         TRACE("Failed to create the logging thread's mailbox: its messages go to the thread\n");
     if (m_fileLog.m_hFile != CFile::hFileNull) {
         try {
@@ -385,8 +365,7 @@ BOOL CAppLogThread::InitInstance()
 
     // Drains what no request brings, also inside modal loops, which
     // dispatch a thread timer's messages.
-    m_nIdleTimer = ::SetTimer(NULL, 0, kIdleDrainMs, &CAppLogThread::OnIdleTimer);
-    if (!m_nIdleTimer)
+    if (!m_loop.StartIdleTimer(&CAppLogThread::OnIdleTimer))
         TRACE("Failed to start the logging thread's idle timer\n");
 
     m_bInitialized = true;
@@ -398,10 +377,7 @@ BOOL CAppLogThread::InitInstance()
 int CAppLogThread::ExitInstance()
 {
     TRACE("CAppLogThread::ExitInstance() called\n");
-    if (m_nIdleTimer) {
-        ::KillTimer(NULL, m_nIdleTimer);
-        m_nIdleTimer = 0;
-    }
+    m_loop.StopIdleTimer();
     m_evInitialized.ResetEvent();
     m_bInitialized = false;
     CloseQueue();
@@ -414,12 +390,10 @@ int CAppLogThread::ExitInstance()
     // With the queue closed no activation is posted any more: those still
     // on their way, through the mailbox or to the thread, are freed here.
     MSG msg;
-    for (HWND hWndTo : { m_wndMailbox.m_hWnd, HWND(-1) })
+    for (HWND hWndTo : { m_mailbox.m_hWnd.load(), HWND(-1) })
         while (hWndTo && ::PeekMessageW(&msg, hWndTo, WM_LOGTHREAD_ACTIVATE, WM_LOGTHREAD_ACTIVATE, PM_REMOVE))
             delete reinterpret_cast<MainWndActivateInfo*>(msg.lParam);
-    if (m_wndMailbox.m_hWnd)
-        m_wndMailbox.DestroyWindow();
-    m_hWndMailbox = NULL;
+    m_mailbox.Destroy();
     m_fileSink.Close();
     {
         CSingleLock lock(&m_csQueue, TRUE);
@@ -431,7 +405,7 @@ int CAppLogThread::ExitInstance()
 
 BOOL CAppLogThread::PumpMessage()
 {
-    if (m_bQuitRequested) {
+    if (m_loop.IsQuitting()) {
         // Ended here even when a modal loop that ran at the quit request
         // swallowed its WM_QUIT; the exit code is the quit message's, 0.
         m_msgCur = MSG();
@@ -475,14 +449,8 @@ void CALLBACK CAppLogThread::OnIdleTimer(HWND, UINT, UINT_PTR, DWORD)
     // Nothing may leave a timer procedure.
     try {
         pThread->Drain(true);
-        // A quit request still not served a tick after the queue was closed
-        // was lost to a modal loop; served in the meantime, it keeps its
-        // place behind the messages posted before it.
-        if (!pThread->m_bQuitRequested && pThread->IsQueueClosed()) {
-            if (pThread->m_bQuitOverdue)
-                pThread->OnQuitRequest(0, 0);
-            pThread->m_bQuitOverdue = true;
-        }
+        if (!pThread->m_loop.IsQuitting() && pThread->IsQueueClosed() && pThread->m_loop.IsQuitOverdue())
+            pThread->OnQuitRequest(0, 0);
     } catch (...) {
     }
 }
@@ -633,13 +601,7 @@ void CAppLogThread::OnMainWndActivate(WPARAM, LPARAM lParam)
 
 void CAppLogThread::OnQuitRequest(WPARAM, LPARAM)
 {
-    m_bQuitRequested = true;
     m_popupFeed.Stop();   // no popup work from here on: the file's last lines come first
-    // A modal loop running on this thread would hold it: a menu or a mouse
-    // capture (moving, sizing, scrolling) ends now; a message box ends on
-    // the WM_QUIT. PumpMessage ends the thread's own loop.
-    ::EndMenu();
-    if (HWND hWndCapture = ::GetCapture())
-        ::SendMessageW(hWndCapture, WM_CANCELMODE, 0, 0);
-    ::PostQuitMessage(0);
+    // A modal loop running on this thread would hold it.
+    m_loop.Quit();
 }

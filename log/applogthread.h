@@ -13,8 +13,10 @@
 #include "logfailedstart.h"
 #include "logfilesink.h"
 #include "loggingdlg.h"
+#include "logmailbox.h"
 #include "logpopupfeed.h"
 #include "logqueueledger.h"
+#include "logthreadloop.h"
 
 class CTimestampFormatter;
 
@@ -34,23 +36,6 @@ struct MainWndActivateInfo
     BOOL bMinimized;
 };
 
-// The logging thread's mailbox: a message-only window whose messages go to
-// the thread's message map. A modal loop on the thread (a menu, moving,
-// sizing or scrolling a window, a message box) dispatches window messages
-// but drops messages posted to the thread itself.
-class CLogThreadWnd : public CWnd
-{
-public:
-    explicit CLogThreadWnd(CCmdTarget* pThread) : m_pThread(pThread) {}
-    BOOL Create();
-
-protected:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-
-private:
-    CCmdTarget* m_pThread;
-};
-
 // Where the popup goes: the bottom-right corner of the work area, at most
 // 1280 by 240 pixels and never larger than the work area.
 CRect LogPopupRect(const CRect& rcWorkArea);
@@ -67,6 +52,8 @@ public:
         LogEntry();
         explicit LogEntry(const CString& text);
         LogEntry(const LogEntry& other) = default;
+        LogEntry(LogEntry&& other) = default;   // the queue takes over an entry made for it
+        LogEntry& operator=(const LogEntry& other) = default;
         ~LogEntry() = default;
 
         CString m_strText;
@@ -145,16 +132,16 @@ protected:
     CLogQueueLedger m_ledger;
     CLogPopupFeed m_popupFeed;    // what the popup gets next, on the logging thread
 
-    CLogThreadWnd m_wndMailbox;
-    std::atomic<HWND> m_hWndMailbox;   // NULL before the window exists and once it is gone
-    bool m_bQuitRequested;             // the logging thread's own record
+    CLogMailbox m_mailbox;        // what other threads post to, also inside modal loops
 
 private:
-    // Queues the entry (NULL: one that could not be made) and asks for a
-    // drain; what it needs of the object it reads under the lock, so a
-    // self-deleting object may go as soon as the lock is let go.
-    void Queue(const LogEntry* pEntry);
-    static BOOL PostTo(HWND hWndMailbox, DWORD nThreadID, UINT message, WPARAM wParam, LPARAM lParam);
+    // Makes an entry from the source and queues it.
+    template <typename Source>
+    void QueueNewEntry(const Source& source);
+    // Moves the entry into the queue (NULL: one that could not be made) and
+    // asks for a drain; what it needs of the object it reads under the
+    // lock, so a self-deleting object may go as soon as the lock is let go.
+    void Queue(LogEntry* pEntry);
     // Writes and flushes every queued entry to the file; then, with
     // bToPopup and unless the quit request is on its way, gives the popup's
     // feed the newest entries it can keep.
@@ -182,10 +169,9 @@ private:
     // thread if its quit request was lost the same way.
     static void CALLBACK OnIdleTimer(HWND hWnd, UINT nMsg, UINT_PTR nIDEvent, DWORD dwTime);
 
-    CLogFailedStart m_failedStart;       // the owner goes on at once, and the last to let go deletes
-    UINT_PTR m_nIdleTimer;
-    bool m_bQuitOverdue;                 // the idle timer saw the queue closed before the quit request came
-    CLogFileSink m_fileSink;      // the file's whole lines, on the logging thread
+    CLogFailedStart m_failedStart;   // the owner goes on at once, and the last to let go deletes
+    CLogThreadLoop m_loop;           // the end of the thread's loop, and its idle timer
+    CLogFileSink m_fileSink;         // the file's whole lines, on the logging thread
 
     DECLARE_MESSAGE_MAP()
 };

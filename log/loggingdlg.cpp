@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -13,25 +14,46 @@ const int kKeepChars = CLoggingDlg::kMaxChars / 10 * 9;
 
 int CountLineEnds(LPCWSTR psz, int nLength) { return int(std::count(psz, psz + nLength, L'\n')); }
 
-SCROLLINFO ScrollInfoOf(HWND hWnd, int nBar)
+// A scroll bar's position and range, and how it looks on the screen.
+struct ScrollBarState
 {
-    SCROLLINFO si = {};
-    si.cbSize = sizeof si;
-    si.fMask = SIF_ALL;
-    ::GetScrollInfo(hWnd, nBar, &si);
-    return si;
+    SCROLLINFO si;
+    SCROLLBARINFO look;
+    bool bLookKnown;
+};
+
+ScrollBarState ScrollBarStateOf(HWND hWnd, int nBar)
+{
+    ScrollBarState state = {};
+    state.si.cbSize = sizeof state.si;
+    state.si.fMask = SIF_ALL;
+    ::GetScrollInfo(hWnd, nBar, &state.si);
+    state.look.cbSize = sizeof state.look;
+    state.bLookKnown = ::GetScrollBarInfo(hWnd, nBar == SB_VERT ? OBJID_VSCROLL : OBJID_HSCROLL, &state.look);
+    return state;
+}
+
+bool LooksTheSame(const ScrollBarState& stateA, const ScrollBarState& stateB)
+{
+    const SCROLLBARINFO& a = stateA.look;
+    const SCROLLBARINFO& b = stateB.look;
+    return stateA.bLookKnown && stateB.bLookKnown && ::EqualRect(&a.rcScrollBar, &b.rcScrollBar) && a.dxyLineButton == b.dxyLineButton &&
+           a.xyThumbTop == b.xyThumbTop && a.xyThumbBottom == b.xyThumbBottom &&
+           std::equal(std::begin(a.rgstate), std::end(a.rgstate), std::begin(b.rgstate));
 }
 
 // Redraws a scroll bar that changed while its window was not drawn, as it
-// redraws when it changes in view: only its track and thumb.
-void ReplayScrollChange(HWND hWnd, int nBar, SCROLLINFO before)
+// redraws when it changes in view: only its track and thumb, and only when
+// they look different (a thumb moved by less than a pixel does not).
+void ReplayScrollChange(HWND hWnd, int nBar, const ScrollBarState& before)
 {
-    SCROLLINFO now = ScrollInfoOf(hWnd, nBar);
-    if (now.nMin == before.nMin && now.nMax == before.nMax && now.nPage == before.nPage && now.nPos == before.nPos)
+    ScrollBarState now = ScrollBarStateOf(hWnd, nBar);
+    if (LooksTheSame(now, before))
         return;
-    before.fMask = now.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
-    ::SetScrollInfo(hWnd, nBar, &before, FALSE);
-    ::SetScrollInfo(hWnd, nBar, &now, TRUE);
+    SCROLLINFO siBefore = before.si;
+    siBefore.fMask = now.si.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
+    ::SetScrollInfo(hWnd, nBar, &siBefore, FALSE);
+    ::SetScrollInfo(hWnd, nBar, &now.si, TRUE);
 }
 
 // While it lives the window is not drawn: its visible style is off, which is
@@ -269,8 +291,8 @@ void CLoggingDlg::ShowAppended(int nOldLength, int nCut, LPCWSTR pszText)
     // changes; then what changed in view is invalidated once, and painted
     // the ordinary way.
     HWND hEdit = m_editLog.m_hWnd;
-    const SCROLLINFO siVert = ScrollInfoOf(hEdit, SB_VERT);
-    const SCROLLINFO siHorz = ScrollInfoOf(hEdit, SB_HORZ);
+    const ScrollBarState vertBefore = ScrollBarStateOf(hEdit, SB_VERT);
+    const ScrollBarState horzBefore = ScrollBarStateOf(hEdit, SB_HORZ);
     // Switching redraw off drops the paints still due (an expose, the last
     // append's invalidation): they are done first.
     ::UpdateWindow(hEdit);
@@ -304,8 +326,8 @@ void CLoggingDlg::ShowAppended(int nOldLength, int nCut, LPCWSTR pszText)
     // the one invalidation is ours.
     ::ValidateRect(hEdit, NULL);
     InvalidateTextFrom(nCut > 0 ? 0 : nOldLength);
-    ReplayScrollChange(hEdit, SB_VERT, siVert);
-    ReplayScrollChange(hEdit, SB_HORZ, siHorz);
+    ReplayScrollChange(hEdit, SB_VERT, vertBefore);
+    ReplayScrollChange(hEdit, SB_HORZ, horzBefore);
 }
 
 void CLoggingDlg::InvalidateTextFrom(int nFirstChanged)
@@ -315,10 +337,20 @@ void CLoggingDlg::InvalidateTextFrom(int nFirstChanged)
     CRect rcText;
     m_editLog.GetClientRect(&rcText);
     if (nFirstChanged > 0) {
-        const LRESULT nPos = m_editLog.SendMessage(EM_POSFROMCHAR, WPARAM(nFirstChanged));
-        if (nPos == -1 || short(HIWORD(nPos)) >= rcText.bottom)
+        // A position comes in 16 bits, so one 32,767 pixels or more below
+        // the view reads as above it: lines are counted first (each is at
+        // least a pixel high).
+        const int nLinesDown = int(m_editLog.SendMessage(EM_LINEFROMCHAR, WPARAM(nFirstChanged))) -
+                               m_editLog.GetFirstVisibleLine();
+        if (nLinesDown > rcText.Height())
             return;
-        rcText.top = std::max<LONG>(rcText.top, short(HIWORD(nPos)));
+        if (nLinesDown >= 0) {
+            const LRESULT nPos = m_editLog.SendMessage(EM_POSFROMCHAR, WPARAM(nFirstChanged));
+            const short nTop = short(HIWORD(nPos));
+            if (nPos == -1 || nTop < 0 || nTop >= rcText.bottom)
+                return;
+            rcText.top = std::max<LONG>(rcText.top, nTop);
+        }
     }
     ::InvalidateRect(m_editLog.m_hWnd, &rcText, TRUE);
 }

@@ -72,14 +72,18 @@ void CLogPopupFeed::Add(const CString& strSlice, const std::vector<int>& entrySt
 
 void CLogPopupFeed::ApplyWhenDue()
 {
-    if (m_strWaiting.IsEmpty() || m_nTimer)
+    if (m_strWaiting.IsEmpty())
         return;
-    const ULONGLONG nSince = ::GetTickCount64() - m_nLastApply;
-    if (nSince >= kApplyPeriodMs) {
+    // A timer's message comes only when no posted message waits: while
+    // drains keep coming the drains give what is due.
+    const ULONGLONG nNow = ::GetTickCount64();
+    if (nNow >= m_nNextDue) {
         Apply();
         return;
     }
-    m_nTimer = ::SetTimer(NULL, 0, UINT(kApplyPeriodMs - nSince), &CLogPopupFeed::OnTimer);
+    if (m_nTimer)
+        return;
+    m_nTimer = ::SetTimer(NULL, 0, UINT(m_nNextDue - nNow), &CLogPopupFeed::OnTimer);
     if (m_nTimer)
         t_pTimedFeed = this;
     else
@@ -105,7 +109,8 @@ void CLogPopupFeed::Apply()
         ::KillTimer(NULL, m_nTimer);
         m_nTimer = 0;
     }
-    m_nLastApply = ::GetTickCount64();
+    const ULONGLONG nStart = ::GetTickCount64();
+    m_nNextDue = nStart + kApplyPeriodMs;
     if (m_strWaiting.IsEmpty() || !m_dlg.m_hWnd)
         return;
     // Taken out first: whatever happens in the popup, it is not given twice.
@@ -121,6 +126,10 @@ void CLogPopupFeed::Apply()
         m_dlg.AppendText(strText, entryStarts, bOlderLeftOut);
     } catch (const std::bad_alloc&) {
     }
+    // A giving that took long (thousands of new lines laid out anew) is
+    // followed by as long a time for the file.
+    const ULONGLONG nEnd = ::GetTickCount64();
+    m_nNextDue = std::max(m_nNextDue, nEnd + (nEnd - nStart));
 }
 
 void CALLBACK CLogPopupFeed::OnTimer(HWND, UINT, UINT_PTR nIDEvent, DWORD)

@@ -12,7 +12,8 @@ class CLoggingDlg;
 class CLogPopupFeed
 {
 public:
-    // The popup lags the drains by at most this.
+    // The popup lags the drains by at most this, unless giving it its lines
+    // takes longer: then it takes at most half the logging thread's time.
     static constexpr UINT kApplyPeriodMs = 100;
 
     explicit CLogPopupFeed(CLoggingDlg& dlg) : m_dlg(dlg) {}
@@ -38,6 +39,6 @@ private:
     std::vector<int> m_entryStarts;    // where each begins in it
     int m_nLineEnds = 0;               // line feeds in it
     bool m_bOlderLeftOut = false;      // entries before it were left out
-    ULONGLONG m_nLastApply = 0;
+    ULONGLONG m_nNextDue = 0;          // when the next giving may come
     UINT_PTR m_nTimer = 0;
 };

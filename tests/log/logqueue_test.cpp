@@ -3,6 +3,7 @@
 #include <loggingdlg.h>
 #include <logpopupfeed.h>
 #include <logqueueledger.h>
+#include <pumpmessages.h>
 
 TEST(LogQueueLedger, TheBoundHoldsUntilTheDrainIsDoneAndEveryLossIsReportedOnce)
 {
@@ -78,5 +79,79 @@ TEST(LogPopupFeed, ThePopupGetsOnlyTheNewestEntriesItKeepsInOneGivingAndNoneOnce
     EXPECT_FALSE(feed.IsWaiting());
     feed.ApplyWhenDue();
     EXPECT_EQ(-1, dlg.m_strLog.Find(strLast.Left(9) + L"line " + std::to_wstring(nNext - 1).c_str()));
+    dlg.DestroyWindow();
+}
+
+TEST(LogPopupFeed, DrainsThatNeverLetTheThreadIdleStillGiveThePopupItsLinesEachPeriod)
+{
+    CLoggingDlg dlg(NULL);
+    ASSERT_TRUE(dlg.Create(IDD_APP_LOG));
+    CLogPopupFeed feed(dlg);
+    auto drain = [&](int n) {
+        CString strLine;
+        strLine.Format(L"[stamp]: line %d\n", n);
+        feed.Add(strLine, std::vector<int>{ 0 }, false);
+        feed.ApplyWhenDue();
+    };
+    drain(0);   // given at once: the period's timer starts with the next
+    const CString strFirstGiving = dlg.m_strLog;
+    ASSERT_FALSE(strFirstGiving.IsEmpty());
+    // A drain request always waits, so the thread's timer never comes; the
+    // drains give the popup what waits once the period is over.
+    const ULONGLONG nGiveUp = ::GetTickCount64() + 30000;
+    int n = 1;
+    for (; dlg.m_strLog == strFirstGiving && ::GetTickCount64() < nGiveUp; ++n) {
+        ::PostThreadMessageW(::GetCurrentThreadId(), WM_APP, 0, 0);
+        MSG msg;
+        ASSERT_TRUE(::PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE));
+        EXPECT_NE(UINT(WM_TIMER), msg.message);
+        drain(n);
+    }
+    // Given whole: the newest line drained is the popup's last.
+    CString strLast;
+    strLast.Format(L"[stamp]: line %d\r\n", n - 1);
+    EXPECT_EQ(dlg.m_strLog.GetLength() - strLast.GetLength(), dlg.m_strLog.Find(strLast)) << "after " << n << " drains";
+    feed.Stop();
+    dlg.DestroyWindow();
+}
+
+namespace {
+
+// A popup that takes long to take its lines, as one given thousands of new
+// lines at once does under Wine.
+class CSlowPopup : public CLoggingDlg
+{
+public:
+    static constexpr DWORD kAppendMs = 1500;
+    void AppendText(const CString& text, const std::vector<int>& entryStarts, bool bOlderLeftOut) override
+    {
+        ::Sleep(kAppendMs);
+        CLoggingDlg::AppendText(text, entryStarts, bOlderLeftOut);
+    }
+};
+
+} // namespace
+
+TEST(LogPopupFeed, AGivingThatTookLongIsFollowedByAsLongForTheFile)
+{
+    CSlowPopup dlg;
+    ASSERT_TRUE(dlg.Create(IDD_APP_LOG));
+    CLogPopupFeed feed(dlg);
+    feed.Add(L"[stamp]: line 0\n", std::vector<int>{ 0 }, false);
+    feed.ApplyWhenDue();
+    ASSERT_FALSE(feed.IsWaiting());
+    // The period is long over, but the popup took longer still: the next
+    // giving waits as long again, so the drains meanwhile have the thread.
+    feed.Add(L"[stamp]: line 1\n", std::vector<int>{ 0 }, false);
+    feed.ApplyWhenDue();
+    EXPECT_TRUE(feed.IsWaiting());
+    // Then the timer gives it.
+    const ULONGLONG nGiveUp = ::GetTickCount64() + 60000;
+    while (feed.IsWaiting() && ::GetTickCount64() < nGiveUp) {
+        ::MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+        PumpPending();
+    }
+    EXPECT_NE(-1, dlg.m_strLog.Find(L"line 1\r\n"));
+    feed.Stop();
     dlg.DestroyWindow();
 }

@@ -386,10 +386,10 @@ TEST_F(LogThreadTest, ADrainRequestThatCantBePostedIsMadeUpForByTheThreadItself)
     // to a full message queue.
     HWND hGone = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     ::DestroyWindow(hGone);
-    const HWND hMailbox = p->m_hWndMailbox;
-    p->m_hWndMailbox = hGone;
+    const HWND hMailbox = p->m_mailbox.m_hWnd;
+    p->m_mailbox.m_hWnd = hGone;
     p->WriteLine(CString(L"its request was never posted"));
-    p->m_hWndMailbox = hMailbox;
+    p->m_mailbox.m_hWnd = hMailbox;
     // No later line comes to ask again.
     EXPECT_TRUE(WaitFor(
         [&] { return ReadBytes(strName).find("]: its request was never posted\r\n") != std::string::npos; }, 20000));
@@ -535,7 +535,7 @@ TEST_F(LogThreadTest, NoActivationIsLeftInTheMailboxAsItGoesAndItsHandleIsCleare
     p->m_pfnPopupHook = &ActivateAsTheMailboxGoes;
     g_pEndingThread = p;
     p->CreateNewThread(true, 20000, false);
-    g_hEndingMailbox = p->m_hWndMailbox;
+    g_hEndingMailbox = p->m_mailbox.m_hWnd;
     ASSERT_NE(nullptr, g_hEndingMailbox);
     EXPECT_EQ(0u, p->ShutdownInstance(true, 20000));
     g_hEndingMailbox = NULL;
@@ -543,7 +543,7 @@ TEST_F(LogThreadTest, NoActivationIsLeftInTheMailboxAsItGoesAndItsHandleIsCleare
     // Posted then, it would never have been served, nor freed.
     EXPECT_FALSE(g_bPostedAtTheEnd);
     EXPECT_EQ(0, g_nLeftAtTheEnd);
-    EXPECT_EQ(nullptr, p->m_hWndMailbox.load());
+    EXPECT_EQ(nullptr, p->m_mailbox.m_hWnd.load());
     delete p;
 }
 

@@ -37,7 +37,7 @@ void CheckModalLoop(ProbeModalLoop loop, bool bRefuseMailbox = false)
     p->m_bRefuseMailbox = bRefuseMailbox;
     p->CreateNewThread(true, 20000, false);
     CString strName = p->m_strLogFileName;
-    ASSERT_EQ(bRefuseMailbox, p->m_hWndMailbox == NULL);
+    ASSERT_EQ(bRefuseMailbox, p->m_mailbox.m_hWnd == NULL);
     for (int i = 0; i < 100; ++i)   // enough for the popup to scroll
         p->WriteLine(CString(L"filler"));
     ASSERT_TRUE(p->Sync());

@@ -32,7 +32,7 @@ public:
     using CAppLogThread::m_csQueue;
     using CAppLogThread::m_dlgLog;
     using CAppLogThread::m_evInitialized;
-    using CAppLogThread::m_hWndMailbox;
+    using CAppLogThread::m_mailbox;
     using CAppLogThread::m_queue;
     using CAppLogThread::m_strLogFileName;
 

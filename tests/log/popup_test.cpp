@@ -25,6 +25,13 @@ protected:
         if (m_dlg.m_hWnd)
             m_dlg.DestroyWindow();
     }
+    // Shows the popup at the given size, painted.
+    void ShowPainted(int cx, int cy)
+    {
+        m_dlg.MoveWindow(0, 0, cx, cy);
+        m_dlg.ShowWindow(SW_SHOW);
+        PumpPending();
+    }
     CLoggingDlg m_dlg;
 };
 
@@ -258,40 +265,46 @@ TEST_F(PopupTest, LongLinesAreKeptWholeAndCountTowardsTheCharacterBound)
 
 namespace {
 
-// The edit control's client area as it is on the screen (its window's
-// surface), or as the control paints its text now.
-std::vector<DWORD> ClientPixels(const CLoggingDlg& dlg, bool bAsPaintedNow)
+// The pixels of rc in a window (its client area, or with bWholeWindow the
+// whole window) as they are on the screen, or with bPrintClient, as the
+// window paints its client area now.
+std::vector<DWORD> Pixels(HWND hWnd, bool bWholeWindow, const CRect& rc, bool bPrintClient)
 {
-    CRect rc;
-    dlg.m_editLog.GetClientRect(&rc);
-    HDC hdc = ::GetDC(dlg.m_editLog.m_hWnd);
+    HDC hdc = bWholeWindow ? ::GetWindowDC(hWnd) : ::GetDC(hWnd);
     HDC hdcMem = ::CreateCompatibleDC(hdc);
     BITMAPINFO bmi = {};
     bmi.bmiHeader = { sizeof(BITMAPINFOHEADER), rc.Width(), -rc.Height(), 1, 32, BI_RGB, 0, 0, 0, 0, 0 };
     void* pvBits = NULL;
     HBITMAP hbm = ::CreateDIBSection(hdc, &bmi, DIB_RGB_COLORS, &pvBits, NULL, 0);
     HGDIOBJ hOld = ::SelectObject(hdcMem, hbm);
-    if (bAsPaintedNow)
-        dlg.m_editLog.SendMessage(WM_PRINTCLIENT, WPARAM(hdcMem), PRF_CLIENT);
+    if (bPrintClient)
+        ::SendMessageW(hWnd, WM_PRINTCLIENT, WPARAM(hdcMem), PRF_CLIENT);
     else
-        ::BitBlt(hdcMem, 0, 0, rc.Width(), rc.Height(), hdc, 0, 0, SRCCOPY);
+        ::BitBlt(hdcMem, 0, 0, rc.Width(), rc.Height(), hdc, rc.left, rc.top, SRCCOPY);
     ::GdiFlush();
     const DWORD* p = static_cast<const DWORD*>(pvBits);
     std::vector<DWORD> pixels(p, p + rc.Width() * rc.Height());
     ::SelectObject(hdcMem, hOld);
     ::DeleteObject(hbm);
     ::DeleteDC(hdcMem);
-    ::ReleaseDC(dlg.m_editLog.m_hWnd, hdc);
+    ::ReleaseDC(hWnd, hdc);
     return pixels;
+}
+
+// The edit control's client area as it is on the screen (its window's
+// surface), or as the control paints its text now.
+std::vector<DWORD> ClientPixels(const CLoggingDlg& dlg, bool bAsPaintedNow)
+{
+    CRect rc;
+    dlg.m_editLog.GetClientRect(&rc);
+    return Pixels(dlg.m_editLog.m_hWnd, false, rc, bAsPaintedNow);
 }
 
 } // namespace
 
 TEST_F(PopupTest, AppendsInQuickSuccessionAreAllPaintedOnceTheyStop)
 {
-    m_dlg.MoveWindow(0, 0, 400, 120);
-    m_dlg.ShowWindow(SW_SHOW);
-    PumpPending();
+    ShowPainted(400, 120);
     // Painting may wait for a while after an append; what is on the screen
     // then catches up with the text without another append.
     for (int i = 0; i < 3; ++i) {
@@ -305,4 +318,61 @@ TEST_F(PopupTest, AppendsInQuickSuccessionAreAllPaintedOnceTheyStop)
         PumpPending();
     }
     EXPECT_TRUE(ClientPixels(m_dlg, false) == ClientPixels(m_dlg, true));
+}
+
+TEST_F(PopupTest, AnAppendInvalidatesOnlyWhatChangedInView)
+{
+    ShowPainted(600, 200);
+    std::vector<int> entryStarts;
+    m_dlg.AppendText(NumberedLines(0, 3, entryStarts), entryStarts);
+    PumpPending();
+    // A line below the last one in view: the new line's place is invalidated.
+    m_dlg.AppendText(L"line 3\n");
+    CRect rcUpdate, rcClient;
+    m_dlg.m_editLog.GetClientRect(&rcClient);
+    ASSERT_TRUE(::GetUpdateRect(m_dlg.m_editLog.m_hWnd, &rcUpdate, FALSE));
+    EXPECT_GT(rcUpdate.top, rcClient.top);
+
+    // Lines far below the view, more than 32,767 pixels down, leave the
+    // text in view alone.
+    m_dlg.AppendText(NumberedLines(4, CLoggingDlg::kMaxLines - 10, entryStarts), entryStarts);
+    PumpPending();
+    ASSERT_EQ(0, m_dlg.m_editLog.GetFirstVisibleLine());
+    m_dlg.AppendText(L"one more\n");
+    EXPECT_FALSE(::GetUpdateRect(m_dlg.m_editLog.m_hWnd, &rcUpdate, FALSE))
+        << rcUpdate.left << "," << rcUpdate.top << "-" << rcUpdate.right << "," << rcUpdate.bottom;
+}
+
+namespace {
+
+// The vertical scroll bar as it is on the screen.
+std::vector<DWORD> VerticalScrollBarPixels(const CLoggingDlg& dlg)
+{
+    SCROLLBARINFO sbi = {};
+    sbi.cbSize = sizeof sbi;
+    ::GetScrollBarInfo(dlg.m_editLog.m_hWnd, OBJID_VSCROLL, &sbi);
+    CRect rcWindow;
+    ::GetWindowRect(dlg.m_editLog.m_hWnd, &rcWindow);
+    CRect rcBar(sbi.rcScrollBar);
+    ::OffsetRect(&rcBar, -rcWindow.left, -rcWindow.top);
+    return Pixels(dlg.m_editLog.m_hWnd, true, rcBar, false);
+}
+
+} // namespace
+
+TEST_F(PopupTest, TheScrollBarOnTheScreenFollowsEveryAppend)
+{
+    ShowPainted(400, 160);
+    std::vector<int> entryStarts;
+    int nNext = 0;
+    // Appends that move the thumb by pixels, and ones that move it by less.
+    for (int nCount : { 1, 12, 30, 1, 200, 1, 1, 3000, 1 }) {
+        m_dlg.AppendText(NumberedLines(nNext, nCount, entryStarts), entryStarts);
+        nNext += nCount;
+        PumpPending();
+        const std::vector<DWORD> shown = VerticalScrollBarPixels(m_dlg);
+        ASSERT_FALSE(shown.empty());
+        ::RedrawWindow(m_dlg.m_editLog.m_hWnd, NULL, NULL, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+        EXPECT_TRUE(shown == VerticalScrollBarPixels(m_dlg)) << "after " << nNext << " lines";
+    }
 }
