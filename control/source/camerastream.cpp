@@ -75,6 +75,7 @@ void CCameraStream::Stop()
 {
     m_handOver.Detach();
     SetEvent(m_evStop);
+    WakeForStop();
 }
 
 void CCameraStream::SetView(bool bShown, UINT cx, UINT cy)

@@ -56,6 +56,10 @@ protected:
     // strAddress: the camera as its picture names it (host and port).
     CCameraStream(const std::wstring& strAddress, HWND hWndNotify, UINT uMsg);
 
+    // Called by Stop once the stop event is set: wakes a thread that waits
+    // for the stop somewhere the event can't reach.
+    virtual void WakeForStop() {}
+
     typedef void (CCameraStream::*ThreadBody)();
     // Runs body on each thread; when one can't start, says so and stops.
     static void StartThreads(const std::shared_ptr<CCameraStream>& pSelf, std::initializer_list<ThreadBody> bodies);

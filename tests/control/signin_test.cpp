@@ -137,6 +137,24 @@ TEST(SignIn, AStaleNonceIsAnsweredOnceMoreAndARefusalEndsIt)
     EXPECT_NE(strSecond.substr(strSecond.find("cnonce")), strAgain.substr(strAgain.find("cnonce")));
 }
 
+TEST(SignIn, ACameraThatOfferedDigestOnceIsNeverSentBasic)
+{
+    CSignIn signIn("u", "p");
+    std::string strAnswer;
+    ASSERT_EQ(CSignIn::ANSWERED, signIn.Answer(Challenges({ "Digest realm=\"r\", nonce=\"n\"" }), "/v", &strAnswer));
+    // Later in the session (a reconnection, a redirect) only Basic is offered.
+    signIn.Restart();
+    strAnswer.clear();
+    EXPECT_EQ(CSignIn::CANT_ANSWER, signIn.Answer(Challenges({ "Basic realm=\"r\"" }), "/v", &strAnswer));
+    EXPECT_EQ("", strAnswer);
+    // An offer of Digest it can't answer counts too.
+    CSignIn other("u", "p");
+    EXPECT_EQ(CSignIn::CANT_ANSWER,
+              other.Answer(Challenges({ "Digest realm=\"r\", nonce=\"n\", algorithm=SHA-512-256" }), "/v", &strAnswer));
+    other.Restart();
+    EXPECT_EQ(CSignIn::CANT_ANSWER, other.Answer(Challenges({ "Basic realm=\"r\"" }), "/v", &strAnswer));
+}
+
 TEST(SignIn, WhatTheCameraSentIsEscapedAndUserNamesBeyondAsciiGoAsUtf8)
 {
     // Quotes and backslashes in realm and opaque go back escaped.

@@ -24,17 +24,26 @@ CMjpegStream::CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg)
 {
 }
 
-// The reading thread.
+// The reading thread. Out of memory ends the session, not the host: what
+// it held is given back, and the picture says why it ended.
 void CMjpegStream::ReadLoop()
 {
-    CStreamSession::CSettings settings;
-    settings.m_strUrl = m_target.m_strUrl;
-    settings.m_strUser = standin::ToUtf8(m_target.m_strUser);
-    settings.m_strPassword = standin::ToUtf8(m_target.m_strPassword);
-    if (m_target.m_nSilenceMs > 0)
-        settings.m_nSilenceMs = m_target.m_nSilenceMs;
-    CStreamSession session(settings, m_handOver, m_evStop);
-    session.Run();
+    try {
+        CStreamSession::CSettings settings;
+        settings.m_strUrl = m_target.m_strUrl;
+        settings.m_strUser = standin::ToUtf8(m_target.m_strUser);
+        settings.m_strPassword = standin::ToUtf8(m_target.m_strPassword);
+        if (m_target.m_nSilenceMs > 0)
+            settings.m_nSilenceMs = m_target.m_nSilenceMs;
+        CStreamSession session(settings, m_handOver, m_evStop, m_wakeUp);
+        session.Run();
+        return;
+    } catch (const std::bad_alloc&) {
+    }
+    try {
+        m_handOver.SetStatus(CStreamWords(m_strAddress).OutOfMemory());
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 // The decoding thread: the newest part each time, at the size it is shown;
