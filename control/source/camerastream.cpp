@@ -3,6 +3,8 @@
 
 #include "streamwords.h"
 
+#include <new>
+
 namespace {
 
 // What a stream thread starts with: its stream, its work, and the reference
@@ -64,11 +66,27 @@ DWORD WINAPI CCameraStream::ThreadProc(LPVOID pParam)
         std::shared_ptr<CCameraStream> pStream = pStart->m_pStream;
         const ThreadBody body = pStart->m_body;
         delete pStart;
-        (pStream.get()->*body)();
+        try {
+            (pStream.get()->*body)();
+        } catch (const std::bad_alloc&) {
+            // Out of memory ends the stream, not the host: what the thread
+            // held is given back by now.
+            pStream->EndOutOfMemory();
+        }
     }
     if (hModule)
         FreeLibraryAndExitThread(hModule, 0);
     return 0;
+}
+
+void CCameraStream::EndOutOfMemory()
+{
+    try {
+        m_handOver.SetStatus(CStreamWords(m_strAddress).OutOfMemory());
+    } catch (const std::bad_alloc&) {
+    }
+    SetEvent(m_evStop);
+    WakeForStop();
 }
 
 void CCameraStream::Stop()
@@ -83,4 +101,37 @@ void CCameraStream::SetView(bool bShown, UINT cx, UINT cy)
     m_cxView = cx;
     m_cyView = cy;
     m_bShown = bShown;
+}
+
+void CCameraStream::PictureLoop(const MakePicture& make)
+{
+    const HANDLE handles[2] = { m_evStop, m_handOver.PartEvent() };
+    while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        CStreamHandOver::CPart part;
+        if (!m_handOver.TakePart(&part))
+            continue;
+        if (!m_bShown) {
+            m_handOver.NotDecoded();
+            continue;
+        }
+        std::unique_ptr<CFrame> pFrame(new CFrame);
+        pFrame->m_stReceived = part.m_stReceived;
+        const UINT cx = m_cxView;
+        const UINT cy = m_cyView;
+        if (cx == 0 || cy == 0) {
+            // It came, but there is nowhere to draw it.
+            m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial, 0.0);
+            continue;
+        }
+        LARGE_INTEGER nFreq, nStart, nEnd;
+        QueryPerformanceFrequency(&nFreq);
+        QueryPerformanceCounter(&nStart);
+        const bool bMade = make(part, cx, cy, pFrame.get());
+        QueryPerformanceCounter(&nEnd);
+        if (!bMade)
+            pFrame.reset();
+        m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial,
+                           1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
+                               static_cast<double>(nFreq.QuadPart));
+    }
 }

@@ -2,7 +2,8 @@
 // whatever its protocol. The stream's threads and the control's thread meet
 // only in the hand-over (CStreamHandOver). Each thread holds the stream and
 // a reference on this DLL, so Stop and the control's release never wait for
-// them.
+// them. A thread that runs out of memory ends the stream, never the host,
+// and the picture says so.
 #pragma once
 
 #include "pluginfile.h"
@@ -11,6 +12,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -60,6 +62,14 @@ protected:
     // for the stop somewhere the event can't reach.
     virtual void WakeForStop() {}
 
+    // Makes the picture from a part at the given size into the frame; false
+    // when it can't.
+    typedef std::function<bool(const CStreamHandOver::CPart&, UINT, UINT, CFrame*)> MakePicture;
+    // The picture thread: the newest part each time, made at the size it is
+    // shown; none for a stream no one sees, no pixels for a window with no
+    // area. Returns when the stream stops.
+    void PictureLoop(const MakePicture& make);
+
     typedef void (CCameraStream::*ThreadBody)();
     // Runs body on each thread; when one can't start, says so and stops.
     static void StartThreads(const std::shared_ptr<CCameraStream>& pSelf, std::initializer_list<ThreadBody> bodies);
@@ -73,5 +83,7 @@ protected:
 
 private:
     bool StartThread(const std::shared_ptr<CCameraStream>& pSelf, ThreadBody body);
+    // A thread ran out of memory: the picture says so and the stream ends.
+    void EndOutOfMemory();
     static DWORD WINAPI ThreadProc(LPVOID pParam);
 };

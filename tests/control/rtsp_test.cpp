@@ -211,6 +211,7 @@ TEST_F(RtspTest, DigestCredentialsPlayAndEveryFailureIsSaidNamingOnlyHostAndPort
         { "/h264", "user=viewer\r\npassword=wrong\r\n", " refused the user name or password (401)." },
         { "/h264", "", " asks for a user name and password; the plug-in has none." },
         { "/nosuch", "user=viewer\r\npassword=right\r\n", " has no such stream (404 Not Found)." },
+        { "/vp8", "user=viewer\r\npassword=right\r\n", " sends On2 VP8 video, which the stand-in does not play." },
         { "/h264", "user=viewer\r\npassword=right\r\ntransport=udp\r\n",
           " takes none of the transports the plug-in allows (461)." },
     };

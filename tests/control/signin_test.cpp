@@ -179,4 +179,18 @@ TEST(SignIn, WhatTheCameraSentIsEscapedAndUserNamesBeyondAsciiGoAsUtf8)
     challenge.m_params.emplace_back("charset", "UTF-8");
     EXPECT_EQ(0u, DigestAuthorization(challenge, "J\xC3\xA4s\xC3\xB8n Doe", "p", "/", "", "")
                       .find("Digest username*=UTF-8''J%C3%A4s%C3%B8n%20Doe, realm="));
+    // A realm's bytes beyond ASCII (Latin-1 here) are hashed and sent back as they came.
+    CSignIn latin1("u", "p");
+    std::string strLatin1;
+    ASSERT_EQ(CSignIn::ANSWERED,
+              latin1.Answer(Challenges({ "Digest realm=\"caf\xE9\", nonce=\"n\"" }), "/v", &strLatin1));
+    httpauth::CDigestInput latin1Input;
+    latin1Input.m_strUser = "u";
+    latin1Input.m_strRealm = "caf\xE9";
+    latin1Input.m_strPassword = "p";
+    latin1Input.m_strMethod = "GET";
+    latin1Input.m_strUri = "/v";
+    latin1Input.m_strNonce = "n";
+    EXPECT_NE(std::string::npos, strLatin1.find("realm=\"caf\xE9\"")) << strLatin1;
+    EXPECT_NE(std::string::npos, strLatin1.find("response=\"" + httpauth::DigestResponse(latin1Input) + "\"")) << strLatin1;
 }

@@ -300,7 +300,7 @@ TEST_F(StreamTest, CredentialsAnswerTheStrongestSchemeAndAStaleNonceOnceMore)
         m_control.m_sink.m_events.clear();
         CSimCamera camera;
         CCameraSetup setup;
-        setup.m_strUser = "viewer";
+        setup.m_strUser = "vi\xC3\xA9wer"; // UTF-8, sent as it is (not encoded twice)
         setup.m_strPassword = "s3cret:\"pass\"";
         setup.m_nSchemes = test.m_nSchemes;
         setup.m_bStaleFirst = test.m_bStaleFirst;

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The test RTSP camera: GStreamer's RTSP server on 127.0.0.1.
 
-It serves one picture source as H.264 (/h264), H.265 (/h265) and Motion
-JPEG (/mjpeg) over RTP, each client from its own first picture. With
+It serves one picture source as H.264 (/h264), H.265 (/h265), Motion
+JPEG (/mjpeg) and VP8 (/vp8, which the viewer does not play) over RTP, each
+client from its own first picture. With
 --markers every picture carries the tests' markers, as the simulated Motion
 JPEG camera draws them: a green square in the top left quarter and, along the
 bottom sixteenth, the picture's number in 16 bits (white is 1, most
@@ -89,6 +90,8 @@ ENCODERS = {
     "h265": "x265enc name=encoder tune=zerolatency speed-preset=ultrafast key-int-max={gop} "
             "! rtph265pay name=pay0 pt=96 config-interval=-1",
     "mjpeg": "jpegenc name=encoder quality=85 ! rtpjpegpay name=pay0 pt=26",
+    # A codec the viewer does not play, for the words that say so.
+    "vp8": "vp8enc name=encoder deadline=1 keyframe-max-dist={gop} ! rtpvp8pay name=pay0 pt=96",
 }
 
 

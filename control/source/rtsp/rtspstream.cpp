@@ -39,34 +39,7 @@ void CRtspStream::ReadLoop()
 void CRtspStream::ConvertLoop()
 {
     CPictureConverter converter;
-    const HANDLE handles[2] = { m_evStop, m_handOver.PartEvent() };
-    while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        CStreamHandOver::CPart part;
-        if (!m_handOver.TakePart(&part))
-            continue;
-        if (!m_bShown) {
-            m_handOver.NotDecoded();
-            continue;
-        }
-        std::unique_ptr<CFrame> pFrame(new CFrame);
-        pFrame->m_stReceived = part.m_stReceived;
-        const UINT cx = m_cxView;
-        const UINT cy = m_cyView;
-        if (cx == 0 || cy == 0) {
-            // It came, but there is nowhere to draw it.
-            m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial, 0.0);
-            continue;
-        }
-        LARGE_INTEGER nFreq, nStart, nEnd;
-        QueryPerformanceFrequency(&nFreq);
-        QueryPerformanceCounter(&nStart);
-        const bool bConverted =
-            converter.Convert(static_cast<const CAvPicture&>(*part.m_pBody).m_pFrame, cx, cy, pFrame.get());
-        QueryPerformanceCounter(&nEnd);
-        if (!bConverted)
-            pFrame.reset();
-        m_handOver.Decoded(std::move(pFrame), part.m_nStatusSerial,
-                           1000.0 * static_cast<double>(nEnd.QuadPart - nStart.QuadPart) /
-                               static_cast<double>(nFreq.QuadPart));
-    }
+    PictureLoop([&converter](const CStreamHandOver::CPart& part, UINT cx, UINT cy, CFrame* pFrame) {
+        return converter.Convert(static_cast<const CAvPicture&>(*part.m_pBody).m_pFrame, cx, cy, pFrame);
+    });
 }
