@@ -28,6 +28,19 @@ const std::vector<std::string> s_rfc7616Headers = {
     "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"",
 };
 
+// What a GET's Digest answer without qop is worked out from: password "p", nonce "n".
+httpauth::CDigestInput PlainInput(const std::string& strUser, const std::string& strRealm, const std::string& strUri)
+{
+    httpauth::CDigestInput input;
+    input.m_strUser = strUser;
+    input.m_strRealm = strRealm;
+    input.m_strPassword = "p";
+    input.m_strMethod = "GET";
+    input.m_strUri = strUri;
+    input.m_strNonce = "n";
+    return input;
+}
+
 } // namespace
 
 TEST(SignIn, DigestReproducesTheWorkedExamplesOfRfc7616AndRfc2617)
@@ -166,14 +179,10 @@ TEST(SignIn, WhatTheCameraSentIsEscapedAndUserNamesBeyondAsciiGoAsUtf8)
         << strAnswer;
     EXPECT_NE(std::string::npos, strAnswer.find(", opaque=\"o\\\"\\\\\"")) << strAnswer;
     // The response is worked out from the name's UTF-8 bytes (not sign-extended, not another code page).
-    httpauth::CDigestInput input;
-    input.m_strUser = "Jos\xC3\xA9";
-    input.m_strRealm = "cam \"1\" \\ door";
-    input.m_strPassword = "p";
-    input.m_strMethod = "GET";
-    input.m_strUri = "/a%20b?c=1";
-    input.m_strNonce = "n";
-    EXPECT_NE(std::string::npos, strAnswer.find("response=\"" + httpauth::DigestResponse(input) + "\"")) << strAnswer;
+    EXPECT_NE(std::string::npos,
+              strAnswer.find("response=\"" +
+                             httpauth::DigestResponse(PlainInput("Jos\xC3\xA9", "cam \"1\" \\ door", "/a%20b?c=1")) + "\""))
+        << strAnswer;
 
     // A camera that says it reads UTF-8 gets the extended form.
     challenge.m_params.emplace_back("charset", "UTF-8");
@@ -184,13 +193,8 @@ TEST(SignIn, WhatTheCameraSentIsEscapedAndUserNamesBeyondAsciiGoAsUtf8)
     std::string strLatin1;
     ASSERT_EQ(CSignIn::ANSWERED,
               latin1.Answer(Challenges({ "Digest realm=\"caf\xE9\", nonce=\"n\"" }), "/v", &strLatin1));
-    httpauth::CDigestInput latin1Input;
-    latin1Input.m_strUser = "u";
-    latin1Input.m_strRealm = "caf\xE9";
-    latin1Input.m_strPassword = "p";
-    latin1Input.m_strMethod = "GET";
-    latin1Input.m_strUri = "/v";
-    latin1Input.m_strNonce = "n";
     EXPECT_NE(std::string::npos, strLatin1.find("realm=\"caf\xE9\"")) << strLatin1;
-    EXPECT_NE(std::string::npos, strLatin1.find("response=\"" + httpauth::DigestResponse(latin1Input) + "\"")) << strLatin1;
+    EXPECT_NE(std::string::npos,
+              strLatin1.find("response=\"" + httpauth::DigestResponse(PlainInput("u", "caf\xE9", "/v")) + "\""))
+        << strLatin1;
 }
