@@ -9,7 +9,9 @@
 
 namespace {
 
-const char s_szRealm[] = "SimCamera";
+// Bytes beyond ASCII (Latin-1), as some cameras send: a client must hash
+// them as they came.
+const char s_szRealm[] = "SimCamera caf\xE9";
 const char s_szOpaque[] = "5ccc069c403ebaf9";
 const size_t MAX_NONCES = 256;
 

@@ -5,7 +5,7 @@
 // Serves http://127.0.0.1:<port>/video<channel>.mjpg until it is ended (or
 // for N seconds). --fps may be below 1, down to 0.2 (a picture every 5 s).
 // --digest is --auth digest. MODE: none, refuse, stall, silent, cut, garbage,
-// oversized, trickle, redirect, huge-length, undecodable. --parts writes the
+// oversized, trickle, redirect, huge-length, undecodable, endless-headers. --parts writes the
 // parts as some cameras do: without Content-Length, with LF-only line ends,
 // with no line break before the next delimiter, typed application/octet-stream.
 #include "simcamera.h"

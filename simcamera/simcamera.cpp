@@ -81,6 +81,7 @@ bool CSimCamera::ParseFault(const std::string& strName, Fault* pFault)
         { "silent", FAULT_SILENT }, { "cut", FAULT_CUT },       { "garbage", FAULT_GARBAGE },
         { "oversized", FAULT_OVERSIZED }, { "trickle", FAULT_TRICKLE }, { "redirect", FAULT_REDIRECT },
         { "huge-length", FAULT_HUGE_LENGTH }, { "undecodable", FAULT_UNDECODABLE },
+        { "endless-headers", FAULT_ENDLESS_HEADERS },
     };
     for (const auto& entry : s_faults) {
         if (strName == entry.m_pszName) {
@@ -335,6 +336,12 @@ void CSimCamera::Serve(Socket s, bool bElsewhere)
                                std::string(s_szBoundary) + "\r\n";
         while (Trickle(s, strLines))
             strLines = "X-Trickle: " + std::to_string(GetTickCount64()) + "\r\n";
+    } else if (CurrentFault() == FAULT_ENDLESS_HEADERS) {
+        // Header lines of 1 KB without end, until the client goes.
+        const std::string strLine = "X-Endless: " + std::string(1010, 'x') + "\r\n";
+        std::string strLines = "HTTP/1.0 200 OK\r\n";
+        while (SendAll(s, strLines.data(), strLines.size()))
+            strLines = strLine;
     } else {
         Stream(s, nChannel);
     }

@@ -32,6 +32,7 @@ public:
         FAULT_REDIRECT,    // the stream is elsewhere: a 302 to another port, which records credentials
         FAULT_HUGE_LENGTH, // the first part claims 999999999999 bytes, then pictures
         FAULT_UNDECODABLE, // every part is random bytes after a JPEG's first marker
+        FAULT_ENDLESS_HEADERS, // header lines without end, as fast as they go
     };
 
     // How the parts are written, as cameras write them (any together).

@@ -28,6 +28,11 @@ std::wstring CStreamWords::NoHttpClient() const
     return L"The stand-in has no HTTP client for camera " + m_strCamera + L".";
 }
 
+std::wstring CStreamWords::OutOfMemory() const
+{
+    return L"The stand-in ran out of memory for camera " + m_strCamera + L" and stopped its stream.";
+}
+
 std::wstring CStreamWords::NotAnAddress(const wchar_t* pszScheme) const
 {
     return std::wstring(L"The plug-in's url is not an ") + pszScheme + L" address for camera " + m_strCamera + L".";

@@ -21,6 +21,8 @@ public:
     // The stand-in's side.
     std::wstring NoThread() const;
     std::wstring NoHttpClient() const;
+    // The session ran out of memory and ended.
+    std::wstring OutOfMemory() const;
     // The plug-in's url is not an address of the scheme ("http://").
     std::wstring NotAnAddress(const wchar_t* pszScheme) const;
 

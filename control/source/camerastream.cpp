@@ -3,6 +3,8 @@
 
 #include "streamwords.h"
 
+#include <new>
+
 namespace {
 
 // What a stream thread starts with: its stream, its work, and the reference
@@ -64,17 +66,34 @@ DWORD WINAPI CCameraStream::ThreadProc(LPVOID pParam)
         std::shared_ptr<CCameraStream> pStream = pStart->m_pStream;
         const ThreadBody body = pStart->m_body;
         delete pStart;
-        (pStream.get()->*body)();
+        try {
+            (pStream.get()->*body)();
+        } catch (const std::bad_alloc&) {
+            // Out of memory ends the stream, not the host: what the thread
+            // held is given back by now.
+            pStream->EndOutOfMemory();
+        }
     }
     if (hModule)
         FreeLibraryAndExitThread(hModule, 0);
     return 0;
 }
 
+void CCameraStream::EndOutOfMemory()
+{
+    try {
+        m_handOver.SetStatus(CStreamWords(m_strAddress).OutOfMemory());
+    } catch (const std::bad_alloc&) {
+    }
+    SetEvent(m_evStop);
+    WakeForStop();
+}
+
 void CCameraStream::Stop()
 {
     m_handOver.Detach();
     SetEvent(m_evStop);
+    WakeForStop();
 }
 
 void CCameraStream::SetView(bool bShown, UINT cx, UINT cy)

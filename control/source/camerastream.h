@@ -2,7 +2,8 @@
 // whatever its protocol. The stream's threads and the control's thread meet
 // only in the hand-over (CStreamHandOver). Each thread holds the stream and
 // a reference on this DLL, so Stop and the control's release never wait for
-// them.
+// them. A thread that runs out of memory ends the stream, never the host,
+// and the picture says so.
 #pragma once
 
 #include "pluginfile.h"
@@ -57,6 +58,10 @@ protected:
     // strAddress: the camera as its picture names it (host and port).
     CCameraStream(const std::wstring& strAddress, HWND hWndNotify, UINT uMsg);
 
+    // Called by Stop once the stop event is set: wakes a thread that waits
+    // for the stop somewhere the event can't reach.
+    virtual void WakeForStop() {}
+
     // Makes the picture from a part at the given size into the frame; false
     // when it can't.
     typedef std::function<bool(const CStreamHandOver::CPart&, UINT, UINT, CFrame*)> MakePicture;
@@ -78,5 +83,7 @@ protected:
 
 private:
     bool StartThread(const std::shared_ptr<CCameraStream>& pSelf, ThreadBody body);
+    // A thread ran out of memory: the picture says so and the stream ends.
+    void EndOutOfMemory();
     static DWORD WINAPI ThreadProc(LPVOID pParam);
 };

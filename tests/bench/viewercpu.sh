@@ -7,13 +7,14 @@
 # Scenarios (all without arguments):
 #   camera    the simulated camera at 640x480 and 25 pictures a second through
 #             the mjpeg-http plug-in (extra camera options in DVV_CAMERA_ARGS)
+#   minimised the same with the viewer minimised
 #   simulated the stand-in's simulated picture, 30 events a second
 # DVV_CPU_SECONDS (default 20) is how long each is measured, after 5 s of
 # warm-up; with DVV_CPU_PERF=1, perf records the process meanwhile and its
 # report (by library and by symbol) is printed.
 set -e
 build="$(cd "$1" && pwd)"; shift
-scenarios="${*:-camera simulated}"
+scenarios="${*:-camera minimised simulated}"
 seconds="${DVV_CPU_SECONDS:-20}"
 WINE=/usr/lib/wine/wine64
 tests="$build/tests/ui"
@@ -52,9 +53,9 @@ measure() {
 }
 
 run() {
-  local name="$1" port="$2" plugins="$3"
+  local name="$1" port="$2" plugins="$3"; shift 3
   local folder="$work/$name"; mkdir -p "$folder"
-  "$WINE" "$tests/viewerpilot.exe" "$(winpath "$folder")" "$port" "$(winpath "$plugins")" >/dev/null
+  "$WINE" "$tests/viewerpilot.exe" "$(winpath "$folder")" "$port" "$(winpath "$plugins")" "$@" >/dev/null
   local pid; pid=$(viewer_pid)
   [ -n "$pid" ] || { echo "$name: the viewer is not running"; return 1; }
   sleep 5
@@ -70,7 +71,7 @@ trap cleanup EXIT
 "$WINE" regsvr32 /s "$(winpath "$tests/dorsaviewerctl.dll")"
 for scenario in $scenarios; do
   case "$scenario" in
-  camera)
+  camera | minimised)
     port=$((20000 + RANDOM % 20000))
     mkdir -p "$work/plugins"
     printf 'url=http://{ip}:{port}/video{channel}.mjpg\n' > "$work/plugins/mjpeg-http.plugin"
@@ -78,7 +79,11 @@ for scenario in $scenarios; do
     "$WINE" "$build/simcamera/simcamera.exe" --port "$port" --size 640x480 --fps 25 $DVV_CAMERA_ARGS >/dev/null &
     camera=$!
     sleep 2
-    run "camera 640x480, 25 pictures/s" "$port" "$work/plugins"
+    if [ "$scenario" = camera ]; then
+      run "camera 640x480, 25 pictures/s" "$port" "$work/plugins"
+    else
+      run "camera 640x480, 25/s, minimised" "$port" "$work/plugins" --minimise
+    fi
     kill "$camera"; wait "$camera" 2>/dev/null || true; camera=""
     ;;
   simulated)

@@ -28,6 +28,19 @@ const std::vector<std::string> s_rfc7616Headers = {
     "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"",
 };
 
+// What a GET's Digest answer without qop is worked out from: password "p", nonce "n".
+httpauth::CDigestInput PlainInput(const std::string& strUser, const std::string& strRealm, const std::string& strUri)
+{
+    httpauth::CDigestInput input;
+    input.m_strUser = strUser;
+    input.m_strRealm = strRealm;
+    input.m_strPassword = "p";
+    input.m_strMethod = "GET";
+    input.m_strUri = strUri;
+    input.m_strNonce = "n";
+    return input;
+}
+
 } // namespace
 
 TEST(SignIn, DigestReproducesTheWorkedExamplesOfRfc7616AndRfc2617)
@@ -137,6 +150,24 @@ TEST(SignIn, AStaleNonceIsAnsweredOnceMoreAndARefusalEndsIt)
     EXPECT_NE(strSecond.substr(strSecond.find("cnonce")), strAgain.substr(strAgain.find("cnonce")));
 }
 
+TEST(SignIn, ACameraThatOfferedDigestOnceIsNeverSentBasic)
+{
+    CSignIn signIn("u", "p");
+    std::string strAnswer;
+    ASSERT_EQ(CSignIn::ANSWERED, signIn.Answer(Challenges({ "Digest realm=\"r\", nonce=\"n\"" }), "/v", &strAnswer));
+    // Later in the session (a reconnection, a redirect) only Basic is offered.
+    signIn.Restart();
+    strAnswer.clear();
+    EXPECT_EQ(CSignIn::CANT_ANSWER, signIn.Answer(Challenges({ "Basic realm=\"r\"" }), "/v", &strAnswer));
+    EXPECT_EQ("", strAnswer);
+    // An offer of Digest it can't answer counts too.
+    CSignIn other("u", "p");
+    EXPECT_EQ(CSignIn::CANT_ANSWER,
+              other.Answer(Challenges({ "Digest realm=\"r\", nonce=\"n\", algorithm=SHA-512-256" }), "/v", &strAnswer));
+    other.Restart();
+    EXPECT_EQ(CSignIn::CANT_ANSWER, other.Answer(Challenges({ "Basic realm=\"r\"" }), "/v", &strAnswer));
+}
+
 TEST(SignIn, WhatTheCameraSentIsEscapedAndUserNamesBeyondAsciiGoAsUtf8)
 {
     // Quotes and backslashes in realm and opaque go back escaped.
@@ -148,17 +179,22 @@ TEST(SignIn, WhatTheCameraSentIsEscapedAndUserNamesBeyondAsciiGoAsUtf8)
         << strAnswer;
     EXPECT_NE(std::string::npos, strAnswer.find(", opaque=\"o\\\"\\\\\"")) << strAnswer;
     // The response is worked out from the name's UTF-8 bytes (not sign-extended, not another code page).
-    httpauth::CDigestInput input;
-    input.m_strUser = "Jos\xC3\xA9";
-    input.m_strRealm = "cam \"1\" \\ door";
-    input.m_strPassword = "p";
-    input.m_strMethod = "GET";
-    input.m_strUri = "/a%20b?c=1";
-    input.m_strNonce = "n";
-    EXPECT_NE(std::string::npos, strAnswer.find("response=\"" + httpauth::DigestResponse(input) + "\"")) << strAnswer;
+    EXPECT_NE(std::string::npos,
+              strAnswer.find("response=\"" +
+                             httpauth::DigestResponse(PlainInput("Jos\xC3\xA9", "cam \"1\" \\ door", "/a%20b?c=1")) + "\""))
+        << strAnswer;
 
     // A camera that says it reads UTF-8 gets the extended form.
     challenge.m_params.emplace_back("charset", "UTF-8");
     EXPECT_EQ(0u, DigestAuthorization(challenge, "J\xC3\xA4s\xC3\xB8n Doe", "p", "/", "", "")
                       .find("Digest username*=UTF-8''J%C3%A4s%C3%B8n%20Doe, realm="));
+    // A realm's bytes beyond ASCII (Latin-1 here) are hashed and sent back as they came.
+    CSignIn latin1("u", "p");
+    std::string strLatin1;
+    ASSERT_EQ(CSignIn::ANSWERED,
+              latin1.Answer(Challenges({ "Digest realm=\"caf\xE9\", nonce=\"n\"" }), "/v", &strLatin1));
+    EXPECT_NE(std::string::npos, strLatin1.find("realm=\"caf\xE9\"")) << strLatin1;
+    EXPECT_NE(std::string::npos,
+              strLatin1.find("response=\"" + httpauth::DigestResponse(PlainInput("u", "caf\xE9", "/v")) + "\""))
+        << strLatin1;
 }

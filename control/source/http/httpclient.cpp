@@ -1,335 +1,223 @@
-// The HTTP client in its asynchronous mode, for one owning thread.
-#include <winsock2.h> // before windows.h: the connection's socket addresses
+// One camera's HTTP requests through libcurl, on one thread.
+#include <winsock2.h> // before windows.h: libcurl's header includes it
 
 #include "httpclient.h"
 
-#include "cameraurl.h"
+#include <curl/curl.h>
 
-#include <algorithm>
-#include <cstring>
+#include "asciitext.h"
+#include "cameraurl.h"
+#include "multiwakeup.h"
+#include "standinswitches.h"
+
+#include <climits>
+#include <new>
 
 namespace {
 
-const DWORD READ_CHUNK = 64 * 1024;
-// A header value longer than this is not one the stand-in reads.
-const DWORD MAX_HEADER_CHARS = 8 * 1024;
+const long READ_CHUNK = 64 * 1024;
 
-// What the owner hears of: completions, connections and closings.
-const DWORD NOTICE_MASK = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
-                          WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER;
+// curl's process-wide set-up, once. Its DLL stays loaded for good: a name
+// lookup's thread that outlives its session must not find it unloaded.
+BOOL CALLBACK SetUpCurl(PINIT_ONCE, PVOID, PVOID*)
+{
+    HMODULE hCurl = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"libcurl-4.dll", &hCurl);
+    return curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK;
+}
+
+bool StartsWith(const std::string& str, const char* pszLowerStart)
+{
+    const std::string strStart(pszLowerStart);
+    return asciitext::Lower(str.substr(0, strStart.size())) == strStart;
+}
 
 } // namespace
 
-CHttpClient::CHttpClient() : m_hSession(nullptr), m_evNotice(CreateEventW(nullptr, FALSE, FALSE, nullptr))
-{
-    InitializeCriticalSection(&m_cs);
-}
+CHttpClient::CHttpClient(CMultiWakeUp& wakeUp, HANDLE evStop) : m_wakeUp(wakeUp), m_evStop(evStop) {}
 
 CHttpClient::~CHttpClient()
 {
-    if (m_evNotice)
-        CloseHandle(m_evNotice);
-    DeleteCriticalSection(&m_cs);
+    m_wakeUp.Attach(nullptr);
+    Finish();
+    if (m_pEasy)
+        curl_easy_cleanup(m_pEasy);
+    if (m_pMulti)
+        curl_multi_cleanup(m_pMulti);
+    curl_slist_free_all(m_pHeaders);
 }
 
 bool CHttpClient::Open(const CLimits& limits)
 {
-    if (m_evNotice == nullptr)
+    static INIT_ONCE s_setUp = INIT_ONCE_STATIC_INIT;
+    if (!InitOnceExecuteOnce(&s_setUp, SetUpCurl, nullptr, nullptr))
         return false;
-    // No proxy: cameras are reached directly.
-    HINTERNET hSession = WinHttpOpen(L"DorsaViewerStandIn/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-    if (hSession == nullptr)
-        return false;
-    m_hSession = Keep(hSession, false);
     m_limits = limits;
-    WinHttpSetStatusCallback(hSession, Callback, NOTICE_MASK, 0);
-    // No separate wait for the name (it would cost a thread each time); one
-    // read waits at most for the silence limit, the answer's header lines
-    // for their own limit.
-    WinHttpSetTimeouts(hSession, 0, static_cast<int>(limits.m_nConnectMs), static_cast<int>(limits.m_nSilenceMs),
-                       static_cast<int>(limits.m_nSilenceMs));
-    DWORD dwValue = limits.m_nAnswerMs;
-    WinHttpSetOption(hSession, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &dwValue, sizeof dwValue);
-    // Redirects are the stand-in's to follow (only within the camera).
-    dwValue = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(hSession, WINHTTP_OPTION_REDIRECT_POLICY, &dwValue, sizeof dwValue);
+    m_pMulti = curl_multi_init();
+    m_pEasy = curl_easy_init();
+    if (m_pMulti == nullptr || m_pEasy == nullptr)
+        return false;
+    CURL* p = m_pEasy;
+    curl_easy_setopt(p, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(p, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(p, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(p, CURLOPT_USERAGENT, "DorsaViewerStandIn/1.0");
+    // Redirects are the owner's to follow (only within the camera).
+    curl_easy_setopt(p, CURLOPT_FOLLOWLOCATION, 0L);
+    // A stream's connection is never reused: ending a request closes it.
+    curl_easy_setopt(p, CURLOPT_FORBID_REUSE, 1L);
+    // The target goes as it is: it is encoded already, and Digest signs it.
+    curl_easy_setopt(p, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(p, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.m_nConnectMs));
+    // A certificate's revocation is checked where the camera's issuer says how.
+    curl_easy_setopt(p, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+    curl_easy_setopt(p, CURLOPT_BUFFERSIZE, READ_CHUNK);
+    curl_easy_setopt(p, CURLOPT_HEADERFUNCTION, &CHttpClient::OnHeader);
+    curl_easy_setopt(p, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(p, CURLOPT_WRITEFUNCTION, &CHttpClient::OnBody);
+    curl_easy_setopt(p, CURLOPT_WRITEDATA, this);
+    m_wakeUp.Attach(m_pMulti);
     return true;
 }
 
-HINTERNET CHttpClient::Keep(HINTERNET h, bool bRequest)
+bool CHttpClient::Start(const CCameraUrl& url, const std::string& strAuthorization)
 {
-    std::unique_ptr<CHandle> pHandle(new CHandle);
-    pHandle->m_pClient = this;
-    pHandle->m_h = h;
-    pHandle->m_bRequest = bRequest;
-    if (bRequest)
-        pHandle->m_buffer.resize(READ_CHUNK);
-    CHandle* pContext = pHandle.get();
-    WinHttpSetOption(h, WINHTTP_OPTION_CONTEXT_VALUE, &pContext, sizeof pContext);
-    m_records.push_back(std::move(pHandle));
-    return h;
-}
-
-CHttpClient::CHandle* CHttpClient::Find(HINTERNET h) const
-{
-    for (const std::unique_ptr<CHandle>& pHandle : m_records)
-        if (pHandle->m_h == h && !pHandle->m_bClosed)
-            return pHandle.get();
-    return nullptr;
-}
-
-HINTERNET CHttpClient::Connect(const CCameraUrl& url)
-{
-    HINTERNET hConnect = WinHttpConnect(m_hSession, url.Host().c_str(), url.Port(), 0);
-    return hConnect ? Keep(hConnect, false) : nullptr;
-}
-
-HINTERNET CHttpClient::OpenRequest(HINTERNET hConnect, const CCameraUrl& url)
-{
-    // The target is sent as it is: it was encoded already, and Digest signs it.
-    HINTERNET hRequest = WinHttpOpenRequest(
-        hConnect, L"GET", url.Target().c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-        WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY | (url.IsSecure() ? WINHTTP_FLAG_SECURE : 0));
-    if (hRequest == nullptr)
-        return nullptr;
-    // A stream's connection is never reused, and closing its request closes it.
-    DWORD dwValue = WINHTTP_DISABLE_KEEP_ALIVE | WINHTTP_DISABLE_REDIRECTS;
-    WinHttpSetOption(hRequest, WINHTTP_OPTION_DISABLE_FEATURE, &dwValue, sizeof dwValue);
-    dwValue = m_limits.m_nMaxHeaderBytes;
-    WinHttpSetOption(hRequest, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &dwValue, sizeof dwValue);
-    return Keep(hRequest, true);
-}
-
-bool CHttpClient::Send(HINTERNET hRequest, const std::string& strAuthorization)
-{
-    CHandle* pHandle = Find(hRequest);
-    const std::wstring strHeader =
-        strAuthorization.empty() ? std::wstring()
-                                 : L"Authorization: " + std::wstring(strAuthorization.begin(), strAuthorization.end());
-    pHandle->m_bConnecting = true;
-    if (WinHttpSendRequest(hRequest, strHeader.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : strHeader.c_str(),
-                           strHeader.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                           reinterpret_cast<DWORD_PTR>(pHandle)))
-        return true;
-    pHandle->m_bConnecting = false;
-    return false;
-}
-
-bool CHttpClient::ReceiveResponse(HINTERNET hRequest)
-{
-    return WinHttpReceiveResponse(hRequest, nullptr) != FALSE;
-}
-
-bool CHttpClient::QueryDataAvailable(HINTERNET hRequest)
-{
-    return WinHttpQueryDataAvailable(hRequest, nullptr) != FALSE;
-}
-
-bool CHttpClient::Read(HINTERNET hRequest, DWORD cbAvailable)
-{
-    // Never more than is there: some clients wait to fill the whole buffer.
-    std::vector<BYTE>& buffer = Find(hRequest)->m_buffer;
-    return WinHttpReadData(hRequest, buffer.data(), std::min<DWORD>(cbAvailable, static_cast<DWORD>(buffer.size())),
-                           nullptr) != FALSE;
-}
-
-const BYTE* CHttpClient::ReadBuffer(HINTERNET hRequest) const
-{
-    const CHandle* pHandle = Find(hRequest);
-    return pHandle ? pHandle->m_buffer.data() : nullptr;
-}
-
-DWORD CHttpClient::StatusCode(HINTERNET hRequest)
-{
-    DWORD dwStatus = 0;
-    DWORD cb = sizeof dwStatus;
-    WinHttpQueryHeaders(hRequest, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                        &dwStatus, &cb, WINHTTP_NO_HEADER_INDEX);
-    return dwStatus;
-}
-
-bool CHttpClient::Header(HINTERNET hRequest, DWORD dwInfoLevel, DWORD nIndex, std::wstring* pstrValue)
-{
-    DWORD dwIndex = nIndex;
-    DWORD cb = 0;
-    WinHttpQueryHeaders(hRequest, dwInfoLevel, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &cb, &dwIndex);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || cb == 0 || cb > MAX_HEADER_CHARS * sizeof(wchar_t))
+    Finish();
+    m_answer = CAnswer();
+    m_cbHeader = 0;
+    m_bAnswerDue = m_bAnswered = m_bBody = m_bHeaderTooLong = m_bOutOfMemory = false;
+    m_result = CURLE_OK;
+    m_onBody = nullptr;
+    std::string strHost = standin::ToUtf8(url.Host());
+    if (strHost.find(':') != std::string::npos && strHost[0] != '[')
+        strHost = "[" + strHost + "]";
+    const std::string strUrl = (url.IsSecure() ? "https://" : "http://") + strHost + ":" +
+                               std::to_string(url.Port()) + standin::ToUtf8(url.Target());
+    curl_slist_free_all(m_pHeaders);
+    m_pHeaders = nullptr;
+    if (!strAuthorization.empty()) {
+        m_pHeaders = curl_slist_append(nullptr, ("Authorization: " + strAuthorization).c_str());
+        if (m_pHeaders == nullptr)
+            throw std::bad_alloc();
+    }
+    if (curl_easy_setopt(m_pEasy, CURLOPT_URL, strUrl.c_str()) != CURLE_OK ||
+        curl_easy_setopt(m_pEasy, CURLOPT_HTTPHEADER, m_pHeaders) != CURLE_OK ||
+        curl_multi_add_handle(m_pMulti, m_pEasy) != CURLM_OK)
         return false;
-    std::wstring str(cb / sizeof(wchar_t) + 1, L'\0');
-    dwIndex = nIndex;
-    if (!WinHttpQueryHeaders(hRequest, dwInfoLevel, WINHTTP_HEADER_NAME_BY_INDEX, &str[0], &cb, &dwIndex))
-        return false;
-    str.resize(cb / sizeof(wchar_t));
-    *pstrValue = str;
+    m_bStarted = true;
     return true;
 }
 
-void CHttpClient::Close(HINTERNET h)
-{
-    CHandle* pHandle = Find(h);
-    if (pHandle == nullptr)
-        return;
-    pHandle->m_bClosed = true;
-    pHandle->m_nClosedTick = GetTickCount64();
-    // Still connecting: closed once the two ends are known (TakeNotice, TakeSteps).
-    if (!pHandle->m_bConnecting)
-        CloseHandleOf(*pHandle);
-}
-
-void CHttpClient::CloseHandleOf(CHandle& handle)
-{
-    handle.m_bHandleClosed = true;
-    handle.m_nHandleClosedTick = GetTickCount64();
-    // Marked first: on some platforms the closing notice comes inside the call.
-    if (!WinHttpCloseHandle(handle.m_h)) {
-        // No closing notice will come for it.
-        m_records.erase(std::find_if(m_records.begin(), m_records.end(),
-                                     [&](const std::unique_ptr<CHandle>& pHandle) { return pHandle.get() == &handle; }));
-    }
-}
-
-void CHttpClient::CloseAll()
-{
-    // Requests before their connections, the session last.
-    for (bool bRequests : { true, false }) {
-        std::vector<HINTERNET> handles;
-        for (const std::unique_ptr<CHandle>& pHandle : m_records)
-            if (!pHandle->m_bClosed && pHandle->m_bRequest == bRequests && pHandle->m_h != m_hSession)
-                handles.push_back(pHandle->m_h);
-        for (HINTERNET h : handles)
-            Close(h);
-    }
-    Close(m_hSession);
-}
-
-bool CHttpClient::TakeNotice(CNotice* pNotice)
+CHttpClient::Event CHttpClient::Wait(ULONGLONG nDeadline)
 {
     for (;;) {
-        EnterCriticalSection(&m_cs);
-        const bool bAny = !m_mail.empty();
-        CMail mail;
-        if (bAny) {
-            mail = m_mail.front();
-            m_mail.pop_front();
+        if (WaitForSingleObject(m_evStop, 0) == WAIT_OBJECT_0)
+            return EVENT_STOP;
+        int nRunning = 0;
+        const CURLMcode code = curl_multi_perform(m_pMulti, &nRunning);
+        if (m_bOutOfMemory || code == CURLM_OUT_OF_MEMORY)
+            throw std::bad_alloc();
+        if (m_bAnswerDue) {
+            m_bAnswerDue = false;
+            return EVENT_ANSWER;
         }
-        LeaveCriticalSection(&m_cs);
-        if (!bAny)
-            return false;
-        auto it = std::find_if(m_records.begin(), m_records.end(),
-                               [&](const std::unique_ptr<CHandle>& pHandle) { return pHandle.get() == mail.m_pHandle; });
-        if (it == m_records.end())
-            continue;
-        CHandle& handle = **it;
-        if (mail.m_dwStatus == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-            m_records.erase(it);
-            continue;
+        if (m_bBody) {
+            m_bBody = false;
+            return EVENT_BODY;
         }
-        if (mail.m_bEnds) {
-            handle.m_bConnected = true;
-            handle.m_ends = mail.m_ends;
+        int nLeft = 0;
+        while (CURLMsg* pMsg = curl_multi_info_read(m_pMulti, &nLeft)) {
+            if (pMsg->msg == CURLMSG_DONE) {
+                m_result = pMsg->data.result;
+                if (m_result == CURLE_OUT_OF_MEMORY)
+                    throw std::bad_alloc();
+                return EVENT_END;
+            }
         }
-        // Connected, or a completion (also a failure): no longer connecting.
-        handle.m_bConnecting = false;
-        if (handle.m_bClosed && !handle.m_bHandleClosed)
-            CloseHandleOf(handle);
-        if (handle.m_bClosed || mail.m_dwStatus == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER)
-            continue;
-        pNotice->m_hRequest = handle.m_h;
-        pNotice->m_dwStatus = mail.m_dwStatus;
-        pNotice->m_dwValue = mail.m_dwValue;
-        return true;
+        const ULONGLONG nNow = GetTickCount64();
+        if (nNow >= nDeadline)
+            return EVENT_DEADLINE;
+        const ULONGLONG nWait = nDeadline - nNow;
+        curl_multi_poll(m_pMulti, nullptr, 0, nWait > INT_MAX ? INT_MAX : static_cast<int>(nWait), nullptr);
     }
 }
 
-// When a closed handle's next step is due: its deferred close (after the
-// connect limit, when no word came), or breaking its connection (after the
-// grace); 0 when none is.
-ULONGLONG CHttpClient::StepDue(const CHandle& handle) const
+void CHttpClient::ReadBody(const BodyHandler& onBody)
 {
-    if (!handle.m_bClosed)
+    m_onBody = onBody;
+    // What came with the header block was held back until now.
+    if (curl_easy_pause(m_pEasy, CURLPAUSE_CONT) == CURLE_OUT_OF_MEMORY)
+        m_bOutOfMemory = true;
+}
+
+void CHttpClient::Finish()
+{
+    if (m_bStarted)
+        curl_multi_remove_handle(m_pMulti, m_pEasy);
+    m_bStarted = false;
+}
+
+// Called within curl's calls, once for each header line as it came.
+size_t CHttpClient::OnHeader(char* pch, size_t, size_t nItems, void* pv)
+{
+    CHttpClient& client = *static_cast<CHttpClient*>(pv);
+    client.m_cbHeader += nItems;
+    if (client.m_cbHeader > client.m_limits.m_nMaxHeaderBytes) {
+        client.m_bHeaderTooLong = true;
+        return 0; // ends the request
+    }
+    try {
+        client.TakeHeaderLine(std::string(pch, nItems));
+    } catch (const std::bad_alloc&) {
+        client.m_bOutOfMemory = true;
         return 0;
-    if (!handle.m_bHandleClosed)
-        return handle.m_nClosedTick + m_limits.m_nConnectMs + CLOSE_GRACE_MS;
-    if (handle.m_bConnected && !handle.m_bBreakTried)
-        return handle.m_nHandleClosedTick + CLOSE_GRACE_MS;
-    return 0;
-}
-
-ULONGLONG CHttpClient::NextStepDue() const
-{
-    ULONGLONG nDue = 0;
-    for (const std::unique_ptr<CHandle>& pHandle : m_records) {
-        const ULONGLONG nHandleDue = StepDue(*pHandle);
-        if (nHandleDue != 0 && (nDue == 0 || nHandleDue < nDue))
-            nDue = nHandleDue;
     }
-    return nDue;
+    return nItems;
 }
 
-void CHttpClient::TakeSteps(ULONGLONG nNow)
+void CHttpClient::TakeHeaderLine(const std::string& strLine)
 {
-    for (size_t n = m_records.size(); n-- > 0;) {
-        CHandle& handle = *m_records[n];
-        const ULONGLONG nDue = StepDue(handle);
-        if (nDue == 0 || nDue > nNow)
-            continue;
-        if (!handle.m_bHandleClosed) {
-            CloseHandleOf(handle); // may drop the record
-        } else {
-            handle.m_bBreakTried = true;
-            BreakConnection(handle.m_ends);
-        }
-    }
-}
-
-void CHttpClient::Post(const CMail& mail)
-{
-    EnterCriticalSection(&m_cs);
-    m_mail.push_back(mail);
-    LeaveCriticalSection(&m_cs);
-    SetEvent(m_evNotice);
-}
-
-// Called on the client's threads (and, on some platforms, inside the
-// owner's own calls): a notice for the mailbox, nothing more.
-void CALLBACK CHttpClient::Callback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pvInfo,
-                                    DWORD cbInfo)
-{
-    CHandle* pHandle = reinterpret_cast<CHandle*>(dwContext);
-    // A handle's creation comes before it has a record, or with its parent's.
-    if (pHandle == nullptr || pHandle->m_h != hInternet)
-        return;
-    CMail mail;
-    mail.m_pHandle = pHandle;
-    mail.m_dwStatus = dwStatus;
-    switch (dwStatus) {
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-        mail.m_dwValue = pvInfo ? *static_cast<const DWORD*>(pvInfo) : 0;
-        break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-        mail.m_dwValue = cbInfo;
-        break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-        mail.m_dwValue = pvInfo ? static_cast<const WINHTTP_ASYNC_RESULT*>(pvInfo)->dwError : 0;
-        break;
-    case WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER: {
-        // Asked here, on the thread that made the connection, while it stands
-        // (the handle is still open: a request is closed only after this).
-        WINHTTP_CONNECTION_INFO info = {};
-        info.cbSize = sizeof info;
-        DWORD cb = sizeof info;
-        mail.m_bEnds = WinHttpQueryOption(hInternet, WINHTTP_OPTION_CONNECTION_INFO, &info, &cb) != FALSE;
-        memcpy(mail.m_ends.m_local, &info.LocalAddress, sizeof mail.m_ends.m_local);
-        memcpy(mail.m_ends.m_remote, &info.RemoteAddress, sizeof mail.m_ends.m_remote);
-        break;
-    }
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-        break;
-    default:
+    if (m_bAnswered)
+        return; // a trailer
+    const std::string str = asciitext::Trim(strLine);
+    if (StartsWith(str, "http/")) {
+        // A new block (after an interim answer, such as 100).
+        m_answer = CAnswer();
+        const size_t nSpace = str.find(' ');
+        if (nSpace != std::string::npos)
+            m_answer.m_nStatus = strtol(str.c_str() + nSpace + 1, nullptr, 10);
         return;
     }
-    pHandle->m_pClient->Post(mail);
+    if (str.empty()) {
+        m_bAnswered = m_bAnswerDue = m_answer.m_nStatus >= 200;
+        return;
+    }
+    const size_t nColon = str.find(':');
+    if (nColon == std::string::npos)
+        return;
+    const std::string strName = asciitext::Lower(asciitext::Trim(str.substr(0, nColon)));
+    const std::string strValue = asciitext::Trim(str.substr(nColon + 1));
+    if (strName == "www-authenticate" && m_answer.m_challenges.size() < MAX_CHALLENGES)
+        m_answer.m_challenges.push_back(strValue);
+    else if (strName == "location")
+        m_answer.m_strLocation = strValue;
+    else if (strName == "content-type")
+        m_answer.m_strContentType = strValue;
+}
+
+// Called within curl's calls with the body as it comes; held back (paused)
+// until the owner takes it.
+size_t CHttpClient::OnBody(char* pch, size_t, size_t nItems, void* pv)
+{
+    CHttpClient& client = *static_cast<CHttpClient*>(pv);
+    if (!client.m_onBody)
+        return CURL_WRITEFUNC_PAUSE;
+    try {
+        client.m_onBody(reinterpret_cast<const unsigned char*>(pch), nItems);
+    } catch (const std::bad_alloc&) {
+        client.m_bOutOfMemory = true;
+        return 0;
+    }
+    client.m_bBody = true;
+    return nItems;
 }

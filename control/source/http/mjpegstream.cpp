@@ -33,7 +33,7 @@ void CMjpegStream::ReadLoop()
     settings.m_strPassword = standin::ToUtf8(m_target.m_strPassword);
     if (m_target.m_nSilenceMs > 0)
         settings.m_nSilenceMs = m_target.m_nSilenceMs;
-    CStreamSession session(settings, m_handOver, m_evStop);
+    CStreamSession session(settings, m_handOver, m_evStop, m_wakeUp);
     session.Run();
 }
 

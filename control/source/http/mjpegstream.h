@@ -5,6 +5,7 @@
 #pragma once
 
 #include "camerastream.h"
+#include "multiwakeup.h"
 
 class CMjpegStream final : public CCameraStream
 {
@@ -13,9 +14,8 @@ public:
     static const ULONG UNDECODABLE_IN_A_ROW = 5;
 
     // Starts fetching the target; each new picture or status is announced by
-    // posting uMsg to hWndNotify (once until TakeFrame is called). Stop lets
-    // the connection and the threads go within the silence limit (at once
-    // where the HTTP client can end a pending call).
+    // posting uMsg to hWndNotify (once until TakeFrame is called). Stop ends
+    // the connection and the threads at once.
     static std::shared_ptr<CMjpegStream> Start(const CTarget& target, HWND hWndNotify, UINT uMsg);
 
     // "host:port" of a URL, without any user name or password in it.
@@ -23,8 +23,10 @@ public:
 
 private:
     CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg);
+    void WakeForStop() override { m_wakeUp.Wake(); }
     void ReadLoop();
     void DecodeLoop();
 
     const CTarget m_target; // set at the start, read by the reading thread
+    CMultiWakeUp m_wakeUp;  // the reading thread's wait
 };

@@ -94,6 +94,10 @@ CSignIn::Result CSignIn::Answer(const std::vector<CAuthChallenge>& challenges, c
     if (m_strUser.empty())
         return NO_CREDENTIALS;
     const CAuthChallenge* pChallenge = Strongest(challenges);
+    for (const CAuthChallenge& challenge : challenges)
+        m_bDigestOffered = m_bDigestOffered || challenge.m_strScheme == "digest";
+    if (pChallenge && pChallenge->m_strScheme == "basic" && m_bDigestOffered)
+        pChallenge = nullptr;
     if (m_bAnswered) {
         // A refusal, unless only the nonce went stale: then once more.
         if (m_bStaleAnswered || pChallenge == nullptr || Lower(pChallenge->Param("stale")) != "true")

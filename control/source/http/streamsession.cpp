@@ -1,4 +1,6 @@
 // The reading thread: connect, sign in, follow, read, split; say why not.
+#include <winsock2.h> // before windows.h: libcurl's header includes it
+
 #include "streamsession.h"
 
 #include "cameraurl.h"
@@ -8,27 +10,27 @@
 #include "standinswitches.h"
 #include "streamhandover.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 
 namespace {
 
 const DWORD CONNECT_WAIT_MS = 3000;
 const int MAX_REDIRECTS = 3;
-const DWORD MAX_HEADER_BYTES = 64 * 1024;
-const DWORD MAX_CHALLENGE_HEADERS = 16;
-// Some HTTP clients report a read that timed out as the socket's own error.
-const DWORD ERROR_SOCKET_TIMED_OUT = 10060;
+const size_t MAX_HEADER_BYTES = 64 * 1024;
 
-bool IsRedirect(DWORD dwStatus)
+bool IsRedirect(long nStatus)
 {
-    return dwStatus == 301 || dwStatus == 302 || dwStatus == 303 || dwStatus == 307 || dwStatus == 308;
+    return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
 }
 
 } // namespace
 
-CStreamSession::CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop)
+CStreamSession::CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop,
+                               CMultiWakeUp& wakeUp)
     : m_settings(settings), m_handOver(handOver), m_evStop(evStop), m_words(ShownAddressOf(settings.m_strUrl)),
-      m_signIn(settings.m_strUser, settings.m_strPassword)
+      m_client(wakeUp, evStop), m_signIn(settings.m_strUser, settings.m_strPassword)
 {
 }
 
@@ -36,8 +38,6 @@ void CStreamSession::Run()
 {
     CHttpClient::CLimits limits;
     limits.m_nConnectMs = std::min(CONNECT_WAIT_MS, m_settings.m_nSilenceMs);
-    limits.m_nAnswerMs = ANSWER_WAIT_MS;
-    limits.m_nSilenceMs = m_settings.m_nSilenceMs;
     limits.m_nMaxHeaderBytes = MAX_HEADER_BYTES;
     if (!m_client.Open(limits)) {
         m_handOver.SetStatus(m_words.NoHttpClient());
@@ -45,75 +45,16 @@ void CStreamSession::Run()
         return;
     }
     CRetryPause pause(m_handOver, m_words);
-    // On the way, the client's closed handles take their next steps.
-    const CRetryPause::Wait wait = [this](ULONGLONG nDeadline) { return WaitFor(nullptr, nDeadline, nullptr) != WAKE_STOP; };
+    const CRetryPause::Wait wait = [this](ULONGLONG nDeadline) {
+        const ULONGLONG nNow = GetTickCount64();
+        return WaitForSingleObject(m_evStop, nDeadline > nNow ? static_cast<DWORD>(nDeadline - nNow) : 0) !=
+               WAIT_OBJECT_0;
+    };
     for (;;) {
         pause.BeforeAttempt();
         std::wstring strFailure;
         if (Attempt(&strFailure) == STOPPED || !pause.After(strFailure, wait))
             break;
-    }
-    m_client.CloseAll();
-    WaitForClosings();
-}
-
-// Waits for a notice of hRequest, the stop or the deadline, whichever comes
-// first; on the way, the client's closed handles take their next steps.
-CStreamSession::Wake CStreamSession::WaitFor(HINTERNET hRequest, ULONGLONG nDeadline, CHttpClient::CNotice* pNotice)
-{
-    const HANDLE handles[2] = { m_evStop, m_client.NoticeEvent() };
-    for (;;) {
-        if (WaitForSingleObject(m_evStop, 0) == WAIT_OBJECT_0)
-            return WAKE_STOP;
-        CHttpClient::CNotice notice;
-        while (m_client.TakeNotice(&notice)) {
-            if (pNotice && notice.m_hRequest == hRequest) {
-                *pNotice = notice;
-                return WAKE_NOTICE;
-            }
-        }
-        const ULONGLONG nNow = GetTickCount64();
-        m_client.TakeSteps(nNow);
-        if (nNow >= nDeadline)
-            return WAKE_DEADLINE;
-        const ULONGLONG nStep = m_client.NextStepDue();
-        const ULONGLONG nWake = nStep != 0 && nStep < nDeadline ? nStep : nDeadline;
-        WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(nWake > nNow ? nWake - nNow : 0));
-    }
-}
-
-// The next notice of hRequest; false at the stop (STOPPED), or at the
-// deadline (FAILED, strLate said).
-bool CStreamSession::NextNotice(HINTERNET hRequest, ULONGLONG nDeadline, const std::wstring& strLate,
-                                CHttpClient::CNotice* pNotice, Outcome* pOutcome, std::wstring* pstrFailure)
-{
-    switch (WaitFor(hRequest, nDeadline, pNotice)) {
-    case WAKE_STOP:
-        *pOutcome = STOPPED;
-        return false;
-    case WAKE_DEADLINE:
-        *pOutcome = FAILED;
-        *pstrFailure = strLate;
-        return false;
-    default:
-        return true;
-    }
-}
-
-// After the stop: until the client has let go of every handle.
-void CStreamSession::WaitForClosings()
-{
-    CHttpClient::CNotice notice;
-    for (;;) {
-        while (m_client.TakeNotice(&notice)) {
-        }
-        if (m_client.AllClosed())
-            return;
-        const ULONGLONG nNow = GetTickCount64();
-        m_client.TakeSteps(nNow);
-        const ULONGLONG nStep = m_client.NextStepDue();
-        WaitForSingleObject(m_client.NoticeEvent(),
-                            nStep == 0 ? INFINITE : static_cast<DWORD>(nStep > nNow ? nStep - nNow : 0));
     }
 }
 
@@ -126,75 +67,54 @@ CStreamSession::Outcome CStreamSession::Attempt(std::wstring* pstrFailure)
         return FAILED;
     }
     const CCameraUrl origin = url;
-    HINTERNET hConnect = m_client.Connect(url);
-    if (hConnect == nullptr) {
-        *pstrFailure = FailureOf(GetLastError(), false);
-        return FAILED;
-    }
     m_signIn.Restart();
     std::string strAuthorization;
     Outcome outcome = ANSWERED;
     for (int nRedirects = 0; outcome == ANSWERED;) {
-        HINTERNET hRequest = m_client.OpenRequest(hConnect, url);
-        if (hRequest == nullptr) {
-            *pstrFailure = FailureOf(GetLastError(), false);
-            outcome = FAILED;
-            break;
-        }
         m_handOver.CountConnection();
-        outcome = Ask(hRequest, strAuthorization, pstrFailure);
+        outcome = Ask(url, strAuthorization, pstrFailure);
         if (outcome == ANSWERED)
-            outcome = Answer(hRequest, origin, &url, &nRedirects, &strAuthorization, pstrFailure);
-        m_client.Close(hRequest);
+            outcome = Answer(origin, &url, &nRedirects, &strAuthorization, pstrFailure);
+        m_client.Finish();
     }
-    m_client.Close(hConnect);
     return outcome;
 }
 
 // Sends the request and waits for the answer's header lines.
-CStreamSession::Outcome CStreamSession::Ask(HINTERNET hRequest, const std::string& strAuthorization,
+CStreamSession::Outcome CStreamSession::Ask(const CCameraUrl& url, const std::string& strAuthorization,
                                             std::wstring* pstrFailure)
 {
-    if (!m_client.Send(hRequest, strAuthorization)) {
-        *pstrFailure = FailureOf(GetLastError(), false);
+    if (!m_client.Start(url, strAuthorization)) {
+        *pstrFailure = m_words.NotAnAddress(L"http://");
         return FAILED;
     }
     const ULONGLONG nDeadline = GetTickCount64() + ANSWER_WAIT_MS;
-    for (;;) {
-        CHttpClient::CNotice notice;
-        Outcome outcome;
-        if (!NextNotice(hRequest, nDeadline, m_words.DoesNotAnswer(), &notice, &outcome, pstrFailure))
-            return outcome;
-        switch (notice.m_dwStatus) {
-        case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-            if (!m_client.ReceiveResponse(hRequest)) {
-                *pstrFailure = FailureOf(GetLastError(), false);
-                return FAILED;
-            }
-            break;
-        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-            return ANSWERED;
-        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-            *pstrFailure = FailureOf(notice.m_dwValue, false);
-            return FAILED;
-        }
+    switch (m_client.Wait(nDeadline)) {
+    case CHttpClient::EVENT_STOP:
+        return STOPPED;
+    case CHttpClient::EVENT_ANSWER:
+        return ANSWERED;
+    case CHttpClient::EVENT_END:
+        *pstrFailure = FailureOf(m_client.Result(), false);
+        return FAILED;
+    default:
+        *pstrFailure = m_words.DoesNotAnswer();
+        return FAILED;
     }
 }
 
 // What the answer asks for: credentials or another place within the camera
 // (ANSWERED: ask again), or the stream itself, read to its end.
-CStreamSession::Outcome CStreamSession::Answer(HINTERNET hRequest, const CCameraUrl& origin, CCameraUrl* pUrl,
-                                               int* pnRedirects, std::string* pstrAuthorization,
-                                               std::wstring* pstrFailure)
+CStreamSession::Outcome CStreamSession::Answer(const CCameraUrl& origin, CCameraUrl* pUrl, int* pnRedirects,
+                                               std::string* pstrAuthorization, std::wstring* pstrFailure)
 {
-    const DWORD dwStatus = CHttpClient::StatusCode(hRequest);
+    const CHttpClient::CAnswer& answer = m_client.Answer();
+    const DWORD dwStatus = static_cast<DWORD>(answer.m_nStatus);
     if (dwStatus == 401) {
         std::vector<CAuthChallenge> challenges;
-        std::wstring strChallenge;
-        for (DWORD n = 0; n < MAX_CHALLENGE_HEADERS &&
-                          CHttpClient::Header(hRequest, WINHTTP_QUERY_WWW_AUTHENTICATE, n, &strChallenge);
-             ++n)
-            ParseChallenges(standin::ToUtf8(strChallenge), &challenges);
+        // The camera's bytes as they came: a realm beyond ASCII is hashed as sent.
+        for (const std::string& strChallenge : answer.m_challenges)
+            ParseChallenges(strChallenge, &challenges);
         switch (m_signIn.Answer(challenges, standin::ToUtf8(pUrl->Target()), pstrAuthorization)) {
         case CSignIn::ANSWERED:
             return ANSWERED;
@@ -212,10 +132,8 @@ CStreamSession::Outcome CStreamSession::Answer(HINTERNET hRequest, const CCamera
     }
     if (IsRedirect(dwStatus)) {
         // Followed only within the camera, where the credentials may go.
-        std::wstring strLocation;
         CCameraUrl next;
-        if (!CHttpClient::Header(hRequest, WINHTTP_QUERY_LOCATION, 0, &strLocation) ||
-            !pUrl->Resolve(strLocation, &next)) {
+        if (answer.m_strLocation.empty() || !pUrl->Resolve(standin::FromUtf8(answer.m_strLocation), &next)) {
             *pstrFailure = m_words.HttpStatus(dwStatus);
         } else if (!next.SameOrigin(origin)) {
             *pstrFailure = m_words.SendsElsewhere(dwStatus, next.ShownAddress());
@@ -229,59 +147,48 @@ CStreamSession::Outcome CStreamSession::Answer(HINTERNET hRequest, const CCamera
         }
         return FAILED;
     }
-    std::wstring strType;
     std::string strBoundary;
     if (dwStatus == 404) {
         *pstrFailure = m_words.NoSuchStream();
     } else if (dwStatus != 200) {
         *pstrFailure = m_words.HttpStatus(dwStatus);
-    } else if (!CHttpClient::Header(hRequest, WINHTTP_QUERY_CONTENT_TYPE, 0, &strType) ||
-               !CMultipartParser::BoundaryOf(standin::ToUtf8(strType), &strBoundary)) {
-        *pstrFailure = m_words.NotMotionJpeg(strType);
+    } else if (!CMultipartParser::BoundaryOf(answer.m_strContentType, &strBoundary)) {
+        *pstrFailure = m_words.NotMotionJpeg(standin::FromUtf8(answer.m_strContentType));
     } else {
-        return ReadStream(hRequest, strBoundary, pstrFailure);
+        return ReadStream(strBoundary, pstrFailure);
     }
     return FAILED;
 }
 
 // Reads the stream and hands over its parts until it ends, goes silent, or
 // the stop.
-CStreamSession::Outcome CStreamSession::ReadStream(HINTERNET hRequest, const std::string& strBoundary,
-                                                   std::wstring* pstrFailure)
+CStreamSession::Outcome CStreamSession::ReadStream(const std::string& strBoundary, std::wstring* pstrFailure)
 {
     CMultipartParser parser(strBoundary);
     const CMultipartParser::PartHandler onPart = [&](std::vector<unsigned char>& body) { m_handOver.OfferPart(body); };
     // Parts skipped since the last one delivered: said at once while none
     // came through, as the decoder says pictures that don't decode.
     size_t nLost = 0, nDelivered = 0;
+    m_client.ReadBody([&](const unsigned char* pb, size_t cb) {
+        parser.Feed(pb, cb, onPart);
+        SayLostParts(parser, &nLost, &nDelivered);
+    });
     ULONGLONG nLastByte = GetTickCount64();
-    bool bGoesOn = m_client.QueryDataAvailable(hRequest);
-    while (bGoesOn) {
-        CHttpClient::CNotice notice;
-        Outcome outcome;
-        if (!NextNotice(hRequest, nLastByte + m_settings.m_nSilenceMs, m_words.SendsNothing(), &notice, &outcome,
-                        pstrFailure))
-            return outcome;
-        switch (notice.m_dwStatus) {
-        case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-            bGoesOn = notice.m_dwValue > 0 && m_client.Read(hRequest, notice.m_dwValue);
+    for (;;) {
+        switch (m_client.Wait(nLastByte + m_settings.m_nSilenceMs)) {
+        case CHttpClient::EVENT_STOP:
+            return STOPPED;
+        case CHttpClient::EVENT_BODY:
+            nLastByte = GetTickCount64();
             break;
-        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-            bGoesOn = notice.m_dwValue > 0;
-            if (bGoesOn) {
-                nLastByte = GetTickCount64();
-                parser.Feed(m_client.ReadBuffer(hRequest), notice.m_dwValue, onPart);
-                SayLostParts(parser, &nLost, &nDelivered);
-                bGoesOn = m_client.QueryDataAvailable(hRequest);
-            }
-            break;
-        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-            *pstrFailure = FailureOf(notice.m_dwValue, true);
+        case CHttpClient::EVENT_END:
+            *pstrFailure = FailureOf(m_client.Result(), true);
+            return FAILED;
+        default:
+            *pstrFailure = m_words.SendsNothing();
             return FAILED;
         }
     }
-    *pstrFailure = m_words.CutOff();
-    return FAILED;
 }
 
 // Parts the parser skipped or found broken are said on the picture when
@@ -299,19 +206,24 @@ void CStreamSession::SayLostParts(const CMultipartParser& parser, size_t* pnLost
     }
 }
 
-std::wstring CStreamSession::FailureOf(DWORD dwError, bool bAnswered) const
+std::wstring CStreamSession::FailureOf(int nCurlCode, bool bAnswered) const
 {
-    switch (dwError) {
-    case ERROR_WINHTTP_TIMEOUT:
-    case ERROR_SOCKET_TIMED_OUT:
+    if (m_client.HeaderTooLong())
+        return m_words.NotHttp();
+    switch (nCurlCode) {
+    case CURLE_OPERATION_TIMEDOUT:
         return bAnswered ? m_words.SendsNothing() : m_words.DoesNotAnswer();
-    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case CURLE_COULDNT_CONNECT:
         return m_words.CantBeReached();
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+    case CURLE_COULDNT_RESOLVE_HOST:
         return m_words.NameNotFound();
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case CURLE_OK: // the camera ended the stream
+    case CURLE_PARTIAL_FILE:
+        return m_words.CutOff();
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
         return bAnswered ? m_words.CutOff() : m_words.NotHttp();
     default:
-        return bAnswered ? m_words.CutOff() : m_words.ClosedTheConnection(dwError);
+        return bAnswered ? m_words.CutOff() : m_words.ClosedTheConnection(static_cast<DWORD>(nCurlCode));
     }
 }

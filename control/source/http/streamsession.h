@@ -4,11 +4,10 @@
 // into parts for the hand-over, and after a failure says why and tries again
 // after a pause (CRetryPause).
 //
-// It waits only for the stop event, the client's notices and its own
-// deadlines, never for a fixed time: the answer's header lines have
-// ANSWER_WAIT_MS from the request, and the stream is silent when nothing
-// came for the silence limit since its last byte. Once stopped it closes what
-// is open and returns when the client has let go of every handle.
+// It waits only for the stop, the connection and its own deadlines, never
+// for a fixed time: the answer's header lines have ANSWER_WAIT_MS from the
+// request, and the stream is silent when nothing came for the silence limit
+// since its last byte. Once stopped it closes the connection and returns.
 #pragma once
 
 #include "httpclient.h"
@@ -18,6 +17,7 @@
 #include <string>
 
 class CCameraUrl;
+class CMultiWakeUp;
 class CMultipartParser;
 class CStreamHandOver;
 
@@ -35,30 +35,25 @@ public:
         DWORD m_nSilenceMs = DEFAULT_SILENCE_MS;
     };
 
-    // evStop: set when the stream is to end.
-    CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop);
+    // evStop: set when the stream is to end, and then wakeUp woken.
+    CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop, CMultiWakeUp& wakeUp);
     CStreamSession(const CStreamSession&) = delete;
     CStreamSession& operator=(const CStreamSession&) = delete;
 
-    // Runs on the reading thread until the stop; returns once the client
-    // has let go of everything.
+    // Runs on the reading thread until the stop; returns with the
+    // connection closed. Throws std::bad_alloc when memory runs out.
     void Run();
 
 private:
     enum Outcome { STOPPED, FAILED, ANSWERED };
-    enum Wake { WAKE_STOP, WAKE_NOTICE, WAKE_DEADLINE };
 
-    Wake WaitFor(HINTERNET hRequest, ULONGLONG nDeadline, CHttpClient::CNotice* pNotice);
-    bool NextNotice(HINTERNET hRequest, ULONGLONG nDeadline, const std::wstring& strLate,
-                    CHttpClient::CNotice* pNotice, Outcome* pOutcome, std::wstring* pstrFailure);
-    void WaitForClosings();
     Outcome Attempt(std::wstring* pstrFailure);
-    Outcome Ask(HINTERNET hRequest, const std::string& strAuthorization, std::wstring* pstrFailure);
-    Outcome Answer(HINTERNET hRequest, const CCameraUrl& origin, CCameraUrl* pUrl, int* pnRedirects,
-                   std::string* pstrAuthorization, std::wstring* pstrFailure);
-    Outcome ReadStream(HINTERNET hRequest, const std::string& strBoundary, std::wstring* pstrFailure);
+    Outcome Ask(const CCameraUrl& url, const std::string& strAuthorization, std::wstring* pstrFailure);
+    Outcome Answer(const CCameraUrl& origin, CCameraUrl* pUrl, int* pnRedirects, std::string* pstrAuthorization,
+                   std::wstring* pstrFailure);
+    Outcome ReadStream(const std::string& strBoundary, std::wstring* pstrFailure);
     void SayLostParts(const CMultipartParser& parser, size_t* pnLost, size_t* pnDelivered);
-    std::wstring FailureOf(DWORD dwError, bool bAnswered) const;
+    std::wstring FailureOf(int nCurlCode, bool bAnswered) const;
 
     const CSettings m_settings;
     CStreamHandOver& m_handOver;
