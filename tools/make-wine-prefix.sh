@@ -21,8 +21,16 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     /usr/lib/wine/wineserver -w
     [ -f "$WINEPREFIX/system.reg" ] || { echo "error: Wine could not create the prefix $WINEPREFIX" >&2; exit 1; }
   fi
+  # On a busy machine a setting in a prefix just made is now and then refused
+  # (twice in four fresh runs beside another): it is tried again first.
   reg() {
-    "$WINE" reg add "$@" /f >/dev/null 2>&1 || { echo "error: could not set $* in $WINEPREFIX" >&2; exit 1; }
+    local try
+    for try in 1 2 3; do
+      "$WINE" reg add "$@" /f >/dev/null 2>&1 && return 0
+      /usr/lib/wine/wineserver -w
+    done
+    echo "error: could not set $* in $WINEPREFIX" >&2
+    exit 1
   }
   # A crashing program must end, not wait in Wine's debugger: a test then
   # fails instead of hanging until its time-out.
