@@ -46,7 +46,8 @@ TEST(CameraStream, AThreadOutOfMemoryEndsItsStreamWithWordsNotTheHost)
 {
     std::shared_ptr<CStarvedStream> pStream = CStarvedStream::Start();
     const ULONGLONG nDeadline = GetTickCount64() + 20000;
-    while (!pStream->m_bOtherEnded && GetTickCount64() < nDeadline)
+    // The waking comes just after the stop is set: wait for both.
+    while (!(pStream->m_bOtherEnded && pStream->m_bWoken) && GetTickCount64() < nDeadline)
         Sleep(10);
     EXPECT_TRUE(pStream->m_bOtherEnded); // the stream's other thread was told to end
     EXPECT_TRUE(pStream->m_bWoken);      // and one waiting elsewhere woken
