@@ -15,7 +15,9 @@
 
 namespace {
 
-const long READ_CHUNK = 64 * 1024;
+// Large enough for a whole 1920x1080 picture in one read, so a picture costs
+// one wake of the wait, not one per 64 KB.
+const long READ_CHUNK = 512 * 1024;
 
 // curl's process-wide set-up, once. Its DLL stays loaded for good: a name
 // lookup's thread that outlives its session must not find it unloaded.
