@@ -19,20 +19,28 @@ public:
     static const DWORD FIRST_PAUSE_MS = 1000;
     static const DWORD LONGEST_PAUSE_MS = 30000;
 
-    // Waits until the tick count nDeadline; false when the stream is to end.
-    typedef std::function<bool(ULONGLONG nDeadline)> Wait;
+    // One connection attempt: false when it ended with the stop, else true
+    // with its failure in words.
+    typedef std::function<bool(std::wstring* pstrFailure)> Attempt;
 
-    CRetryPause(CStreamHandOver& handOver, const CStreamWords& words) : m_handOver(handOver), m_words(words) {}
+    CRetryPause(CStreamHandOver& handOver, const CStreamWords& words, HANDLE evStop)
+        : m_handOver(handOver), m_words(words), m_evStop(evStop)
+    {
+    }
 
-    // Called before each connection attempt.
-    void BeforeAttempt();
-    // Called after a failed attempt: says the failure, counts the pause down
-    // and then says the stand-in connects again; false when the stream is to end.
-    bool After(const std::wstring& strFailure, const Wait& wait);
+    // Makes attempts, pausing after each failure, until the stop.
+    void Run(const Attempt& attempt);
 
 private:
+    // Says the failure, counts the pause down and then says the stand-in
+    // connects again; false when the stop came meanwhile.
+    bool After(const std::wstring& strFailure);
+    // Waits until the tick count nDeadline; false at the stop.
+    bool WaitUntil(ULONGLONG nDeadline) const;
+
     CStreamHandOver& m_handOver;
     const CStreamWords& m_words;
+    HANDLE m_evStop;
     DWORD m_nPauseMs = FIRST_PAUSE_MS;
     ULONGLONG m_nPartsBefore = 0;
 };

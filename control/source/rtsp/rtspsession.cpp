@@ -51,18 +51,8 @@ CRtspSession::CRtspSession(const CSettings& settings, CStreamHandOver& handOver,
 
 void CRtspSession::Run()
 {
-    CRetryPause pause(m_handOver, m_words);
-    const CRetryPause::Wait wait = [this](ULONGLONG nDeadline) {
-        const ULONGLONG nNow = GetTickCount64();
-        return WaitForSingleObject(m_evStop, nDeadline > nNow ? static_cast<DWORD>(nDeadline - nNow) : 0) !=
-               WAIT_OBJECT_0;
-    };
-    for (;;) {
-        pause.BeforeAttempt();
-        std::wstring strFailure;
-        if (Attempt(&strFailure) == STOPPED || !pause.After(strFailure, wait))
-            break;
-    }
+    CRetryPause(m_handOver, m_words, m_evStop)
+        .Run([this](std::wstring* pstrFailure) { return Attempt(pstrFailure) != STOPPED; });
 }
 
 bool CRtspSession::Stopped() const
