@@ -186,13 +186,7 @@ TEST_F(RtspTest, PicturesNoOneSeesAreNotConverted)
     const COLORREF colour = PixelAt(40, 30);
     EXPECT_TRUE(IsMarkerGreen(colour)) << std::hex << colour;
     ASSERT_EQ(0, StopStream(m_control.m_pDisp, strHidden).m_nValue);
-    const std::vector<std::string> frames = JournalLines("Frames: ");
-    const std::vector<std::string> times = JournalLines("Frame times: ");
-    ASSERT_EQ(2u, frames.size());
-    ASSERT_EQ(2u, times.size());
-    EXPECT_GT(ParseFrames(frames[1]).m_nReceived, 0u) << frames[1];
-    EXPECT_EQ(0u, ParseFrames(frames[1]).m_nShown) << frames[1];
-    EXPECT_EQ("Frame times: decode median - p99 -", times[1].substr(0, 34));
+    ExpectSecondStoppedDrewNothing();
     StopAndExpectSilence(strSession, "shown");
 }
 

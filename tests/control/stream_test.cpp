@@ -157,13 +157,7 @@ TEST_F(StreamTest, PicturesNoOneSeesAreNotDecoded)
     ReleaseDC(m_control.m_hwndControl, hdc);
     EXPECT_LT(abs(GetGValue(colour) - GetGValue(SIMCAM_MARK_COLOUR)), 40) << std::hex << colour;
     ASSERT_EQ(0, StopStream(m_control.m_pDisp, strHidden).m_nValue);
-    const std::vector<std::string> frames = JournalLines("Frames: ");
-    const std::vector<std::string> times = JournalLines("Frame times: ");
-    ASSERT_EQ(2u, frames.size());
-    ASSERT_EQ(2u, times.size());
-    EXPECT_GT(ParseFrames(frames[1]).m_nReceived, 0u) << frames[1];
-    EXPECT_EQ(0u, ParseFrames(frames[1]).m_nShown) << frames[1];
-    EXPECT_EQ("Frame times: decode median - p99 -", times[1].substr(0, 34));
+    ExpectSecondStoppedDrewNothing();
 }
 
 // Cameras that write their parts in their own way play as any other: no

@@ -202,6 +202,19 @@ protected:
         return lines.empty() ? std::string() : lines.front();
     }
 
+    // The second session stopped received pictures but drew none and
+    // decoded or converted none (the window showed another session).
+    void ExpectSecondStoppedDrewNothing() const
+    {
+        const std::vector<std::string> frames = JournalLines("Frames: ");
+        const std::vector<std::string> times = JournalLines("Frame times: ");
+        ASSERT_EQ(2u, frames.size());
+        ASSERT_EQ(2u, times.size());
+        EXPECT_GT(ParseFrames(frames[1]).m_nReceived, 0u) << frames[1];
+        EXPECT_EQ(0u, ParseFrames(frames[1]).m_nShown) << frames[1];
+        EXPECT_EQ("Frame times: decode median - p99 -", times[1].substr(0, 34));
+    }
+
     // Waits until the picture says something containing strText.
     bool WaitForPictureSaying(const std::string& strText, DWORD nTimeoutMs = kEventWaitMs)
     {
