@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what the build, the tests and the viewer need on Debian 12 (QEMU
 # and debootstrap for the emulated PC that runs the 32-bit build; GStreamer's
-# RTSP server for the test camera; Debian's ffmpeg for its player, which the
+# RTSP server for the test camera; openssl for the HTTPS test camera's
+# certificate; Debian's ffmpeg for its player, which the
 # benchmark compares with), and nothing that is already there. Needs root (or
 # sudo) only when something is missing.
 set -e
@@ -9,7 +10,7 @@ PKGS="cmake g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
       googletest wine wine64 xvfb xauth openbox fonts-wine fonts-crosextra-carlito fonts-dejavu-core
       imagemagick binutils-mingw-w64-i686 nasm dpkg-dev make pkg-config qemu-system-x86 debootstrap e2fsprogs
       python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-      gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-x ffmpeg"
+      gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-x ffmpeg openssl"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,6 +1,8 @@
 // The texts a camera's picture says.
 #include "streamwords.h"
 
+#include <cwchar>
+
 namespace {
 
 // A camera's own text is cut to this many characters.
@@ -61,6 +63,14 @@ std::wstring CStreamWords::NotHttp() const
 std::wstring CStreamWords::ClosedTheConnection(DWORD dwError) const
 {
     return L"Camera " + m_strCamera + L" closed the connection (error " + std::to_wstring(dwError) + L").";
+}
+
+std::wstring CStreamWords::UntrustedCertificate(DWORD dwError) const
+{
+    wchar_t szError[32] = L"";
+    if (dwError != 0)
+        swprintf(szError, 32, L" (error 0x%08lX)", static_cast<unsigned long>(dwError));
+    return L"Camera " + m_strCamera + L" shows a certificate the stand-in does not trust" + szError + L".";
 }
 
 std::wstring CStreamWords::SendsNothing() const

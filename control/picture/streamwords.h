@@ -32,6 +32,8 @@ public:
     std::wstring DoesNotAnswer() const;
     std::wstring NotHttp() const;
     std::wstring ClosedTheConnection(DWORD dwError) const;
+    // dwError 0: the reason is not known.
+    std::wstring UntrustedCertificate(DWORD dwError) const;
     std::wstring SendsNothing() const;
     std::wstring CutOff() const;
 

@@ -80,7 +80,9 @@ bool RunUnixCommand(const std::string& strCommandLine)
     return true;
 }
 
-CRtspCameraProcess::CRtspCameraProcess() : m_nPort(0), m_bRunning(false)
+CRtspCameraProcess::CRtspCameraProcess() : CRtspCameraProcess(DVV_RTSPCAMERA_SCRIPT) {}
+
+CRtspCameraProcess::CRtspCameraProcess(const char* pszScript) : m_strScript(pszScript), m_nPort(0), m_bRunning(false)
 {
     static LONG s_nRuns;
     m_strBase = std::string(DVV_RTSPCAMERA_DIR) + "/camera-" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -91,6 +93,7 @@ CRtspCameraProcess::~CRtspCameraProcess()
 {
     Stop();
     DeleteFileW(RecordFile().c_str());
+    DeleteFileW((RecordFile() + L".cer").c_str());
 }
 
 bool CRtspCameraProcess::Available()
@@ -126,7 +129,7 @@ void CRtspCameraProcess::RemoveFiles() const
 
 void CRtspCameraProcess::ShowLog() const
 {
-    fprintf(stderr, "The test RTSP camera printed:\n%s\n", ReadText(WindowsFile(".log")).c_str());
+    fprintf(stderr, "The test camera printed:\n%s\n", ReadText(WindowsFile(".log")).c_str());
 }
 
 bool CRtspCameraProcess::Start(const std::string& strOptions)
@@ -137,13 +140,13 @@ bool CRtspCameraProcess::Start(const std::string& strOptions)
     DeleteFileW(RecordFile().c_str());
     CreateDirectoryW(WindowsPathOf(DVV_RTSPCAMERA_DIR).c_str(), nullptr);
     // The shell keeps the camera's process ID and, once it has ended, says so.
-    const std::string strCommand = std::string(kPython) + " " + Quoted(DVV_RTSPCAMERA_SCRIPT) + " --port-file " +
+    const std::string strCommand = std::string(kPython) + " " + Quoted(m_strScript) + " --port-file " +
                                    Quoted(UnixFile(".ready")) + " --record " + Quoted(UnixFile(".record")) +
                                    " --seconds " + std::to_string(kLifetimeSeconds) + " " + strOptions + " >" +
                                    Quoted(UnixFile(".log")) + " 2>&1 & echo $! >" + Quoted(UnixFile(".pid")) +
                                    "; wait $!; echo $? >" + Quoted(UnixFile(".ended"));
     if (!RunUnixCommand(strCommand)) {
-        fprintf(stderr, "The test RTSP camera could not be started (error %lu)\n", GetLastError());
+        fprintf(stderr, "The test camera could not be started (error %lu)\n", GetLastError());
         return false;
     }
     const DWORD dwStart = GetTickCount();
@@ -160,7 +163,7 @@ bool CRtspCameraProcess::Start(const std::string& strOptions)
     m_bRunning = !m_strPid.empty();
     m_strUrl = WordAfter(strReady, "ready ");
     m_strRedirectUrl = WordAfter(strReady, "redirect ");
-    m_nPort = static_cast<USHORT>(atoi(WordAfter(m_strUrl, "rtsp://127.0.0.1:").c_str()));
+    m_nPort = static_cast<USHORT>(atoi(WordAfter(m_strUrl, "://127.0.0.1:").c_str()));
     if (m_strUrl.empty() || m_nPort == 0) {
         ShowLog();
         Stop();
@@ -183,7 +186,7 @@ bool CRtspCameraProcess::Stop()
             break;
     }
     if (!bEnded) {
-        fprintf(stderr, "The test RTSP camera (process %s) did not end\n", m_strPid.c_str());
+        fprintf(stderr, "The test camera (process %s) did not end\n", m_strPid.c_str());
         return false;
     }
     m_bRunning = false;
@@ -191,4 +194,11 @@ bool CRtspCameraProcess::Stop()
     m_strRedirectUrl.clear();
     RemoveFiles();
     return true;
+}
+
+CTlsFrontProcess::CTlsFrontProcess() : CRtspCameraProcess(DVV_TLSFRONT_SCRIPT) {}
+
+bool CTlsFrontProcess::Available()
+{
+    return Exists(kPython) && Exists("/usr/bin/openssl") && Exists(DVV_TLSFRONT_SCRIPT);
 }

@@ -13,7 +13,7 @@ class CRtspCameraProcess
 {
 public:
     CRtspCameraProcess();
-    ~CRtspCameraProcess();
+    virtual ~CRtspCameraProcess();
     CRtspCameraProcess(const CRtspCameraProcess&) = delete;
     CRtspCameraProcess& operator=(const CRtspCameraProcess&) = delete;
 
@@ -41,6 +41,10 @@ public:
     const std::string& RedirectUrl() const { return m_strRedirectUrl; }
     std::wstring RecordFile() const;
 
+protected:
+    // Another script run the same way (tests/rtspcamera/).
+    explicit CRtspCameraProcess(const char* pszScript);
+
 private:
     // This run's file with the given ending, as Linux and as Windows name it.
     std::string UnixFile(const char* pszEnding) const;
@@ -48,12 +52,26 @@ private:
     void ShowLog() const;
     void RemoveFiles() const;
 
+    std::string m_strScript;
     std::string m_strBase;
     std::string m_strPid;
     std::string m_strUrl;
     std::string m_strRedirectUrl;
     USHORT m_nPort;
     bool m_bRunning;
+};
+
+// HTTPS in front of a camera's plain HTTP port (tests/rtspcamera/tlsfront.py,
+// started with "--camera-port PORT"), with a certificate of its own making
+// for 127.0.0.1 that no one trusts until a test adds it.
+class CTlsFrontProcess : public CRtspCameraProcess
+{
+public:
+    CTlsFrontProcess();
+    // Linux's python3 and openssl.
+    static bool Available();
+    // The certificate, DER encoded.
+    std::wstring CertificateFile() const { return RecordFile() + L".cer"; }
 };
 
 // A Linux path as Wine's drive Z: shows it.

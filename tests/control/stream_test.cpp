@@ -4,12 +4,15 @@
 #include "streamtestsupport.h"
 
 #include "framepainter.h"
+#include "rtspcameraprocess.h"
 #include "olehostsite.h"
 #include "simcamera.h"
 #include "viewerctlids.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <regex>
 
@@ -69,6 +72,16 @@ protected:
         StartCamera(camera, setup);
     }
     void StartCamera(CSimCamera::Fault fault = CSimCamera::FAULT_NONE) { StartCamera(m_camera, fault); }
+
+    // The simulated camera over HTTPS, through front, in the plug-in.
+    void StartHttpsCamera(CTlsFrontProcess& front)
+    {
+        if (!CTlsFrontProcess::Available())
+            GTEST_SKIP() << "no python3 and openssl here for the HTTPS camera";
+        StartCamera();
+        ASSERT_TRUE(front.Start("--camera-port " + std::to_string(m_camera.Port())));
+        WriteTestFile(L"mjpeg-http.plugin", "url=https://{ip}:{port}/video{channel}.mjpg\r\nuser=cam\r\npassword=pw\r\n");
+    }
 
     std::wstring Connect(USHORT nPort = 0) { return m_control.Connect(m_folder.Path(), nPort ? nPort : m_camera.Port()); }
 
@@ -367,6 +380,83 @@ TEST_F(StreamTest, RedirectsAreFollowedOnlyWithinTheCamera)
     EXPECT_EQ(0u, camera.CredentialsElsewhere());
     for (const std::string& strLine : JournalLines("Picture says: "))
         EXPECT_FALSE(Contains(strLine, "/video")) << strLine; // host and port only
+}
+
+// A certificate added to the machine's trusted roots while it lives.
+class CTrustedRoot
+{
+public:
+    explicit CTrustedRoot(const std::wstring& strDerFile)
+    {
+        std::ifstream in(strDerFile.c_str(), std::ios::binary);
+        const std::vector<unsigned char> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        HCERTSTORE hRoot = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+        if (hRoot && !der.empty())
+            CertAddEncodedCertificateToStore(hRoot, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                             CERT_STORE_ADD_REPLACE_EXISTING, &m_pAdded);
+        if (hRoot)
+            CertCloseStore(hRoot, 0);
+    }
+    ~CTrustedRoot()
+    {
+        if (m_pAdded)
+            CertDeleteCertificateFromStore(m_pAdded);
+    }
+    CTrustedRoot(const CTrustedRoot&) = delete;
+    CTrustedRoot& operator=(const CTrustedRoot&) = delete;
+
+    // Added, and chains now end in it as in a trusted root (Wine's roots are
+    // the Linux host's, and a root added at run time is not trusted).
+    bool Trusted() const
+    {
+        PCCERT_CHAIN_CONTEXT pChain = nullptr;
+        CERT_CHAIN_PARA para = {};
+        para.cbSize = sizeof para;
+        if (!m_pAdded || !CertGetCertificateChain(nullptr, m_pAdded, nullptr, nullptr, &para, 0, nullptr, &pChain))
+            return false;
+        const bool bTrusted = (pChain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_UNTRUSTED_ROOT) == 0;
+        CertFreeCertificateChain(pChain);
+        return bTrusted;
+    }
+
+private:
+    PCCERT_CONTEXT m_pAdded = nullptr;
+};
+
+// Over HTTPS a camera whose certificate is not trusted is sent nothing, not
+// even the request line, and its picture says why.
+TEST_F(StreamTest, AnHttpsCameraWithAnUntrustedCertificateIsSentNothing)
+{
+    CTlsFrontProcess front;
+    StartHttpsCamera(front);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    const std::wstring strSession = Connect(front.Port());
+    EXPECT_TRUE(WaitForPictureSaying("Camera 127.0.0.1:" + std::to_string(front.Port()) +
+                                     " shows a certificate the stand-in does not trust (error 0x800B0109)."))
+        << ::testing::PrintToString(JournalLines("Picture says: "));
+    ASSERT_EQ(0, StopStream(m_control.m_pDisp, strSession).m_nValue);
+    EXPECT_TRUE(ReadLines(front.RecordFile()).empty());
+    EXPECT_EQ(0u, m_camera.Connections());
+}
+
+// Once its certificate is trusted, the camera plays over HTTPS. Wine trusts
+// only its Linux host's roots, so there this is not checked.
+TEST_F(StreamTest, AnHttpsCameraWithATrustedCertificatePlays)
+{
+    CTlsFrontProcess front;
+    StartHttpsCamera(front);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    CTrustedRoot trusted(front.CertificateFile());
+    if (!trusted.Trusted())
+        GTEST_SKIP() << "a root added at run time is not trusted here";
+    const std::wstring strSession = Connect(front.Port());
+    ASSERT_TRUE(WaitForEvents(3)) << ::testing::PrintToString(JournalLines("Picture says: "));
+    ASSERT_EQ(0, StopStream(m_control.m_pDisp, strSession).m_nValue);
+    const std::vector<std::string> requests = ReadLines(front.RecordFile());
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ("request GET /video0.mjpg HTTP/1.1", requests[0]);
 }
 
 // ---- Failures are shown, and the stand-in tries again

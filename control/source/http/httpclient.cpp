@@ -7,6 +7,7 @@
 
 #include "asciitext.h"
 #include "cameraurl.h"
+#include "certificatecheck.h"
 #include "multiwakeup.h"
 #include "standinswitches.h"
 
@@ -78,6 +79,8 @@ bool CHttpClient::Open(const CLimits& limits)
     curl_easy_setopt(p, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(p, CURLOPT_WRITEFUNCTION, &CHttpClient::OnBody);
     curl_easy_setopt(p, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(p, CURLOPT_PREREQFUNCTION, &CHttpClient::OnConnected);
+    curl_easy_setopt(p, CURLOPT_PREREQDATA, this);
     m_wakeUp.Attach(m_pMulti);
     return true;
 }
@@ -87,7 +90,10 @@ bool CHttpClient::Start(const CCameraUrl& url, const std::string& strAuthorizati
     Finish();
     m_answer = CAnswer();
     m_cbHeader = 0;
-    m_bAnswerDue = m_bAnswered = m_bBody = m_bHeaderTooLong = m_bOutOfMemory = false;
+    m_bAnswerDue = m_bAnswered = m_bBody = m_bHeaderTooLong = m_bOutOfMemory = m_bUntrusted = false;
+    m_dwCertificateError = 0;
+    m_bSecure = url.IsSecure();
+    m_strHost = url.Host();
     m_result = CURLE_OK;
     m_onBody = nullptr;
     std::string strHost = standin::ToUtf8(url.Host());
@@ -157,6 +163,24 @@ void CHttpClient::Finish()
     if (m_bStarted)
         curl_multi_remove_handle(m_pMulti, m_pEasy);
     m_bStarted = false;
+}
+
+// Called within curl's calls once connected (and the handshake done),
+// before the request goes: a camera whose certificate is not trusted is
+// sent nothing.
+int CHttpClient::OnConnected(void* pv, char*, char*, int, int)
+{
+    CHttpClient& client = *static_cast<CHttpClient*>(pv);
+    if (!client.m_bSecure)
+        return CURL_PREREQFUNC_OK;
+    curl_tlssessioninfo* pInfo = nullptr;
+    if (curl_easy_getinfo(client.m_pEasy, CURLINFO_TLS_SSL_PTR, &pInfo) != CURLE_OK || pInfo == nullptr ||
+        pInfo->backend != CURLSSLBACKEND_SCHANNEL || pInfo->internals == nullptr)
+        client.m_dwCertificateError = static_cast<DWORD>(SEC_E_CERT_UNKNOWN);
+    else
+        client.m_dwCertificateError = CheckCameraCertificate(static_cast<CtxtHandle*>(pInfo->internals), client.m_strHost);
+    client.m_bUntrusted = client.m_dwCertificateError != ERROR_SUCCESS;
+    return client.m_bUntrusted ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
 }
 
 // Called within curl's calls, once for each header line as it came.

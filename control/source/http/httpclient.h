@@ -74,12 +74,16 @@ public:
     // header block was over the limit.
     int Result() const { return m_result; }
     bool HeaderTooLong() const { return m_bHeaderTooLong; }
+    // The camera's certificate was not trusted (why, or 0 when curl found it so).
+    bool Untrusted() const { return m_bUntrusted; }
+    DWORD CertificateError() const { return m_dwCertificateError; }
     // Ends the request and closes its connection.
     void Finish();
 
 private:
     static size_t OnHeader(char* pch, size_t cbItem, size_t nItems, void* pv);
     static size_t OnBody(char* pch, size_t cbItem, size_t nItems, void* pv);
+    static int OnConnected(void* pv, char* pszRemoteIp, char* pszLocalIp, int nRemotePort, int nLocalPort);
     void TakeHeaderLine(const std::string& strLine);
 
     CMultiWakeUp& m_wakeUp;
@@ -98,6 +102,10 @@ private:
     bool m_bBody = false; // bytes went to the handler since Wait said so
     bool m_bHeaderTooLong = false;
     bool m_bOutOfMemory = false; // in a callback
+    bool m_bSecure = false;
+    std::wstring m_strHost;
+    bool m_bUntrusted = false;
+    DWORD m_dwCertificateError = 0;
     int m_result = 0;
     BodyHandler m_onBody;
 };

@@ -200,6 +200,8 @@ std::wstring CStreamSession::FailureOf(int nCurlCode, bool bAnswered) const
 {
     if (m_client.HeaderTooLong())
         return m_words.NotHttp();
+    if (m_client.Untrusted() || nCurlCode == CURLE_PEER_FAILED_VERIFICATION)
+        return m_words.UntrustedCertificate(m_client.CertificateError());
     switch (nCurlCode) {
     case CURLE_OPERATION_TIMEDOUT:
         return bAnswered ? m_words.SendsNothing() : m_words.DoesNotAnswer();
