@@ -478,15 +478,18 @@ void CAppLogThread::Drain(bool bToPopup)
         }
     } catch (const std::bad_alloc&) {
     }
+    // Given before the entries are freed: under a flood freeing hundreds of
+    // thousands of them takes longer than writing them, and the popup would
+    // wait for it. They count in the queue's bound until freed.
+    if (bClosed)
+        m_popupFeed.Stop();
+    else if (bToPopup)
+        m_popupFeed.ApplyWhenDue();
     std::deque<LogEntry>().swap(entries);
     if (nCost > 0) {
         CSingleLock lock(&m_csQueue, TRUE);
         m_ledger.Released(nCost);
     }
-    if (bClosed)
-        m_popupFeed.Stop();
-    else if (bToPopup)
-        m_popupFeed.ApplyWhenDue();
 }
 
 bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries, size_t& nCost, bool& bClosed)

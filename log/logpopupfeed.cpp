@@ -127,9 +127,9 @@ void CLogPopupFeed::Apply()
     } catch (const std::bad_alloc&) {
     }
     // A giving that took long (thousands of new lines laid out anew) is
-    // followed by as long a time for the file.
+    // followed by a whole period for the file.
     const ULONGLONG nEnd = ::GetTickCount64();
-    m_nNextDue = std::max(m_nNextDue, nEnd + (nEnd - nStart));
+    m_nNextDue = nEnd + kApplyPeriodMs;
 }
 
 void CALLBACK CLogPopupFeed::OnTimer(HWND, UINT, UINT_PTR nIDEvent, DWORD)

@@ -12,8 +12,8 @@ class CLoggingDlg;
 class CLogPopupFeed
 {
 public:
-    // The popup lags the drains by at most this, unless giving it its lines
-    // takes longer: then it takes at most half the logging thread's time.
+    // The popup lags the drains by at most this, plus the giving before,
+    // which is followed by a whole period for the file.
     static constexpr UINT kApplyPeriodMs = 100;
 
     explicit CLogPopupFeed(CLoggingDlg& dlg) : m_dlg(dlg) {}

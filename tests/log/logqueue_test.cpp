@@ -132,7 +132,7 @@ public:
 
 } // namespace
 
-TEST(LogPopupFeed, AGivingThatTookLongIsFollowedByAsLongForTheFile)
+TEST(LogPopupFeed, AGivingThatTookLongIsFollowedByAWholePeriodForTheFileAndNoMore)
 {
     CSlowPopup dlg;
     ASSERT_TRUE(dlg.Create(IDD_APP_LOG));
@@ -141,7 +141,8 @@ TEST(LogPopupFeed, AGivingThatTookLongIsFollowedByAsLongForTheFile)
     feed.ApplyWhenDue();
     ASSERT_FALSE(feed.IsWaiting());
     // The period is long over, but the popup took longer still: the next
-    // giving waits as long again, so the drains meanwhile have the thread.
+    // giving waits a whole period after it, so the drains meanwhile have
+    // the thread.
     feed.Add(L"[stamp]: line 1\n", std::vector<int>{ 0 }, false);
     feed.ApplyWhenDue();
     EXPECT_TRUE(feed.IsWaiting());
@@ -152,6 +153,14 @@ TEST(LogPopupFeed, AGivingThatTookLongIsFollowedByAsLongForTheFile)
         PumpPending();
     }
     EXPECT_NE(-1, dlg.m_strLog.Find(L"line 1\r\n"));
+    // A period after that slow giving the next is due: the popup is not
+    // held back as long as the giving took (under a flood every giving is
+    // slow, and the popup stood still most of the time).
+    ::Sleep(CLogPopupFeed::kApplyPeriodMs + 100);
+    feed.Add(L"[stamp]: line 2\n", std::vector<int>{ 0 }, false);
+    feed.ApplyWhenDue();
+    EXPECT_FALSE(feed.IsWaiting());
+    EXPECT_NE(-1, dlg.m_strLog.Find(L"line 2\r\n"));
     feed.Stop();
     dlg.DestroyWindow();
 }
