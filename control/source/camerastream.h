@@ -30,6 +30,10 @@ public:
         std::wstring m_strPassword;
         DWORD m_nSilenceMs = 0; // 0: the default
         CPluginFile::Transport m_transport = CPluginFile::TRANSPORT_AUTO; // RTSP only
+
+        static const DWORD DEFAULT_SILENCE_MS = 10000;
+        // How long the camera may send nothing before its stream is said to stall.
+        DWORD SilenceMs() const { return m_nSilenceMs > 0 ? m_nSilenceMs : DEFAULT_SILENCE_MS; }
     };
 
     virtual ~CCameraStream();

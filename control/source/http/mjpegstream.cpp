@@ -2,7 +2,6 @@
 #include "mjpegstream.h"
 
 #include "cameraurl.h"
-#include "standinswitches.h"
 #include "streamsession.h"
 #include "streamwords.h"
 
@@ -27,13 +26,7 @@ CMjpegStream::CMjpegStream(const CTarget& target, HWND hWndNotify, UINT uMsg)
 // The reading thread.
 void CMjpegStream::ReadLoop()
 {
-    CStreamSession::CSettings settings;
-    settings.m_strUrl = m_target.m_strUrl;
-    settings.m_strUser = standin::ToUtf8(m_target.m_strUser);
-    settings.m_strPassword = standin::ToUtf8(m_target.m_strPassword);
-    if (m_target.m_nSilenceMs > 0)
-        settings.m_nSilenceMs = m_target.m_nSilenceMs;
-    CStreamSession session(settings, m_handOver, m_evStop, m_wakeUp);
+    CStreamSession session(m_target, m_handOver, m_evStop, m_wakeUp);
     session.Run();
 }
 

@@ -27,17 +27,17 @@ bool IsRedirect(long nStatus)
 
 } // namespace
 
-CStreamSession::CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop,
+CStreamSession::CStreamSession(const CCameraStream::CTarget& target, CStreamHandOver& handOver, HANDLE evStop,
                                CMultiWakeUp& wakeUp)
-    : m_settings(settings), m_handOver(handOver), m_evStop(evStop), m_words(ShownAddressOf(settings.m_strUrl)),
-      m_client(wakeUp, evStop), m_signIn(settings.m_strUser, settings.m_strPassword)
+    : m_target(target), m_handOver(handOver), m_evStop(evStop), m_words(ShownAddressOf(target.m_strUrl)),
+      m_client(wakeUp, evStop), m_signIn(standin::ToUtf8(target.m_strUser), standin::ToUtf8(target.m_strPassword))
 {
 }
 
 void CStreamSession::Run()
 {
     CHttpClient::CLimits limits;
-    limits.m_nConnectMs = std::min(CONNECT_WAIT_MS, m_settings.m_nSilenceMs);
+    limits.m_nConnectMs = std::min(CONNECT_WAIT_MS, m_target.SilenceMs());
     limits.m_nMaxHeaderBytes = MAX_HEADER_BYTES;
     if (!m_client.Open(limits)) {
         m_handOver.SetStatus(m_words.NoHttpClient());
@@ -52,7 +52,7 @@ void CStreamSession::Run()
 CStreamSession::Outcome CStreamSession::Attempt(std::wstring* pstrFailure)
 {
     CCameraUrl url;
-    if (!CCameraUrl::Parse(m_settings.m_strUrl, &url)) {
+    if (!CCameraUrl::Parse(m_target.m_strUrl, &url)) {
         *pstrFailure = m_words.NotAnAddress(L"http://");
         return FAILED;
     }
@@ -165,7 +165,7 @@ CStreamSession::Outcome CStreamSession::ReadStream(const std::string& strBoundar
     });
     ULONGLONG nLastByte = GetTickCount64();
     for (;;) {
-        switch (m_client.Wait(nLastByte + m_settings.m_nSilenceMs)) {
+        switch (m_client.Wait(nLastByte + m_target.SilenceMs())) {
         case CHttpClient::EVENT_STOP:
             return STOPPED;
         case CHttpClient::EVENT_BODY:

@@ -10,6 +10,7 @@
 // since its last byte. Once stopped it closes the connection and returns.
 #pragma once
 
+#include "camerastream.h"
 #include "httpclient.h"
 #include "signin.h"
 #include "streamwords.h"
@@ -24,19 +25,10 @@ class CStreamHandOver;
 class CStreamSession
 {
 public:
-    static const DWORD DEFAULT_SILENCE_MS = 10000;
     static const DWORD ANSWER_WAIT_MS = 10000;
 
-    struct CSettings
-    {
-        std::wstring m_strUrl;
-        std::string m_strUser;     // UTF-8
-        std::string m_strPassword; // UTF-8
-        DWORD m_nSilenceMs = DEFAULT_SILENCE_MS;
-    };
-
     // evStop: set when the stream is to end, and then wakeUp woken.
-    CStreamSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop, CMultiWakeUp& wakeUp);
+    CStreamSession(const CCameraStream::CTarget& target, CStreamHandOver& handOver, HANDLE evStop, CMultiWakeUp& wakeUp);
     CStreamSession(const CStreamSession&) = delete;
     CStreamSession& operator=(const CStreamSession&) = delete;
 
@@ -55,7 +47,7 @@ private:
     void SayLostParts(const CMultipartParser& parser, size_t* pnLost, size_t* pnDelivered);
     std::wstring FailureOf(int nCurlCode, bool bAnswered) const;
 
-    const CSettings m_settings;
+    const CCameraStream::CTarget m_target;
     CStreamHandOver& m_handOver;
     const HANDLE m_evStop;
     const CStreamWords m_words;

@@ -42,9 +42,9 @@ bool IsError(int nError, int nErrno, int nWinsock)
 
 } // namespace
 
-CRtspSession::CRtspSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop)
-    : m_settings(settings), m_handOver(handOver), m_evStop(evStop), m_words(ShownRtspAddressOf(settings.m_strUrl)),
-      m_bAddressValid(CRtspAddress::Parse(standin::ToUtf8(settings.m_strUrl), &m_address))
+CRtspSession::CRtspSession(const CCameraStream::CTarget& target, CStreamHandOver& handOver, HANDLE evStop)
+    : m_target(target), m_handOver(handOver), m_evStop(evStop), m_words(ShownRtspAddressOf(target.m_strUrl)),
+      m_bAddressValid(CRtspAddress::Parse(standin::ToUtf8(target.m_strUrl), &m_address))
 {
     InitOnceExecuteOnce(&s_initLog, InstallLogOnce, reinterpret_cast<PVOID>(&CRtspSession::OnLog), nullptr);
 }
@@ -96,7 +96,7 @@ int CRtspSession::Open(AVFormatContext** ppContext)
     pContext->interrupt_callback.opaque = this;
     pContext->opaque = this;
     AVDictionary* pOptions = nullptr;
-    switch (m_settings.m_transport) {
+    switch (m_target.m_transport) {
     case CPluginFile::TRANSPORT_TCP:
         av_dict_set(&pOptions, "rtsp_transport", "tcp", 0);
         break;
@@ -110,9 +110,10 @@ int CRtspSession::Open(AVFormatContext** ppContext)
         break;
     }
     av_dict_set(&pOptions, "allowed_media_types", "video", 0);
-    const std::string strUrl = m_address.WithCredentials(m_settings.m_strUser, m_settings.m_strPassword);
+    const std::string strUrl =
+        m_address.WithCredentials(standin::ToUtf8(m_target.m_strUser), standin::ToUtf8(m_target.m_strPassword));
     m_bOpening = true;
-    Expect(EXPECT_CONNECTION, std::min(CONNECT_WAIT_MS, m_settings.m_nSilenceMs));
+    Expect(EXPECT_CONNECTION, std::min(CONNECT_WAIT_MS, m_target.SilenceMs()));
     const int nError = avformat_open_input(&pContext, strUrl.c_str(), nullptr, &pOptions);
     m_bOpening = false;
     av_dict_free(&pOptions);
@@ -142,13 +143,13 @@ CRtspSession::Outcome CRtspSession::Play(AVFormatContext* pContext, std::wstring
     AVPacket* pPacket = av_packet_alloc();
     if (pPacket == nullptr)
         return Failed(AVERROR(ENOMEM), L"reading the stream", pstrFailure);
-    Expect(EXPECT_PACKET, m_settings.m_nSilenceMs);
+    Expect(EXPECT_PACKET, m_target.SilenceMs());
     for (;;) {
         nError = av_read_frame(pContext, pPacket);
         if (nError < 0)
             break;
         if (pPacket->stream_index == nStream) {
-            Expect(EXPECT_PACKET, m_settings.m_nSilenceMs);
+            Expect(EXPECT_PACKET, m_target.SilenceMs());
             SYSTEMTIME stArrived;
             GetLocalTime(&stArrived);
             decoder.Decode(pPacket, stArrived, m_handOver);
@@ -178,7 +179,7 @@ CRtspSession::Outcome CRtspSession::Failed(int nError, const wchar_t* pszDoing, 
                IsError(nError, EHOSTUNREACH, WSAEHOSTUNREACH) || IsError(nError, ENETUNREACH, WSAENETUNREACH)) {
         *pstrFailure = m_words.CantBeReached();
     } else if (nError == AVERROR_HTTP_UNAUTHORIZED) {
-        *pstrFailure = m_settings.m_strUser.empty() ? m_words.NoCredentials() : m_words.Refused();
+        *pstrFailure = m_target.m_strUser.empty() ? m_words.NoCredentials() : m_words.Refused();
     } else if (nError == AVERROR_HTTP_NOT_FOUND) {
         *pstrFailure = m_words.NoSuchStream();
     } else if (IsError(nError, EPROTONOSUPPORT, WSAEPROTONOSUPPORT)) {

@@ -11,6 +11,7 @@
 // is not followed: FFmpeg's client would give it the credentials.
 #pragma once
 
+#include "camerastream.h"
 #include "pluginfile.h"
 #include "rtspaddress.h"
 #include "streamwords.h"
@@ -26,21 +27,11 @@ class CStreamHandOver;
 class CRtspSession
 {
 public:
-    static const DWORD DEFAULT_SILENCE_MS = 10000;
     static const DWORD CONNECT_WAIT_MS = 3000;
     static const DWORD ANSWER_WAIT_MS = 10000;
 
-    struct CSettings
-    {
-        std::wstring m_strUrl;
-        std::string m_strUser;     // UTF-8
-        std::string m_strPassword; // UTF-8
-        DWORD m_nSilenceMs = DEFAULT_SILENCE_MS;
-        CPluginFile::Transport m_transport = CPluginFile::TRANSPORT_AUTO;
-    };
-
     // evStop: set when the stream is to end.
-    CRtspSession(const CSettings& settings, CStreamHandOver& handOver, HANDLE evStop);
+    CRtspSession(const CCameraStream::CTarget& target, CStreamHandOver& handOver, HANDLE evStop);
     CRtspSession(const CRtspSession&) = delete;
     CRtspSession& operator=(const CRtspSession&) = delete;
 
@@ -65,7 +56,7 @@ private:
     void OnRequestSent();
     void OnRedirect(int nStatus, const char* pszLocation, AVFormatContext* pContext);
 
-    const CSettings m_settings;
+    const CCameraStream::CTarget m_target;
     CStreamHandOver& m_handOver;
     const HANDLE m_evStop;
     const CStreamWords m_words;

@@ -4,7 +4,6 @@
 #include "pictureconverter.h"
 #include "rtspaddress.h"
 #include "rtspsession.h"
-#include "standinswitches.h"
 #include "videodecoder.h"
 
 std::shared_ptr<CRtspStream> CRtspStream::Start(const CTarget& target, HWND hWndNotify, UINT uMsg)
@@ -23,14 +22,7 @@ CRtspStream::CRtspStream(const CTarget& target, HWND hWndNotify, UINT uMsg)
 // The reading thread.
 void CRtspStream::ReadLoop()
 {
-    CRtspSession::CSettings settings;
-    settings.m_strUrl = m_target.m_strUrl;
-    settings.m_strUser = standin::ToUtf8(m_target.m_strUser);
-    settings.m_strPassword = standin::ToUtf8(m_target.m_strPassword);
-    if (m_target.m_nSilenceMs > 0)
-        settings.m_nSilenceMs = m_target.m_nSilenceMs;
-    settings.m_transport = m_target.m_transport;
-    CRtspSession session(settings, m_handOver, m_evStop);
+    CRtspSession session(m_target, m_handOver, m_evStop);
     session.Run();
 }
 
