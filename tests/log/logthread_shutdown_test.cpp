@@ -99,12 +99,16 @@ TEST_F(LogThreadTest, WritersOnOtherThreadsWhileTheThreadEndsNeverTouchTheDelete
         p->CreateNewThread(true, 20000, true);
         HANDLE hThread = p->DuplicateThreadHandle();
         std::vector<std::thread> writers;
+        // The logging thread is held, so the lock's waiters are the writers
+        // alone: each is inside WriteLine before the owner's last call.
+        ASSERT_TRUE(p->Hold());
         {
             // The writers wait for the queue's lock, inside WriteLine.
             CSingleLock lock(&p->m_csQueue, TRUE);
             for (int i = 0; i < kWriters; ++i)
                 writers.emplace_back([p] { p->WriteLine(CString(L"a writer's line")); });
             ASSERT_TRUE(WaitFor([p] { return p->m_csQueue.m_sect.LockCount >= kWriters; }, 120000));
+            p->Release();
         }
         p->ShutdownInstance(false, INFINITE);   // the owner's last call
         for (std::thread& writer : writers)
