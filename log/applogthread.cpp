@@ -83,7 +83,7 @@ END_MESSAGE_MAP()
 
 CAppLogThread::CAppLogThread()
     : m_evInitialized(FALSE, TRUE, NULL, NULL), m_bInitialized(false), m_dlgLog(NULL), m_popupFeed(m_dlgLog),
-      m_mailbox(this), m_fileSink(m_fileLog)
+      m_mailbox(this), m_fileSink(m_fileLog), m_reaper(m_csQueue, m_ledger)
 {
 }
 
@@ -478,18 +478,11 @@ void CAppLogThread::Drain(bool bToPopup)
         }
     } catch (const std::bad_alloc&) {
     }
-    // Given before the entries are freed: under a flood freeing hundreds of
-    // thousands of them takes longer than writing them, and the popup would
-    // wait for it. They count in the queue's bound until freed.
     if (bClosed)
         m_popupFeed.Stop();
     else if (bToPopup)
         m_popupFeed.ApplyWhenDue();
-    std::deque<LogEntry>().swap(entries);
-    if (nCost > 0) {
-        CSingleLock lock(&m_csQueue, TRUE);
-        m_ledger.Released(nCost);
-    }
+    m_reaper.Free(entries, nCost);
 }
 
 bool CAppLogThread::TakeQueue(std::deque<LogEntry>& entries, size_t& nCost, bool& bClosed)

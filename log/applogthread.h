@@ -10,6 +10,7 @@
 #include <deque>
 #include <vector>
 
+#include "logentryreaper.h"
 #include "logfailedstart.h"
 #include "logfilesink.h"
 #include "loggingdlg.h"
@@ -80,7 +81,7 @@ public:
 
     // The queue's bound: entries of at most kMaxQueuedChars characters in
     // all, each counting its text and kQueuedEntryChars for its record, from
-    // their queuing until the drain that took them is done with them. When
+    // their queuing until they are freed, after the drain that took them. When
     // writers outrun the logging thread that far, the entry that would pass
     // the bound and every one after it is dropped and counted until a drain
     // takes the queue; that drain logs, after the entries it takes, "<n> log
@@ -172,6 +173,9 @@ private:
     CLogFailedStart m_failedStart;   // the owner goes on at once, and the last to let go deletes
     CLogThreadLoop m_loop;           // the end of the thread's loop, and its idle timer
     CLogFileSink m_fileSink;         // the file's whole lines, on the logging thread
+    // Frees what the drains took, a flood's off the logging thread. Last,
+    // so it is gone first: its end waits for the freeing still running.
+    CLogEntryReaper<LogEntry> m_reaper;
 
     DECLARE_MESSAGE_MAP()
 };

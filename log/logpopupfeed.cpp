@@ -109,8 +109,10 @@ void CLogPopupFeed::Apply()
         ::KillTimer(NULL, m_nTimer);
         m_nTimer = 0;
     }
-    const ULONGLONG nStart = ::GetTickCount64();
-    m_nNextDue = nStart + kApplyPeriodMs;
+    // Counted from the start: a giving that took longer than a period (a
+    // flood's, thousands of lines laid out anew) leaves the file no less,
+    // as each drain writes its lines before it gives the popup anything.
+    m_nNextDue = ::GetTickCount64() + kApplyPeriodMs;
     if (m_strWaiting.IsEmpty() || !m_dlg.m_hWnd)
         return;
     // Taken out first: whatever happens in the popup, it is not given twice.
@@ -126,10 +128,6 @@ void CLogPopupFeed::Apply()
         m_dlg.AppendText(strText, entryStarts, bOlderLeftOut);
     } catch (const std::bad_alloc&) {
     }
-    // A giving that took long (thousands of new lines laid out anew) is
-    // followed by a whole period for the file.
-    const ULONGLONG nEnd = ::GetTickCount64();
-    m_nNextDue = nEnd + kApplyPeriodMs;
 }
 
 void CALLBACK CLogPopupFeed::OnTimer(HWND, UINT, UINT_PTR nIDEvent, DWORD)

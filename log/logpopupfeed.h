@@ -12,8 +12,9 @@ class CLoggingDlg;
 class CLogPopupFeed
 {
 public:
-    // The popup lags the drains by at most this, plus the giving before,
-    // which is followed by a whole period for the file.
+    // A giving comes at most once in this long, counted from the start of
+    // the one before; the popup lags the drains by at most this, or by the
+    // giving before when that took longer.
     static constexpr UINT kApplyPeriodMs = 100;
 
     explicit CLogPopupFeed(CLoggingDlg& dlg) : m_dlg(dlg) {}

@@ -22,31 +22,124 @@ LRESULT CALLBACK CountPopupChanges(int nCode, WPARAM wParam, LPARAM lParam)
     return ::CallNextHookEx(NULL, nCode, wParam, lParam);
 }
 
-// The thread's object stays readable once deleted, every pointer-sized
-// field of it then naming g_hWitness: a writer that still reads the
-// object's mailbox posts there.
-HWND g_hWitness = NULL;
-
-class CPoisonedWhenDeletedThread : public CProbeLogThread
+// The thread's object in pages of its own, taken away when it is deleted:
+// whatever touches it after that faults at once.
+class CGuardedWhenDeletedThread : public CProbeLogThread
 {
 public:
     // A writer still waiting for the lock would be the test's own fault:
     // the object goes once none waits or holds it.
-    ~CPoisonedWhenDeletedThread() override
+    ~CGuardedWhenDeletedThread() override
     {
         WaitFor([this] { return m_csQueue.m_sect.LockCount == -1; }, 120000);
     }
-    static void operator delete(void* p, size_t nSize)
+    static void* operator new(size_t nSize)
     {
-        HWND* pFields = static_cast<HWND*>(p);
-        for (size_t i = 0; i < nSize / sizeof(HWND); ++i)
-            pFields[i] = g_hWitness;
+        void* p = ::VirtualAlloc(NULL, nSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (!p)
+            throw std::bad_alloc();
+        return p;
+    }
+    static void operator delete(void* p)
+    {
+        ::VirtualFree(p, 0, MEM_DECOMMIT);   // still reserved: nothing else comes to live there
         s_pDeleted = p;
     }
-    static void* s_pDeleted;
+    // Once the thread has ended: waits for the deletion, then gives the
+    // address back.
+    static bool ReleaseDeleted()
+    {
+        if (!WaitFor([] { return s_pDeleted != NULL; }, 120000))
+            return false;
+        ::VirtualFree(s_pDeleted, 0, MEM_RELEASE);
+        s_pDeleted = NULL;
+        return true;
+    }
+    static std::atomic<void*> s_pDeleted;
 };
 
-void* CPoisonedWhenDeletedThread::s_pDeleted = NULL;
+std::atomic<void*> CGuardedWhenDeletedThread::s_pDeleted{ NULL };
+
+// A writer that lets the queue's lock go stops right there until the test
+// goes on: this program's import of LeaveCriticalSection is pointed at
+// LeaveThenPause for as long as a CPauseAfterUnlock lives.
+using PFN_LEAVE = VOID(WINAPI*)(LPCRITICAL_SECTION);
+PFN_LEAVE g_pfnLeave = NULL;
+thread_local LPCRITICAL_SECTION t_pPauseAfter = NULL;   // set by the writer that pauses
+HANDLE g_hPaused = NULL;
+HANDLE g_hGoOn = NULL;
+
+VOID WINAPI LeaveThenPause(LPCRITICAL_SECTION pSection)
+{
+    g_pfnLeave(pSection);
+    if (pSection == t_pPauseAfter) {
+        t_pPauseAfter = NULL;
+        ::SetEvent(g_hPaused);
+        ::WaitForSingleObject(g_hGoOn, INFINITE);
+    }
+}
+
+// The slot of this program's import table that holds kernel32's function
+// of that name.
+ULONG_PTR* ImportSlot(const char* pszFunction)
+{
+    BYTE* pBase = reinterpret_cast<BYTE*>(::GetModuleHandleW(NULL));
+    const IMAGE_NT_HEADERS* pNt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* pDll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(pBase + imports.VirtualAddress); pDll->Name; ++pDll) {
+        if (_stricmp(reinterpret_cast<const char*>(pBase + pDll->Name), "kernel32.dll"))
+            continue;
+        auto* pName = reinterpret_cast<IMAGE_THUNK_DATA*>(pBase + pDll->OriginalFirstThunk);
+        auto* pSlot = reinterpret_cast<IMAGE_THUNK_DATA*>(pBase + pDll->FirstThunk);
+        for (; pName->u1.AddressOfData; ++pName, ++pSlot) {
+            if (IMAGE_SNAP_BY_ORDINAL(pName->u1.Ordinal))
+                continue;
+            auto* pByName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(pBase + pName->u1.AddressOfData);
+            if (!strcmp(reinterpret_cast<const char*>(pByName->Name), pszFunction))
+                return reinterpret_cast<ULONG_PTR*>(&pSlot->u1.Function);
+        }
+    }
+    return NULL;
+}
+
+class CPauseAfterUnlock
+{
+public:
+    CPauseAfterUnlock()
+        : m_pSlot(ImportSlot("LeaveCriticalSection")), m_hPaused(::CreateEventW(NULL, TRUE, FALSE, NULL)),
+          m_hGoOn(::CreateEventW(NULL, TRUE, FALSE, NULL))
+    {
+        g_hPaused = m_hPaused;
+        g_hGoOn = m_hGoOn;
+        if (m_pSlot)
+            g_pfnLeave = reinterpret_cast<PFN_LEAVE>(Point(reinterpret_cast<ULONG_PTR>(&LeaveThenPause)));
+    }
+    ~CPauseAfterUnlock()
+    {
+        if (m_pSlot)
+            Point(reinterpret_cast<ULONG_PTR>(g_pfnLeave));
+        ::CloseHandle(m_hPaused);
+        ::CloseHandle(m_hGoOn);
+    }
+    bool Ready() const { return m_pSlot && m_hPaused && m_hGoOn; }
+    bool WaitPaused() const { return ::WaitForSingleObject(m_hPaused, 120000) == WAIT_OBJECT_0; }
+    void GoOn() const { ::SetEvent(m_hGoOn); }
+
+private:
+    ULONG_PTR Point(ULONG_PTR to)
+    {
+        DWORD dwOld = 0;
+        ::VirtualProtect(m_pSlot, sizeof *m_pSlot, PAGE_READWRITE, &dwOld);
+        const ULONG_PTR from = *m_pSlot;
+        *m_pSlot = to;
+        ::VirtualProtect(m_pSlot, sizeof *m_pSlot, dwOld, &dwOld);
+        return from;
+    }
+    ULONG_PTR* m_pSlot;
+    HANDLE m_hPaused;
+    HANDLE m_hGoOn;
+};
 
 } // namespace
 
@@ -89,13 +182,10 @@ TEST_F(LogThreadTest, TheClosingLineReachesTheFileAndThePopupGetsNothingAfterThe
 TEST_F(LogThreadTest, WritersOnOtherThreadsWhileTheThreadEndsNeverTouchTheDeletedObject)
 {
     // Writers already inside WriteLine when the owner lets the thread go,
-    // over and over: none may read the object once it is deleted.
-    g_hWitness = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
-    ASSERT_TRUE(g_hWitness != NULL);
+    // over and over: none may touch the object once it is deleted.
     const int kRounds = 30, kWriters = 6;
     for (int nRound = 0; nRound < kRounds; ++nRound) {
-        CPoisonedWhenDeletedThread::s_pDeleted = NULL;
-        CPoisonedWhenDeletedThread* p = new CPoisonedWhenDeletedThread;
+        CGuardedWhenDeletedThread* p = new CGuardedWhenDeletedThread;
         p->CreateNewThread(true, 20000, true);
         HANDLE hThread = p->DuplicateThreadHandle();
         std::vector<std::thread> writers;
@@ -115,11 +205,30 @@ TEST_F(LogThreadTest, WritersOnOtherThreadsWhileTheThreadEndsNeverTouchTheDelete
             writer.join();
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 120000));
         ::CloseHandle(hThread);
-        MSG msg;
-        EXPECT_FALSE(::PeekMessageW(&msg, g_hWitness, 0, 0, PM_REMOVE)) << "round " << nRound;
-        ASSERT_TRUE(CPoisonedWhenDeletedThread::s_pDeleted != NULL);
-        CObject::operator delete(CPoisonedWhenDeletedThread::s_pDeleted);
+        ASSERT_TRUE(CGuardedWhenDeletedThread::ReleaseDeleted()) << "round " << nRound;
     }
-    ::DestroyWindow(g_hWitness);
-    g_hWitness = NULL;
+}
+
+TEST_F(LogThreadTest, AWriterStoppedRightAfterLettingTheLockGoNeverTouchesTheObjectOnceItIsDeleted)
+{
+    // The writer has a drain to ask for: all it posts with was copied
+    // under the lock.
+    CPauseAfterUnlock pause;
+    ASSERT_TRUE(pause.Ready());
+    CGuardedWhenDeletedThread* p = new CGuardedWhenDeletedThread;
+    p->CreateNewThread(true, 20000, true);
+    HANDLE hThread = p->DuplicateThreadHandle();
+    ASSERT_TRUE(p->Sync());   // no drain asked for: the writer asks
+    std::thread writer([p] {
+        t_pPauseAfter = &p->m_csQueue.m_sect;
+        p->WriteLine(CString(L"a writer's line"));
+    });
+    ASSERT_TRUE(pause.WaitPaused());
+    p->ShutdownInstance(false, INFINITE);   // the owner's last call
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 120000));
+    ::CloseHandle(hThread);
+    ASSERT_TRUE(WaitFor([] { return CGuardedWhenDeletedThread::s_pDeleted != NULL; }, 120000));
+    pause.GoOn();
+    writer.join();
+    EXPECT_TRUE(CGuardedWhenDeletedThread::ReleaseDeleted());
 }
