@@ -50,7 +50,10 @@ public:
                 m_batches.emplace_back();
                 m_batches.back().first.swap(entries);
                 m_batches.back().second = nCost;
-                ::SubmitThreadpoolWork(m_pWork);   // one call for each batch
+                if (!m_bFreeing) {
+                    m_bFreeing = true;
+                    ::SubmitThreadpoolWork(m_pWork);
+                }
                 return;
             } catch (const std::bad_alloc&) {
             }
@@ -70,22 +73,30 @@ private:
         m_ledger.Released(nCost);
     }
 
+    // One call at a time frees every batch handed over, oldest first.
     static void CALLBACK OnWork(PTP_CALLBACK_INSTANCE, PVOID pContext, PTP_WORK)
     {
         CLogEntryReaper* pThis = static_cast<CLogEntryReaper*>(pContext);
-        std::list<Batch> oldest;   // taken out whole: nothing here may need memory
-        {
-            CSingleLock lock(&pThis->m_csBatches, TRUE);
-            oldest.splice(oldest.begin(), pThis->m_batches, pThis->m_batches.begin());
+        for (;;) {
+            std::list<Batch> oldest;   // taken out whole: nothing here may need memory
+            {
+                CSingleLock lock(&pThis->m_csBatches, TRUE);
+                if (pThis->m_batches.empty()) {
+                    pThis->m_bFreeing = false;
+                    return;
+                }
+                oldest.splice(oldest.begin(), pThis->m_batches, pThis->m_batches.begin());
+            }
+            const size_t nCost = oldest.front().second;
+            oldest.clear();
+            pThis->GiveRoomBack(nCost);
         }
-        const size_t nCost = oldest.front().second;
-        oldest.clear();
-        pThis->GiveRoomBack(nCost);
     }
 
     CCriticalSection& m_csQueue;
     CLogQueueLedger& m_ledger;
     CCriticalSection m_csBatches;
-    std::list<Batch> m_batches;   // handed over, oldest first; one pool call waits for each
+    std::list<Batch> m_batches;   // handed over, oldest first
+    bool m_bFreeing = false;      // a pool call is on its way or running: it takes them
     PTP_WORK m_pWork;             // NULL without a pool: everything is freed at once
 };
