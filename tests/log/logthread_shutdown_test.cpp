@@ -3,6 +3,8 @@
 #include "logthreadtestsupport.h"
 
 #include <atomic>
+#include <cstring>
+#include <new>
 #include <thread>
 
 namespace {
