@@ -4,8 +4,8 @@
 #include "streamtestsupport.h"
 
 #include "framepainter.h"
-#include "rtspcameraprocess.h"
 #include "olehostsite.h"
+#include "rtspcameraprocess.h"
 #include "simcamera.h"
 #include "viewerctlids.h"
 

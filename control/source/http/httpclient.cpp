@@ -90,7 +90,7 @@ bool CHttpClient::Start(const CCameraUrl& url, const std::string& strAuthorizati
     Finish();
     m_answer = CAnswer();
     m_cbHeader = 0;
-    m_bAnswerDue = m_bAnswered = m_bBody = m_bHeaderTooLong = m_bOutOfMemory = m_bUntrusted = false;
+    m_bAnswerDue = m_bAnswered = m_bBody = m_bHeaderTooLong = m_bOutOfMemory = false;
     m_dwCertificateError = 0;
     m_bSecure = url.IsSecure();
     m_strHost = url.Host();
@@ -179,8 +179,7 @@ int CHttpClient::OnConnected(void* pv, char*, char*, int, int)
         client.m_dwCertificateError = static_cast<DWORD>(SEC_E_CERT_UNKNOWN);
     else
         client.m_dwCertificateError = CheckCameraCertificate(static_cast<CtxtHandle*>(pInfo->internals), client.m_strHost);
-    client.m_bUntrusted = client.m_dwCertificateError != ERROR_SUCCESS;
-    return client.m_bUntrusted ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
+    return client.Untrusted() ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
 }
 
 // Called within curl's calls, once for each header line as it came.

@@ -74,8 +74,9 @@ public:
     // header block was over the limit.
     int Result() const { return m_result; }
     bool HeaderTooLong() const { return m_bHeaderTooLong; }
-    // The camera's certificate was not trusted (why, or 0 when curl found it so).
-    bool Untrusted() const { return m_bUntrusted; }
+    // The stand-in's own check did not trust the camera's certificate, and
+    // why (curl's own refusal shows in Result() instead).
+    bool Untrusted() const { return m_dwCertificateError != ERROR_SUCCESS; }
     DWORD CertificateError() const { return m_dwCertificateError; }
     // Ends the request and closes its connection.
     void Finish();
@@ -104,7 +105,6 @@ private:
     bool m_bOutOfMemory = false; // in a callback
     bool m_bSecure = false;
     std::wstring m_strHost;
-    bool m_bUntrusted = false;
     DWORD m_dwCertificateError = 0;
     int m_result = 0;
     BodyHandler m_onBody;
