@@ -23,7 +23,8 @@ public:
     // its room is back before the drain ends.
     static constexpr size_t kHandOverEntries = 4096;
 
-    // The ledger is the queue's, kept under csQueue.
+    // The ledger is the queue's, kept under csQueue; the reaper's own list
+    // is kept under it too.
     CLogEntryReaper(CCriticalSection& csQueue, CLogQueueLedger& ledger)
         : m_csQueue(csQueue), m_ledger(ledger), m_pWork(::CreateThreadpoolWork(&OnWork, this, NULL))
     {
@@ -44,58 +45,62 @@ public:
     // count in the bound until they are freed.
     void Free(std::deque<Entry>& entries, size_t nCost)
     {
-        if (m_pWork && entries.size() >= kHandOverEntries) {
-            try {
-                CSingleLock lock(&m_csBatches, TRUE);
-                m_batches.emplace_back();
-                m_batches.back().first.swap(entries);
-                m_batches.back().second = nCost;
-                if (!m_bFreeing) {
-                    m_bFreeing = true;
-                    ::SubmitThreadpoolWork(m_pWork);
-                }
-                return;
-            } catch (const std::bad_alloc&) {
-            }
-        }
+        if (m_pWork && entries.size() >= kHandOverEntries && HandOver(entries, nCost))
+            return;
         entries.clear();
-        GiveRoomBack(nCost);
+        if (nCost > 0) {
+            CSingleLock lock(&m_csQueue, TRUE);
+            m_ledger.Released(nCost);
+        }
     }
 
 private:
     using Batch = std::pair<std::deque<Entry>, size_t>;
 
-    void GiveRoomBack(size_t nCost)
+    // False, with the entries still there, when there is no memory to.
+    bool HandOver(std::deque<Entry>& entries, size_t nCost)
     {
-        if (nCost == 0)
-            return;
-        CSingleLock lock(&m_csQueue, TRUE);
-        m_ledger.Released(nCost);
+        bool bStart = false;
+        try {
+            CSingleLock lock(&m_csQueue, TRUE);
+            m_batches.emplace_back();
+            m_batches.back().first.swap(entries);
+            m_batches.back().second = nCost;
+            bStart = !m_bFreeing;
+            m_bFreeing = true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        if (bStart)
+            ::SubmitThreadpoolWork(m_pWork);
+        return true;
     }
 
-    // One call at a time frees every batch handed over, oldest first.
+    // One call at a time frees every batch handed over, oldest first, and
+    // gives each one's room back as it takes the next.
     static void CALLBACK OnWork(PTP_CALLBACK_INSTANCE, PVOID pContext, PTP_WORK)
     {
         CLogEntryReaper* pThis = static_cast<CLogEntryReaper*>(pContext);
+        size_t nFreed = 0;
         for (;;) {
             std::list<Batch> oldest;   // taken out whole: nothing here may need memory
             {
-                CSingleLock lock(&pThis->m_csBatches, TRUE);
+                CSingleLock lock(&pThis->m_csQueue, TRUE);
+                pThis->m_ledger.Released(nFreed);
                 if (pThis->m_batches.empty()) {
                     pThis->m_bFreeing = false;
                     return;
                 }
                 oldest.splice(oldest.begin(), pThis->m_batches, pThis->m_batches.begin());
             }
-            const size_t nCost = oldest.front().second;
+            nFreed = oldest.front().second;
             oldest.clear();
-            pThis->GiveRoomBack(nCost);
         }
     }
 
     CCriticalSection& m_csQueue;
     CLogQueueLedger& m_ledger;
-    CCriticalSection m_csBatches;
+    // Under m_csQueue, like the ledger: the log keeps to one lock.
     std::list<Batch> m_batches;   // handed over, oldest first
     bool m_bFreeing = false;      // a pool call is on its way or running: it takes them
     PTP_WORK m_pWork;             // NULL without a pool: everything is freed at once
